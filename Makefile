@@ -1,0 +1,27 @@
+# The two commands of the README: `make run` and `make test`.
+BUILD ?= build
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+
+.PHONY: deps configure build run test bench demo clean
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD)
+
+run: build
+	@scripts/run-app $(BUILD)/bin/tornelo
+
+test: build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+bench: build
+	@cmake --build $(BUILD) --target benchmarks
+	@for b in $(BUILD)/bench/*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b; done
+
+clean:
+	@rm -rf $(BUILD)

@@ -1,0 +1,371 @@
+#include "app/FMain.h"
+
+#include "platform/AppInfo.h"
+#include "platform/Colors.h"
+#include "timing/TimeDisplay.h"
+#include "widgets/LbButtons.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDate>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+constexpr int kUpperHeight = 239;
+constexpr int kTimerWidth = 492;
+constexpr int kLeftPanelWidth = 266;
+constexpr int kStatusHeight = 19;
+constexpr int kDesignPanel5Width = 800 - kTimerWidth;
+
+QFont commandFont()
+{
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(32);
+    f.setBold(true);
+    return f;
+}
+
+QToolButton *toolButton(QWidget *parent, const char *name, const QString &hint, int size,
+                        QStyle::StandardPixmap icon)
+{
+    auto *b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setToolTip(hint);
+    b->resize(size, size);
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setIcon(parent->style()->standardIcon(icon));
+    b->setIconSize(QSize(size - 12, size - 12));
+    return b;
+}
+
+void setBackground(QWidget *w, TColor c)
+{
+    w->setAutoFillBackground(true);
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, toQColor(c));
+    w->setPalette(pal);
+}
+} // namespace
+
+TFormMain::TFormMain(IClock *clock, QWidget *parent)
+    : QMainWindow(parent), m_clock(clock ? clock : &systemClock())
+{
+    setObjectName("FormMain");
+    setWindowTitle(AppInfo::baseName() + QStringLiteral(" 1.7"));
+    setBackground(this, 0xA7A7A7);
+    setMinimumSize(800, 530);
+
+    chrono = new TChronometer(*m_clock, *this, this);
+    TimerGesperrt = new QTimer(this);
+    TimerGesperrt->setObjectName("TimerGesperrt");
+    TimerGesperrt->setSingleShot(true);
+    TimerGesperrt->setInterval(100);
+
+    createMenu();
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+    createUpperArea();
+    createLowerArea();
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setFixedHeight(kStatusHeight);
+    StatusBar1->setSizeGripEnabled(true);
+    setStatusBar(StatusBar1);
+
+    chrono->setDisplayOutput(PanelTimer);
+
+    resize(800, 530);
+    move(243, 112);
+}
+
+TFormMain::~TFormMain() = default;
+
+void TFormMain::createMenu()
+{
+    // The menu bar stays hidden; the actions are also added to the window itself, or
+    // their shortcuts would not fire while the bar is hidden.
+    QMenuBar *bar = menuBar();
+    HideMenu1 = bar->addMenu(QStringLiteral("HideMenu"));
+    HideMenu1->setObjectName("HideMenu1");
+    HideMenu1->menuAction()->setVisible(false);
+    bar->hide();
+
+    auto add = [this](QAction *&slot, const char *name, const QString &caption,
+                      const QKeySequence &key) {
+        slot = new QAction(caption, this);
+        slot->setObjectName(QLatin1String(name));
+        slot->setShortcut(key);
+        slot->setShortcutContext(Qt::WindowShortcut);
+        HideMenu1->addAction(slot);
+        addAction(slot);
+    };
+    add(mHilfe, "mHilfe", QStringLiteral("Hilfe"), QKeySequence(Qt::Key_F1));
+    add(mCFG, "mCFG", QStringLiteral("&Einstellungen"), QKeySequence(Qt::Key_F2));
+    add(LockLSStart1, "LockLSStart1", QStringLiteral("Lock LS"), QKeySequence(Qt::Key_F3));
+    HideMenu1->addSeparator();
+    add(mStart, "mStart", QStringLiteral("Start"), QKeySequence(Qt::Key_F4));
+    add(mLAP, "mLAP", QStringLiteral("LAP"), QKeySequence(Qt::Key_F8));
+    add(mReset, "mReset", QStringLiteral("0,00"), QKeySequence(Qt::Key_F9));
+    add(Info1, "Info1", QStringLiteral("Info"), QKeySequence(Qt::ALT | Qt::Key_I));
+    add(Hilfe1, "Hilfe1", QStringLiteral("H&ilfe"), QKeySequence(Qt::ALT | Qt::Key_H));
+    add(Beenden1, "Beenden1", QStringLiteral("&Beenden"), QKeySequence(Qt::ALT | Qt::Key_B));
+    mLAP->setEnabled(false);
+    mReset->setEnabled(false);
+
+    connect(mHilfe, &QAction::triggered, this, &TFormMain::bHelpClick);
+    connect(Hilfe1, &QAction::triggered, this, &TFormMain::bHelpClick);
+    connect(mCFG, &QAction::triggered, this, &TFormMain::bCFGClick);
+    connect(LockLSStart1, &QAction::triggered, this, &TFormMain::LockLSStart1Click);
+    connect(mStart, &QAction::triggered, this, &TFormMain::mStartClick);
+    connect(mLAP, &QAction::triggered, this, &TFormMain::mLAPClick);
+    connect(mReset, &QAction::triggered, this, &TFormMain::mResetClick);
+    connect(Info1, &QAction::triggered, this, &TFormMain::bInfoClick);
+    // Alt+B ("&Beenden") has no action: closing the window is the one way to end.
+}
+
+void TFormMain::createUpperArea()
+{
+    UpperArea = new QWidget(centralWidget());
+    UpperArea->setObjectName("UpperArea");
+
+    PanelTimer = new TTimeDisplay(UpperArea);
+    PanelTimer->setGeometry(0, 0, kTimerWidth, kUpperHeight);
+
+    Panel5 = new QWidget(UpperArea);
+    Panel5->setObjectName("Panel5");
+
+    auto makeCommand = [this](TLbButton *&b, const char *name, const QString &caption,
+                              const QString &hint, int top, TColor face, TColor hot,
+                              TColor fontColor) {
+        b = new TLbButton(Panel5);
+        b->setObjectName(QLatin1String(name));
+        b->setText(caption);
+        b->setToolTip(hint);
+        b->setGeometry(6, top, 130, 40);
+        b->setFont(commandFont());
+        b->setColor(face);
+        b->setHotTrackColor(hot);
+        b->setFontColor(fontColor);
+        b->setHotTrackFontColor(clWhite);
+    };
+    makeCommand(bStart, "bStart", QStringLiteral("START"), QStringLiteral("F4"), 56, clLime,
+                clLime, clYellow);
+    makeCommand(bLAP, "bLAP", QStringLiteral("ZEIT"), QStringLiteral("F8"), 104, clBlack,
+                clYellow, clBlack);
+    makeCommand(bReset, "bReset", QStringLiteral("STOPP"), QStringLiteral("F9"), 152, clRed,
+                clRed, clYellow);
+    bLAP->setEnabled(false);
+    bReset->setEnabled(false);
+    connect(bStart, &TLbButton::mouseDown, this, &TFormMain::bStartMouseDown);
+    connect(bLAP, &TLbButton::mouseDown, this, &TFormMain::bLAPMouseDown);
+    connect(bReset, &TLbButton::clicked, this, &TFormMain::mResetClick);
+
+    ImageLSzeit = new QLabel(Panel5);
+    ImageLSzeit->setObjectName("ImageLSzeit");
+    ImageLSzeit->setGeometry(139, 108, 30, 30);
+    ImageLSzeit->setToolTip(QStringLiteral("[F3] Zeit-LS frei / gesperrt"));
+    ImageLSzeit->setCursor(Qt::PointingHandCursor);
+    ImageLSzeit->hide(); // shown only while the port is open
+
+    bHelp = toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40,
+                       QStyle::SP_DialogHelpButton);
+    bCFG = toolButton(Panel5, "bCFG", QStringLiteral("[F2] Einstellungen"), 40,
+                      QStyle::SP_FileDialogDetailedView);
+    bInfo = toolButton(Panel5, "bInfo", QStringLiteral("[Alt+I] Info"), 40,
+                       QStyle::SP_MessageBoxInformation);
+    connect(bHelp, &QToolButton::clicked, this, &TFormMain::bHelpClick);
+    connect(bCFG, &QToolButton::clicked, this, &TFormMain::bCFGClick);
+    connect(bInfo, &QToolButton::clicked, this, &TFormMain::bInfoClick);
+
+    LabelTitle = new QLabel(QStringLiteral("Tornelo"), Panel5);
+    LabelTitle->setObjectName("LabelTitle");
+    QFont tf(QStringLiteral("Arial"));
+    tf.setPixelSize(30);
+    tf.setBold(true);
+    tf.setItalic(true);
+    LabelTitle->setFont(tf);
+    LabelTitle->setStyleSheet(QStringLiteral("color: #800000"));
+    LabelTitle->setGeometry(6, 8, 150, 40);
+
+    LabelDate = new QLabel(Panel5);
+    LabelDate->setObjectName("LabelDate");
+    QFont df(QStringLiteral("Arial"));
+    df.setPixelSize(24);
+    LabelDate->setFont(df);
+    LabelDate->setAlignment(Qt::AlignCenter);
+    LabelDate->setStyleSheet(QStringLiteral("color: #383838; background: transparent"));
+    LabelDate->resize(122, 27);
+    LabelDate->setText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+
+    LabelProtokoll = new QLabel(QStringLiteral("Protokoll:"), Panel5);
+    LabelProtokoll->setObjectName("LabelProtokoll");
+    QFont pf(QStringLiteral("Arial"));
+    pf.setPixelSize(14);
+    pf.setBold(true);
+    LabelProtokoll->setFont(pf);
+    LabelProtokoll->setGeometry(10, kUpperHeight - 36 - 6, 86, 36);
+
+    const int fileTop = kUpperHeight - 36 - 6;
+    sbOpen = toolButton(Panel5, "sbOpen",
+                        QStringLiteral("Starterliste oder gespeichertes Protokoll laden"), 36,
+                        QStyle::SP_DialogOpenButton);
+    sbSave = toolButton(Panel5, "sbSave", QStringLiteral("Speichern unter…"), 36,
+                        QStyle::SP_DialogSaveButton);
+    sbPrint = toolButton(Panel5, "sbPrint", QStringLiteral("Drucken"), 36,
+                         QStyle::SP_FileDialogContentsView);
+    sbWeb = toolButton(Panel5, "sbWeb", QStringLiteral("Als Webseite..."), 36,
+                       QStyle::SP_DriveNetIcon);
+    sbCls = toolButton(Panel5, "sbCls", QString(), 36, QStyle::SP_TrashIcon);
+    const int fileLefts[] = {98, 138, 178, 218, 258};
+    QToolButton *files[] = {sbOpen, sbSave, sbPrint, sbWeb, sbCls};
+    for (int i = 0; i < 5; ++i)
+        files[i]->move(fileLefts[i], fileTop);
+}
+
+void TFormMain::createLowerArea()
+{
+    LowerArea = new QWidget(centralWidget());
+    LowerArea->setObjectName("LowerArea");
+
+    PanelLeft = new QWidget(LowerArea);
+    PanelLeft->setObjectName("PanelLeft");
+
+    // Placeholders for the two protocol tables.
+    SortGridPred = new QWidget(PanelLeft);
+    SortGridPred->setObjectName("SortGridPred");
+    setBackground(SortGridPred, clWhite);
+    SortGrid1 = new QWidget(LowerArea);
+    SortGrid1->setObjectName("SortGrid1");
+    setBackground(SortGrid1, 0xDAF1EE);
+
+    bInsertALL = toolButton(PanelLeft, "bInsertALL", QString(), 36, QStyle::SP_ArrowRight);
+    bInsert = toolButton(PanelLeft, "bInsert", QString(), 36, QStyle::SP_MediaSeekForward);
+    bRestore = toolButton(PanelLeft, "bRestore", QString(), 36, QStyle::SP_ArrowBack);
+    bDel = toolButton(PanelLeft, "bDel", QString(), 36, QStyle::SP_DialogDiscardButton);
+    for (QToolButton *b : {bInsertALL, bInsert, bRestore, bDel})
+        b->setEnabled(false);
+}
+
+void TFormMain::layoutAreas()
+{
+    QWidget *c = centralWidget();
+    const int w = c->width();
+    const int h = c->height();
+    UpperArea->setGeometry(0, 0, w, kUpperHeight);
+    Panel5->setGeometry(kTimerWidth, 0, qMax(0, w - kTimerWidth), kUpperHeight);
+
+    // Help, settings and info buttons and the date are anchored to the right.
+    const int shift = Panel5->width() - kDesignPanel5Width;
+    bHelp->move(162 + shift, 56);
+    bCFG->move(208 + shift, 56);
+    bInfo->move(254 + shift, 56);
+    LabelDate->move(162 + shift, 14);
+
+    const int lowerH = qMax(0, h - kUpperHeight);
+    LowerArea->setGeometry(0, kUpperHeight, w, lowerH);
+    PanelLeft->setGeometry(0, 0, kLeftPanelWidth, lowerH);
+    SortGridPred->setGeometry(0, 0, kLeftPanelWidth - 40, lowerH);
+    bInsertALL->move(kLeftPanelWidth - 38, 16);
+    bInsert->move(kLeftPanelWidth - 38, 56);
+    bRestore->move(kLeftPanelWidth - 38, 96);
+    bDel->move(kLeftPanelWidth - 38, qMax(136, lowerH - 36 - 8));
+    SortGrid1->setGeometry(kLeftPanelWidth, 0, qMax(0, w - kLeftPanelWidth), lowerH);
+}
+
+void TFormMain::resizeEvent(QResizeEvent *e)
+{
+    QMainWindow::resizeEvent(e);
+    layoutAreas();
+    FormResize();
+}
+
+void TFormMain::FormResize()
+{
+    // The column widths of the tables follow once the tables exist.
+    bStart->update();
+    bLAP->update();
+    bReset->update();
+    // Hide and show the right-hand panel so that it is redrawn completely; the focus of a
+    // command button inside it must survive that.
+    QWidget *focus = QApplication::focusWidget();
+    const bool inside = focus && Panel5->isAncestorOf(focus);
+    Panel5->hide();
+    Panel5->show();
+    if (inside)
+        focus->setFocus(Qt::OtherFocusReason);
+}
+
+void TFormMain::setCommandEnabled(ChronoCommand cmd, bool enabled)
+{
+    QAction *action = nullptr;
+    TLbButton *button = nullptr;
+    switch (cmd) {
+    case ChronoCommand::Start:
+        action = mStart;
+        button = bStart;
+        break;
+    case ChronoCommand::Lap:
+        action = mLAP;
+        button = bLAP;
+        break;
+    case ChronoCommand::Reset:
+        action = mReset;
+        button = bReset;
+        break;
+    }
+    action->setEnabled(enabled);
+    button->setEnabled(enabled);
+    button->setColor(enabled ? button->HotTrackColor() : clBlack);
+}
+
+void TFormMain::setResetCaption(const QString &caption)
+{
+    bReset->setText(caption);
+}
+
+void TFormMain::mStartClick()
+{
+    chrono->start();
+}
+
+void TFormMain::mLAPClick()
+{
+    chrono->lap();
+}
+
+void TFormMain::mResetClick()
+{
+    chrono->resetClick();
+}
+
+void TFormMain::ClockTimer()
+{
+    chrono->tick();
+}
+
+void TFormMain::bStartMouseDown(Qt::MouseButton)
+{
+    mStart->trigger();
+}
+
+void TFormMain::bLAPMouseDown(Qt::MouseButton)
+{
+    mLAP->trigger();
+}
+
+void TFormMain::LockLSStart1Click() {}
+
+void TFormMain::bHelpClick() {}
+
+void TFormMain::bCFGClick() {}
+
+void TFormMain::bInfoClick() {}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "timing/Chronometer.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+class TLbButton;
+class TTimeDisplay;
+
+// The main window: the frame that owns every control and forwards each handler to the
+// component that owns the behaviour.
+class TFormMain : public QMainWindow, public ICommandPanel
+{
+    Q_OBJECT
+public:
+    // clock: the local clock (a test hands in its own); nullptr = the system clock.
+    explicit TFormMain(IClock *clock = nullptr, QWidget *parent = nullptr);
+    ~TFormMain() override;
+
+    // Hidden menu: its items exist for their shortcuts; a disabled item does nothing.
+    QMenu *HideMenu1 = nullptr;
+    QAction *mHilfe = nullptr;
+    QAction *mCFG = nullptr;
+    QAction *LockLSStart1 = nullptr;
+    QAction *mStart = nullptr;
+    QAction *mLAP = nullptr;
+    QAction *mReset = nullptr;
+    QAction *Info1 = nullptr;
+    QAction *Hilfe1 = nullptr;
+    QAction *Beenden1 = nullptr;
+
+    // Upper area.
+    QWidget *UpperArea = nullptr;
+    TTimeDisplay *PanelTimer = nullptr;
+    QWidget *Panel5 = nullptr;
+    TLbButton *bStart = nullptr;
+    TLbButton *bLAP = nullptr;
+    TLbButton *bReset = nullptr;
+    QLabel *ImageLSzeit = nullptr;
+    QToolButton *bHelp = nullptr;
+    QToolButton *bCFG = nullptr;
+    QToolButton *bInfo = nullptr;
+    QLabel *LabelDate = nullptr;
+    QLabel *LabelTitle = nullptr;
+    QLabel *LabelProtokoll = nullptr;
+    QToolButton *sbOpen = nullptr;
+    QToolButton *sbSave = nullptr;
+    QToolButton *sbPrint = nullptr;
+    QToolButton *sbWeb = nullptr;
+    QToolButton *sbCls = nullptr;
+
+    // Lower area.
+    QWidget *LowerArea = nullptr;
+    QWidget *PanelLeft = nullptr;
+    QWidget *SortGridPred = nullptr;
+    QWidget *SortGrid1 = nullptr;
+    QToolButton *bInsertALL = nullptr;
+    QToolButton *bInsert = nullptr;
+    QToolButton *bRestore = nullptr;
+    QToolButton *bDel = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+
+    // Non-visual members.
+    TChronometer *chrono = nullptr;
+    QTimer *TimerGesperrt = nullptr;
+
+    // Chronometer commands and display tick.
+    void mStartClick();
+    void mLAPClick();
+    void mResetClick();
+    void ClockTimer();
+    void bStartMouseDown(Qt::MouseButton button);
+    void bLAPMouseDown(Qt::MouseButton button);
+
+    // Other keys of the hidden menu.
+    void LockLSStart1Click();
+    void bHelpClick();
+    void bCFGClick();
+    void bInfoClick();
+
+    void FormResize();
+
+    // ICommandPanel
+    void setCommandEnabled(ChronoCommand cmd, bool enabled) override;
+    void setResetCaption(const QString &caption) override;
+
+protected:
+    void resizeEvent(QResizeEvent *e) override;
+
+private:
+    void createMenu();
+    void createUpperArea();
+    void createLowerArea();
+    void layoutAreas();
+
+    IClock *m_clock;
+};

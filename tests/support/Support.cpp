@@ -1,0 +1,2 @@
+#include "tests/support/TestClock.h"
+#include "tests/support/Recorders.h"

@@ -1,0 +1,74 @@
+#include "timing/Chronometer.h"
+
+TChronometer::TChronometer(IClock &clock, ICommandPanel &panel, QObject *parent)
+    : QObject(parent), m_clock(&clock), m_panel(panel)
+{
+    m_clockTimer.setObjectName("Clock");
+    m_clockTimer.setInterval(10);
+    m_clockTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_clockTimer, &QTimer::timeout, this, &TChronometer::tick);
+}
+
+qint32 TChronometer::timeValue(const TimeOfDay &t)
+{
+    return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+}
+
+QString TChronometer::timeText(const TimeOfDay &t)
+{
+    QString s = QString::asprintf("%2d:%2d:%2d,%2d", t.hour, t.minute, t.second, t.millisecond / 10);
+    s.replace(QLatin1Char(' '), QLatin1Char('0'));
+    return s;
+}
+
+void TChronometer::start()
+{
+    m_clockTimer.start();
+    m_panel.setCommandEnabled(ChronoCommand::Start, false);
+    m_panel.setCommandEnabled(ChronoCommand::Lap, true);
+    m_panel.setCommandEnabled(ChronoCommand::Reset, true);
+    m_panel.setResetCaption(QStringLiteral("STOPP"));
+    m_stopFlag = 0;
+    emit runStarted();
+}
+
+void TChronometer::tick()
+{
+    const TimeOfDay t = m_clock->now();
+    if (m_display)
+        m_display->ShowTime(0, timeValue(t));
+}
+
+void TChronometer::lap()
+{
+    // The clock is read before anything else, so the time is the moment of the command.
+    const TimeOfDay t = m_clock->now();
+    if (m_display)
+        m_display->ShowTime(1, timeValue(t));
+    const QString text = timeText(t);
+    if (m_capture)
+        m_capture->AppendCapture(text);
+}
+
+void TChronometer::resetClick()
+{
+    m_stopFlag = 1 - m_stopFlag;
+    if (m_stopFlag == 1) {
+        m_panel.setResetCaption(QStringLiteral("RESET"));
+        m_clockTimer.stop();
+        if (m_display)
+            m_display->ShowTime(0, 0);
+        m_panel.setCommandEnabled(ChronoCommand::Start, true);
+    } else {
+        m_clockTimer.stop();
+        if (m_display) {
+            m_display->ShowTime(0, 0);
+            m_display->ShowTime(1, 0);
+        }
+        m_panel.setCommandEnabled(ChronoCommand::Start, true);
+        m_panel.setCommandEnabled(ChronoCommand::Lap, false);
+        m_panel.setCommandEnabled(ChronoCommand::Reset, false);
+        m_panel.setResetCaption(QStringLiteral("STOPP"));
+        emit runReset();
+    }
+}

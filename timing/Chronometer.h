@@ -1,0 +1,80 @@
+#pragma once
+
+#include "platform/Clock.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+// Display output: row 0 = upper (running clock), 1 = lower (last time taken).
+class IDisplayOutput
+{
+public:
+    virtual ~IDisplayOutput() = default;
+    virtual void ShowTime(int row, qint32 value) = 0;
+};
+
+// Capture output: every time taken becomes an entry of the intermediate protocol.
+class ICaptureOutput
+{
+public:
+    virtual ~ICaptureOutput() = default;
+    virtual void AppendCapture(const QString &timeText) = 0;
+};
+
+// The three commands as the window shows them: a menu item and a button each.
+enum class ChronoCommand { Start, Lap, Reset };
+
+class ICommandPanel
+{
+public:
+    virtual ~ICommandPanel() = default;
+    // Enables or disables the command's menu item and button, and sets the button's
+    // face to its highlight colour (enabled) or black (disabled).
+    virtual void setCommandEnabled(ChronoCommand cmd, bool enabled) = 0;
+    virtual void setResetCaption(const QString &caption) = 0;
+};
+
+// The chronometer: a clock of the time of day. Idle, Running and Stopped follow from the
+// display timer, the stop flag and which commands are enabled.
+class TChronometer : public QObject
+{
+    Q_OBJECT
+public:
+    TChronometer(IClock &clock, ICommandPanel &panel, QObject *parent = nullptr);
+
+    void setDisplayOutput(IDisplayOutput *d) { m_display = d; }
+    void setCaptureOutput(ICaptureOutput *c) { m_capture = c; }
+    void setClock(IClock &clock) { m_clock = &clock; }
+    IClock &clock() const { return *m_clock; }
+
+    void start();      // START
+    void lap();        // ZEIT
+    void resetClick(); // STOPP / RESET
+    void tick();       // display tick
+
+    // The display timer "Clock" (10 ms); enabled exactly while running.
+    QTimer &Clock() { return m_clockTimer; }
+    bool running() const { return m_clockTimer.isActive(); }
+
+    // 1 after the first STOPP, 0 otherwise.
+    int stopFlag() const { return m_stopFlag; }
+    void setStopFlag(int f) { m_stopFlag = f; }
+
+    // Milliseconds since local midnight.
+    static qint32 timeValue(const TimeOfDay &t);
+    // HH:MM:SS,hh, every field zero-padded, hundredths cut from the milliseconds.
+    static QString timeText(const TimeOfDay &t);
+
+signals:
+    void runStarted();
+    void runReset();
+
+private:
+    IClock *m_clock;
+    ICommandPanel &m_panel;
+    IDisplayOutput *m_display = nullptr;
+    ICaptureOutput *m_capture = nullptr;
+    QTimer m_clockTimer;
+    int m_stopFlag = 0;
+};
