@@ -2,7 +2,9 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
+#include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
+#include "widgets/ClickImage.h"
 #include "widgets/LbButtons.h"
 
 #include <QAction>
@@ -68,6 +70,13 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent)
     TimerGesperrt->setObjectName("TimerGesperrt");
     TimerGesperrt->setSingleShot(true);
     TimerGesperrt->setInterval(100);
+    ImageList1 = {barrierIcon(0), barrierIcon(1)};
+    guard = new TBarrierGuard(*TimerGesperrt, this);
+    guard->activateLap = [this] { mLAP->trigger(); };
+    guard->showLockState = [this](int s) {
+        ImageLSzeit->setPixmap(ImageList1.value(s));
+        ImageLSzeit->update();
+    };
 
     createMenu();
     auto *central = new QWidget(this);
@@ -82,6 +91,10 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent)
     setStatusBar(StatusBar1);
 
     chrono->setDisplayOutput(PanelTimer);
+    // START and RESET lock a free barrier; STOPP leaves it as it is.
+    connect(chrono, &TChronometer::runStarted, guard, &TBarrierGuard::lockIfFree);
+    connect(chrono, &TChronometer::runReset, guard, &TBarrierGuard::lockIfFree);
+    ImageLSzeit->setPixmap(ImageList1[0]);
 
     resize(800, 530);
     move(243, 112);
@@ -169,12 +182,13 @@ void TFormMain::createUpperArea()
     connect(bLAP, &TLbButton::mouseDown, this, &TFormMain::bLAPMouseDown);
     connect(bReset, &TLbButton::clicked, this, &TFormMain::mResetClick);
 
-    ImageLSzeit = new QLabel(Panel5);
+    ImageLSzeit = new TClickImage(Panel5);
     ImageLSzeit->setObjectName("ImageLSzeit");
     ImageLSzeit->setGeometry(139, 108, 30, 30);
     ImageLSzeit->setToolTip(QStringLiteral("[F3] Zeit-LS frei / gesperrt"));
     ImageLSzeit->setCursor(Qt::PointingHandCursor);
     ImageLSzeit->hide(); // shown only while the port is open
+    connect(ImageLSzeit, &TClickImage::clicked, this, &TFormMain::ImageLSzeitClick);
 
     bHelp = toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40,
                        QStyle::SP_DialogHelpButton);
@@ -362,7 +376,36 @@ void TFormMain::bLAPMouseDown(Qt::MouseButton)
     mLAP->trigger();
 }
 
-void TFormMain::LockLSStart1Click() {}
+void TFormMain::ComPortLS(QObject *)
+{
+    guard->ComPortLS();
+}
+
+void TFormMain::BarrierTrigger()
+{
+    guard->BarrierTrigger();
+}
+
+void TFormMain::StartLockTime()
+{
+    guard->StartLockTime();
+}
+
+void TFormMain::TimerGesperrtTimer()
+{
+    guard->TimerGesperrtTimer();
+}
+
+void TFormMain::ImageLSzeitClick()
+{
+    guard->ImageLSzeitClick();
+}
+
+void TFormMain::LockLSStart1Click()
+{
+    // Works in every state, icon visible or not, also during a lock time.
+    guard->ImageLSzeitClick();
+}
 
 void TFormMain::bHelpClick() {}
 

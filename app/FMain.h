@@ -4,6 +4,7 @@
 #include "timing/Chronometer.h"
 
 #include <QMainWindow>
+#include <QPixmap>
 
 class QAction;
 class QLabel;
@@ -13,6 +14,8 @@ class QTimer;
 class QToolButton;
 class TLbButton;
 class TTimeDisplay;
+class TBarrierGuard;
+class TClickImage;
 
 // The main window: the frame that owns every control and forwards each handler to the
 // component that owns the behaviour.
@@ -43,7 +46,7 @@ public:
     TLbButton *bStart = nullptr;
     TLbButton *bLAP = nullptr;
     TLbButton *bReset = nullptr;
-    QLabel *ImageLSzeit = nullptr;
+    TClickImage *ImageLSzeit = nullptr;
     QToolButton *bHelp = nullptr;
     QToolButton *bCFG = nullptr;
     QToolButton *bInfo = nullptr;
@@ -70,6 +73,10 @@ public:
     // Non-visual members.
     TChronometer *chrono = nullptr;
     QTimer *TimerGesperrt = nullptr;
+    // The two barrier icons: 0 locked, 1 free.
+    QList<QPixmap> ImageList1;
+    // Barrier lock, lock time and trigger edge.
+    TBarrierGuard *guard = nullptr;
 
     // Chronometer commands and display tick.
     void mStartClick();
@@ -78,6 +85,13 @@ public:
     void ClockTimer();
     void bStartMouseDown(Qt::MouseButton button);
     void bLAPMouseDown(Qt::MouseButton button);
+
+    // Light barrier.
+    void ComPortLS(QObject *Sender);
+    void BarrierTrigger();
+    void StartLockTime();
+    void TimerGesperrtTimer();
+    void ImageLSzeitClick();
 
     // Other keys of the hidden menu.
     void LockLSStart1Click();

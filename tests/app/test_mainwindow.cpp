@@ -4,6 +4,7 @@
 #include "tests/support/Recorders.h"
 #include "tests/support/TestClock.h"
 #include "timing/TimeDisplay.h"
+#include "widgets/ClickImage.h"
 #include "widgets/LbButtons.h"
 
 #include <QAction>
