@@ -14,6 +14,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -57,11 +58,11 @@ void setBackground(QWidget *w, TColor c)
 }
 } // namespace
 
-TFormMain::TFormMain(IClock *clock, QWidget *parent)
-    : QMainWindow(parent), m_clock(clock ? clock : &systemClock())
+TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
+    : QMainWindow(parent), m_clock(clock ? clock : &systemClock()), m_store(store)
 {
     setObjectName("FormMain");
-    setWindowTitle(AppInfo::baseName() + QStringLiteral(" 1.7"));
+    setWindowTitle(QStringLiteral("1.7"));
     setBackground(this, 0xA7A7A7);
     setMinimumSize(800, 530);
 
@@ -94,13 +95,102 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent)
     // START and RESET lock a free barrier; STOPP leaves it as it is.
     connect(chrono, &TChronometer::runStarted, guard, &TBarrierGuard::lockIfFree);
     connect(chrono, &TChronometer::runReset, guard, &TBarrierGuard::lockIfFree);
-    ImageLSzeit->setPixmap(ImageList1[0]);
-
+    // The form's design bounds; the stored ones replace them in FormCreate.
     resize(800, 530);
     move(243, 112);
+    FormCreate();
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain()
+{
+    FormDestroy();
+}
+
+void TFormMain::FormCreate()
+{
+    // 1-3: everything named after the executable follows its current name.
+    ApplicationTitle = AppInfo::baseName();
+    setWindowTitle(ApplicationTitle + QStringLiteral(" ") + windowTitle());
+    SettingsKey = SettingsIO::keyPath(ApplicationTitle);
+    if (!m_store) {
+        m_ownStore = std::make_unique<TQSettingsStore>(ApplicationTitle);
+        m_store = m_ownStore.get();
+    }
+    // 4: upper and lower row colours before the store is read.
+    C2 = clLime;
+    C4 = clYellow;
+    // 6: a missing or unreadable value leaves the defaults, silently.
+    TSettings s = currentSettings();
+    SettingsIO::load(*m_store, s);
+    applySettings(s);
+    // 7
+    sbCls->setToolTip(QStringLiteral("Neu / Löschen"));
+    // 8
+    LabelDate->setText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    // 11
+    bInsertALL->setToolTip(QStringLiteral("Alle Einfügen"));
+    bInsert->setToolTip(QStringLiteral("Einfügen"));
+    bRestore->setToolTip(QStringLiteral("Zurück / Entfernen"));
+    bDel->setToolTip(QStringLiteral("Zwischenprotokoll löschen"));
+    // 17
+    PanelTimer->ShowTime(0, 0);
+    PanelTimer->ShowTime(1, 0);
+    // 19: the barrier starts locked.
+    ImageLSzeit->setPixmap(ImageList1[0]);
+}
+
+void TFormMain::FormDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    // A store that cannot be written keeps the previous run's values; nothing to report.
+    if (m_store)
+        SettingsIO::save(*m_store, currentSettings());
+}
+
+TSettings TFormMain::currentSettings() const
+{
+    TSettings s;
+    s.Left = x();
+    s.Top = y();
+    s.Width = width();
+    s.Height = height();
+    s.Sound = Sound;
+    s.C1 = C1;
+    s.C2 = C2;
+    s.C3 = C3;
+    s.Acc = Acc;
+    s.C4 = C4;
+    s.FilterInd = FilterInd;
+    s.Wait = TimerGesperrt->interval();
+    s.CountRunden = CountRunden;
+    return s;
+}
+
+void TFormMain::applySettings(const TSettings &s)
+{
+    // The minimum size raises smaller stored sizes.
+    resize(qMax(s.Width, minimumWidth()), qMax(s.Height, minimumHeight()));
+    // A position on no screen (a monitor that is gone) falls back to the design position.
+    QPoint pos(s.Left, s.Top);
+    const QRect probe(pos + QPoint(20, 20), QSize(40, 40));
+    bool onScreen = false;
+    for (QScreen *screen : QGuiApplication::screens())
+        onScreen = onScreen || screen->availableGeometry().intersects(probe);
+    if (!onScreen && !QGuiApplication::screens().isEmpty())
+        pos = QPoint(243, 112);
+    move(pos);
+    Sound = s.Sound;
+    C1 = s.C1;
+    C2 = s.C2;
+    C3 = s.C3;
+    Acc = s.Acc;
+    C4 = s.C4;
+    FilterInd = s.FilterInd;
+    TimerGesperrt->setInterval(s.Wait);
+    CountRunden = s.CountRunden;
+}
 
 void TFormMain::createMenu()
 {
@@ -218,7 +308,6 @@ void TFormMain::createUpperArea()
     LabelDate->setAlignment(Qt::AlignCenter);
     LabelDate->setStyleSheet(QStringLiteral("color: #383838; background: transparent"));
     LabelDate->resize(122, 27);
-    LabelDate->setText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
 
     LabelProtokoll = new QLabel(QStringLiteral("Protokoll:"), Panel5);
     LabelProtokoll->setObjectName("LabelProtokoll");

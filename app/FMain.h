@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "settings/Settings.h"
 #include "timing/Chronometer.h"
 
 #include <QMainWindow>
 #include <QPixmap>
+
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -24,8 +27,32 @@ class TFormMain : public QMainWindow, public ICommandPanel
     Q_OBJECT
 public:
     // clock: the local clock (a test hands in its own); nullptr = the system clock.
-    explicit TFormMain(IClock *clock = nullptr, QWidget *parent = nullptr);
+    // store: the per-user settings store; nullptr = the program's own (QSettings).
+    explicit TFormMain(IClock *clock = nullptr, QWidget *parent = nullptr,
+                       ISettingsStore *store = nullptr);
     ~TFormMain() override;
+
+    // Start-up and shut-down.
+    void FormCreate();
+    void FormDestroy();
+
+    // The executable's base name: application title, settings key, file names.
+    QString ApplicationTitle;
+    QString SettingsKey;
+    // Working copies of settings that no control holds.
+    bool Sound = true;
+    int Acc = 2;
+    int FilterInd = 1;
+    int CountRunden = 4;
+    TColor C3 = 0x404040;
+    TColor C1 = clBlack;
+    TColor C2 = clLime;
+    TColor C4 = clYellow;
+
+    // The settings as the components hold them now.
+    TSettings currentSettings() const;
+    // Puts loaded settings into the components that use them.
+    void applySettings(const TSettings &s);
 
     // Hidden menu: its items exist for their shortcuts; a disabled item does nothing.
     QMenu *HideMenu1 = nullptr;
@@ -115,4 +142,7 @@ private:
     void layoutAreas();
 
     IClock *m_clock;
+    std::unique_ptr<ISettingsStore> m_ownStore;
+    ISettingsStore *m_store = nullptr;
+    bool m_destroyed = false;
 };
