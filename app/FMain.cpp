@@ -2,9 +2,12 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
+#include "protocol/ProtocolTables.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
+#include "widgets/DlgYesNo.h"
+#include "widgets/SortGrid.h"
 #include "widgets/LbButtons.h"
 
 #include <QAction>
@@ -92,6 +95,8 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     setStatusBar(StatusBar1);
 
     chrono->setDisplayOutput(PanelTimer);
+    chrono->setCaptureOutput(tables);
+    connect(chrono, &TChronometer::runReset, tables, &TProtocolTables::runReset);
     // START and RESET lock a free barrier; STOPP leaves it as it is.
     connect(chrono, &TChronometer::runStarted, guard, &TBarrierGuard::lockIfFree);
     connect(chrono, &TChronometer::runReset, guard, &TBarrierGuard::lockIfFree);
@@ -132,11 +137,23 @@ void TFormMain::FormCreate()
     bInsert->setToolTip(QStringLiteral("Einfügen"));
     bRestore->setToolTip(QStringLiteral("Zurück / Entfernen"));
     bDel->setToolTip(QStringLiteral("Zwischenprotokoll löschen"));
+    // 9
+    SortGridPred->setCells(0, 0, QString());
+    SortGridPred->setCells(1, 0, QStringLiteral("Zeit"));
+    SortGridPred->setCells(2, 0, QStringLiteral("Nr."));
+    // 13
+    ApplyTimeColumnCount();
+    SortGrid1->setCells(0, 0, QStringLiteral("Nr."));
+    SortGrid1->setCells(1, 0, QStringLiteral("Fahrer"));
+    // 14
+    LayoutColumns();
     // 17
     PanelTimer->ShowTime(0, 0);
     PanelTimer->ShowTime(1, 0);
     // 19: the barrier starts locked.
     ImageLSzeit->setPixmap(ImageList1[0]);
+    // 20
+    UpdateFileButtons();
 }
 
 void TFormMain::FormDestroy()
@@ -164,7 +181,7 @@ TSettings TFormMain::currentSettings() const
     s.C4 = C4;
     s.FilterInd = FilterInd;
     s.Wait = TimerGesperrt->interval();
-    s.CountRunden = CountRunden;
+    s.CountRunden = tables->CountRunden();
     return s;
 }
 
@@ -189,7 +206,7 @@ void TFormMain::applySettings(const TSettings &s)
     C4 = s.C4;
     FilterInd = s.FilterInd;
     TimerGesperrt->setInterval(s.Wait);
-    CountRunden = s.CountRunden;
+    tables->setCountRunden(s.CountRunden);
 }
 
 void TFormMain::createMenu()
@@ -342,13 +359,12 @@ void TFormMain::createLowerArea()
     PanelLeft = new QWidget(LowerArea);
     PanelLeft->setObjectName("PanelLeft");
 
-    // Placeholders for the two protocol tables.
-    SortGridPred = new QWidget(PanelLeft);
+    SortGridPred = new TSortGrid(PanelLeft);
     SortGridPred->setObjectName("SortGridPred");
-    setBackground(SortGridPred, clWhite);
-    SortGrid1 = new QWidget(LowerArea);
+    TProtocolTables::configurePred(*SortGridPred);
+    SortGrid1 = new TSortGrid(LowerArea);
     SortGrid1->setObjectName("SortGrid1");
-    setBackground(SortGrid1, 0xDAF1EE);
+    TProtocolTables::configureResults(*SortGrid1, 4);
 
     bInsertALL = toolButton(PanelLeft, "bInsertALL", QString(), 36, QStyle::SP_ArrowRight);
     bInsert = toolButton(PanelLeft, "bInsert", QString(), 36, QStyle::SP_MediaSeekForward);
@@ -356,6 +372,32 @@ void TFormMain::createLowerArea()
     bDel = toolButton(PanelLeft, "bDel", QString(), 36, QStyle::SP_DialogDiscardButton);
     for (QToolButton *b : {bInsertALL, bInsert, bRestore, bDel})
         b->setEnabled(false);
+
+    TProtocolTables::Buttons buttons;
+    buttons.bInsertALL = bInsertALL;
+    buttons.bInsert = bInsert;
+    buttons.bRestore = bRestore;
+    buttons.bDel = bDel;
+    buttons.sbSave = sbSave;
+    buttons.sbPrint = sbPrint;
+    buttons.sbWeb = sbWeb;
+    buttons.sbCls = sbCls;
+    tables = new TProtocolTables(*SortGridPred, *SortGrid1, buttons, this);
+    tables->confirmClear = [] {
+        if (!FDlgYesNo)
+            return false;
+        FDlgYesNo->Label1->setText(QStringLiteral("Ergebnisse entfernen?"));
+        return FDlgYesNo->showModalResult() == TFDlgYesNo::mrYes;
+    };
+    tables->forceReset = [this] {
+        chrono->setStopFlag(1);
+        mResetClick();
+    };
+    connect(bInsertALL, &QToolButton::clicked, this, &TFormMain::bInsertALLClick);
+    connect(bInsert, &QToolButton::clicked, this, &TFormMain::bInsertClick);
+    connect(bRestore, &QToolButton::clicked, this, &TFormMain::bRestoreClick);
+    connect(bDel, &QToolButton::clicked, this, &TFormMain::bDelClick);
+    connect(sbCls, &QToolButton::clicked, this, &TFormMain::sbClsClick);
 }
 
 void TFormMain::layoutAreas()
@@ -393,7 +435,7 @@ void TFormMain::resizeEvent(QResizeEvent *e)
 
 void TFormMain::FormResize()
 {
-    // The column widths of the tables follow once the tables exist.
+    LayoutColumns();
     bStart->update();
     bLAP->update();
     bReset->update();
@@ -501,3 +543,43 @@ void TFormMain::bHelpClick() {}
 void TFormMain::bCFGClick() {}
 
 void TFormMain::bInfoClick() {}
+
+void TFormMain::bInsertClick()
+{
+    tables->bInsertClick();
+}
+
+void TFormMain::bInsertALLClick()
+{
+    tables->bInsertALLClick();
+}
+
+void TFormMain::bRestoreClick()
+{
+    tables->bRestoreClick();
+}
+
+void TFormMain::bDelClick()
+{
+    tables->bDelClick();
+}
+
+void TFormMain::sbClsClick()
+{
+    tables->sbClsClick();
+}
+
+void TFormMain::LayoutColumns()
+{
+    tables->LayoutColumns();
+}
+
+void TFormMain::UpdateFileButtons()
+{
+    tables->UpdateFileButtons();
+}
+
+void TFormMain::ApplyTimeColumnCount()
+{
+    tables->ApplyTimeColumnCount();
+}

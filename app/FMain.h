@@ -19,6 +19,8 @@ class TLbButton;
 class TTimeDisplay;
 class TBarrierGuard;
 class TClickImage;
+class TSortGrid;
+class TProtocolTables;
 
 // The main window: the frame that owns every control and forwards each handler to the
 // component that owns the behaviour.
@@ -43,7 +45,6 @@ public:
     bool Sound = true;
     int Acc = 2;
     int FilterInd = 1;
-    int CountRunden = 4;
     TColor C3 = 0x404040;
     TColor C1 = clBlack;
     TColor C2 = clLime;
@@ -89,8 +90,8 @@ public:
     // Lower area.
     QWidget *LowerArea = nullptr;
     QWidget *PanelLeft = nullptr;
-    QWidget *SortGridPred = nullptr;
-    QWidget *SortGrid1 = nullptr;
+    TSortGrid *SortGridPred = nullptr;
+    TSortGrid *SortGrid1 = nullptr;
     QToolButton *bInsertALL = nullptr;
     QToolButton *bInsert = nullptr;
     QToolButton *bRestore = nullptr;
@@ -104,6 +105,8 @@ public:
     QList<QPixmap> ImageList1;
     // Barrier lock, lock time and trigger edge.
     TBarrierGuard *guard = nullptr;
+    // Both protocol tables and their commands.
+    TProtocolTables *tables = nullptr;
 
     // Chronometer commands and display tick.
     void mStartClick();
@@ -127,6 +130,16 @@ public:
     void bInfoClick();
 
     void FormResize();
+
+    // Protocol tables.
+    void bInsertClick();
+    void bInsertALLClick();
+    void bRestoreClick();
+    void bDelClick();
+    void sbClsClick();
+    void LayoutColumns();
+    void UpdateFileButtons();
+    void ApplyTimeColumnCount();
 
     // ICommandPanel
     void setCommandEnabled(ChronoCommand cmd, bool enabled) override;

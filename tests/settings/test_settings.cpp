@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "protocol/ProtocolTables.h"
 #include "settings/Settings.h"
 
 #include "tests/support/TempSettings.h"
@@ -151,7 +152,7 @@ TEST_F(StartUpTest, FirstStartUsesDefaultsAndCloseWritesAllValues)
         EXPECT_EQ(w.C1, clBlack);
         EXPECT_EQ(w.C2, clLime);
         EXPECT_EQ(w.C4, clYellow);
-        EXPECT_EQ(w.CountRunden, 4);
+        EXPECT_EQ(w.tables->CountRunden(), 4);
         EXPECT_EQ(w.windowTitle(), "tornelo 1.7");
         EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\tornelo");
         EXPECT_EQ(w.sbCls->toolTip(), QString::fromUtf8("Neu / Löschen"));
