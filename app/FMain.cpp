@@ -398,6 +398,10 @@ void TFormMain::createLowerArea()
     connect(bRestore, &QToolButton::clicked, this, &TFormMain::bRestoreClick);
     connect(bDel, &QToolButton::clicked, this, &TFormMain::bDelClick);
     connect(sbCls, &QToolButton::clicked, this, &TFormMain::sbClsClick);
+    // The window's column layout comes after the grids' own resizing, which stretches
+    // their last column.
+    SortGridPred->OnResize = [this](QObject *) { LayoutColumns(); };
+    SortGrid1->OnResize = [this](QObject *) { LayoutColumns(); };
 }
 
 void TFormMain::layoutAreas()
