@@ -69,7 +69,7 @@ void TDigit::setColor(TColor c)
 
 void TDigit::setThickness(int t)
 {
-    if (t > width() / 2 || t > height() / 2)
+    if (t > width() / 2 || t > height() / 2 || t == m_thickness)
         return;
     m_thickness = t;
     update();
@@ -77,6 +77,8 @@ void TDigit::setThickness(int t)
 
 void TDigit::setSeparation(int s)
 {
+    if (s == m_separation)
+        return;
     m_separation = s;
     update();
 }

@@ -55,7 +55,7 @@ public:
     // or half the height.
     int Thickness() const { return m_thickness; }
     void setThickness(int t);
-    // Gap between the ends of neighbouring segments; not checked.
+    // Gap between the ends of neighbouring segments; any value is taken.
     int Separation() const { return m_separation; }
     void setSeparation(int s);
 
