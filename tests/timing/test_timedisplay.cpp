@@ -226,7 +226,7 @@ TEST(DisplayColors, AppliedToDigitsAndSeparatorsCaptionsStayWhite)
             << l->objectName().toStdString();
 }
 
-// Flips the commands' enabled state; the display test needs nothing else from the window.
+// The display tests need no buttons: the command panel ignores what it is told.
 class NullCommandPanel : public ICommandPanel
 {
 public:
