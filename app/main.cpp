@@ -3,6 +3,8 @@
 #include "settings/UCfg.h"
 #include "widgets/DlgYesNo.h"
 #include "widgets/FInfo.h"
+#include "widgets/Pictures.h"
+#include "widgets/SPHTMLHelp.h"
 
 #include <QApplication>
 #include <QFont>
@@ -15,6 +17,11 @@ int main(int argc, char *argv[])
     // No metric twin exists for this font; the tables use it.
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
 
+    QApplication::setWindowIcon(Pictures::applicationIcon());
+
+    // Help comes up before the main window; without it the program warns once and goes on.
+    SPHTMLHelp::startup();
+
     // The main window first: its creation runs before the three dialogs exist.
     TFormMain formMain;
     TFDlgYesNo dlgYesNo(&formMain);
@@ -22,5 +29,7 @@ int main(int argc, char *argv[])
     TFormInfo formInfo(&formMain);
 
     formMain.show();
-    return app.exec();
+    const int rc = app.exec();
+    SPHTMLHelp::shutdown();
+    return rc;
 }
