@@ -159,12 +159,12 @@ void TFormMain::createUpperArea()
         b->setFontColor(fontColor);
         b->setHotTrackFontColor(clWhite);
     };
-    makeCommand(bStart, "bStart", QStringLiteral("START"), QStringLiteral("F4"), 56, clLime, clLime,
-                clYellow);
-    makeCommand(bLAP, "bLAP", QStringLiteral("ZEIT"), QStringLiteral("F8"), 104, clBlack, clYellow,
-                clBlack);
-    makeCommand(bReset, "bReset", QStringLiteral("STOPP"), QStringLiteral("F9"), 152, clRed, clRed,
-                clYellow);
+    makeCommand(bStart, "bStart", QStringLiteral("START"), QStringLiteral("F4"), 56, clLime,
+                clLime, clYellow);
+    makeCommand(bLAP, "bLAP", QStringLiteral("ZEIT"), QStringLiteral("F8"), 104, clBlack,
+                clYellow, clBlack);
+    makeCommand(bReset, "bReset", QStringLiteral("STOPP"), QStringLiteral("F9"), 152, clRed,
+                clRed, clYellow);
     bLAP->setEnabled(false);
     bReset->setEnabled(false);
     connect(bStart, &TLbButton::mouseDown, this, &TFormMain::bStartMouseDown);
@@ -178,8 +178,8 @@ void TFormMain::createUpperArea()
     ImageLSzeit->setCursor(Qt::PointingHandCursor);
     ImageLSzeit->hide(); // shown only while the port is open
 
-    bHelp =
-        toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40, QStyle::SP_DialogHelpButton);
+    bHelp = toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40,
+                       QStyle::SP_DialogHelpButton);
     bCFG = toolButton(Panel5, "bCFG", QStringLiteral("[F2] Einstellungen"), 40,
                       QStyle::SP_FileDialogDetailedView);
     bInfo = toolButton(Panel5, "bInfo", QStringLiteral("[Alt+I] Info"), 40,
@@ -224,8 +224,8 @@ void TFormMain::createUpperArea()
                         QStyle::SP_DialogSaveButton);
     sbPrint = toolButton(Panel5, "sbPrint", QStringLiteral("Drucken"), 36,
                          QStyle::SP_FileDialogContentsView);
-    sbWeb =
-        toolButton(Panel5, "sbWeb", QStringLiteral("Als Webseite..."), 36, QStyle::SP_DriveNetIcon);
+    sbWeb = toolButton(Panel5, "sbWeb", QStringLiteral("Als Webseite..."), 36,
+                       QStyle::SP_DriveNetIcon);
     sbCls = toolButton(Panel5, "sbCls", QString(), 36, QStyle::SP_TrashIcon);
     const int fileLefts[] = {98, 138, 178, 218, 258};
     QToolButton *files[] = {sbOpen, sbSave, sbPrint, sbWeb, sbCls};
