@@ -71,6 +71,9 @@ QList<SitemapEntry> parseSitemap(const QString &html)
         if (tag == QLatin1String("ul")) {
             depth = closing ? qMax(0, depth - 1) : depth + 1;
         } else if (tag == QLatin1String("object")) {
+            // An entry whose closing tag is missing ends where the next one starts.
+            if (!closing && inObject && (!current.name.isEmpty() || !current.local.isEmpty()))
+                entries.append(current);
             if (!closing) {
                 const auto attrs = attributes(m.captured(3));
                 inObject = attrs.value(QStringLiteral("type"))
@@ -93,12 +96,18 @@ QList<SitemapEntry> parseSitemap(const QString &html)
                 current.local = value;
         }
     }
+    if (inObject && (!current.name.isEmpty() || !current.local.isEmpty()))
+        entries.append(current);
     return entries;
 }
 
 QString decodeHelpPage(const QByteArray &data)
 {
-    if (auto enc = QStringConverter::encodingForHtml(data)) {
+    // encodingForHtml() answers UTF-8 also when the page declares nothing, so it is asked
+    // only when there is a byte-order mark or a declaration.
+    const bool declared = QStringConverter::encodingForData(data).has_value()
+                          || data.left(1024).toLower().contains("charset");
+    if (auto enc = declared ? QStringConverter::encodingForHtml(data) : std::nullopt) {
         QStringDecoder dec(*enc);
         return dec(data);
     }
