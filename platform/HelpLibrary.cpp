@@ -72,10 +72,11 @@ ChmArchive::~ChmArchive()
 
 bool ChmArchive::contains(const QString &path) const
 {
-    if (!m_file)
+    const QByteArray p = path.toUtf8();
+    if (!m_file || p.isEmpty() || p.size() > chm::MaxPathLen)
         return false;
     chm::UnitInfo ui{};
-    return m_lib.chmResolve(m_file, path.toUtf8().constData(), &ui) == chm::ResolveSuccess;
+    return m_lib.chmResolve(m_file, p.constData(), &ui) == chm::ResolveSuccess;
 }
 
 QByteArray ChmArchive::read(const QString &path) const

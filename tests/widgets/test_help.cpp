@@ -351,6 +351,13 @@ TEST_F(Help, ViewerCommandsOnTheBuiltHelp)
     EXPECT_EQ(v->currentTopic(), "/tasten.htm");
     HtmlHelp(nullptr, file, HH_DISPLAY_TOPIC, "/fehlt.htm");
     EXPECT_EQ(v->currentTopic(), "/index.htm");
+    HtmlHelp(nullptr, file, HH_DISPLAY_TOPIC, "tasten.htm");
+    HtmlHelp(nullptr, file, HH_DISPLAY_TOPIC, QString(3000, 'x') + ".htm");
+    EXPECT_EQ(v->currentTopic(), "/index.htm");
+    EXPECT_FALSE(v->showTopic(QString(3000, 'x')));
+    EXPECT_FALSE(v->showTopic("/"));
+    EXPECT_TRUE(v->showTopic("tasten.htm#maus"));
+    EXPECT_EQ(v->currentTopic(), "/tasten.htm");
 
     HtmlHelp(nullptr, file, HH_DISPLAY_INDEX, "sperr");
     EXPECT_EQ(v->Tabs->currentIndex(), 1);
