@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -263,6 +264,28 @@ TEST_F(Help, MissingLibraryWarnsOnceAndTheProgramWorksOn)
     QTest::keyClick(&w, Qt::Key_F4);
     EXPECT_TRUE(w.mLAP->isEnabled());
     QTest::keyClick(&w, Qt::Key_F9);
+}
+
+TEST_F(Help, TheWarningIsAMessageBoxWithExclamationAndOk)
+{
+    SPHTMLHelp::setWarningHookForTesting({});
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        buttons = box->standardButtons();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_FALSE(SPHTMLHelp::startup("libtornelo-no-such-help.so.0"));
+    EXPECT_EQ(title, "Warning!");
+    EXPECT_EQ(text, QString::fromLatin1(SPHTMLHelp::WarningText));
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_EQ(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
 TEST_F(Help, LoadedLibraryGivesNoWarning)
