@@ -9,8 +9,10 @@
 #include <QRegularExpression>
 #include <QSplitter>
 #include <QStringConverter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextDocumentFragment>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QtEndian>
@@ -105,8 +107,8 @@ QString decodeHelpPage(const QByteArray &data)
 {
     // encodingForHtml() answers UTF-8 also when the page declares nothing, so it is asked
     // only when there is a byte-order mark or a declaration.
-    const bool declared = QStringConverter::encodingForData(data).has_value()
-                          || data.left(1024).toLower().contains("charset");
+    const bool declared = QStringConverter::encodingForData(data).has_value() ||
+                          data.left(1024).toLower().contains("charset");
     if (auto enc = declared ? QStringConverter::encodingForHtml(data) : std::nullopt) {
         QStringDecoder dec(*enc);
         return dec(data);
@@ -171,8 +173,27 @@ THelpViewer::THelpViewer(std::unique_ptr<ChmArchive> archive, QWidget *parent)
     split->addWidget(Browser);
     split->setStretchFactor(1, 1);
     split->setSizes({220, 560});
-    auto *layout = new QHBoxLayout(this);
+    // Back, forward and home, as the browser also offers them on Alt+Left/Right/Up.
+    auto *bar = new QToolBar(this);
+    bar->setObjectName("ToolBar");
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    BackAction = bar->addAction(style()->standardIcon(QStyle::SP_ArrowBack),
+                                QStringLiteral("Zurück"), Browser, &QTextBrowser::backward);
+    ForwardAction = bar->addAction(style()->standardIcon(QStyle::SP_ArrowForward),
+                                   QStringLiteral("Vor"), Browser, &QTextBrowser::forward);
+    HomeAction = bar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon),
+                                QStringLiteral("Startseite"), this, &THelpViewer::showContents);
+    BackAction->setEnabled(false);
+    ForwardAction->setEnabled(false);
+    connect(Browser, &QTextBrowser::backwardAvailable, BackAction, &QAction::setEnabled);
+    connect(Browser, &QTextBrowser::forwardAvailable, ForwardAction, &QAction::setEnabled);
+    connect(Browser, &QTextBrowser::sourceChanged, this,
+            [this](const QUrl &url) { selectContentsItemFor(url.path()); });
+
+    auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(bar);
     layout->addWidget(split);
 
     connect(Contents, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) {
@@ -312,7 +333,6 @@ bool THelpViewer::showTopic(const QString &topic)
     if (path.size() <= 1 || !m_archive->contains(path))
         return false;
     Browser->setSource(QUrl(t), QTextDocument::HtmlResource);
-    selectContentsItemFor(path);
     return true;
 }
 

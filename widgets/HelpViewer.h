@@ -8,6 +8,7 @@
 #include <memory>
 
 class ChmArchive;
+class QAction;
 class QLineEdit;
 class QListWidget;
 class QTabWidget;
@@ -75,6 +76,9 @@ public:
     QLineEdit *IndexEdit = nullptr;
     QListWidget *IndexList = nullptr;
     THelpBrowser *Browser = nullptr;
+    QAction *BackAction = nullptr;
+    QAction *ForwardAction = nullptr;
+    QAction *HomeAction = nullptr;
 
 private:
     void loadContents();

@@ -482,6 +482,18 @@ TEST_F(Help, LinksContentsAndStylesWorkInTheViewer)
     QTest::mouseClick(v->Contents->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
     EXPECT_EQ(v->currentTopic(), "/tasten.htm");
 
+    // Back and forward through the pages seen, with the contents following.
+    EXPECT_TRUE(v->BackAction->isEnabled());
+    EXPECT_FALSE(v->ForwardAction->isEnabled());
+    v->BackAction->trigger();
+    EXPECT_EQ(v->currentTopic(), "/lichtschranke.htm");
+    EXPECT_EQ(v->Contents->currentItem()->text(0), QString::fromUtf8("Lichtschranke anschließen"));
+    EXPECT_TRUE(v->ForwardAction->isEnabled());
+    QTest::keyClick(v->Browser, Qt::Key_Right, Qt::AltModifier);
+    EXPECT_EQ(v->currentTopic(), "/tasten.htm");
+    v->HomeAction->trigger();
+    EXPECT_EQ(v->currentTopic(), "/index.htm");
+
     // Typing in the index selects the first keyword that starts with the text.
     v->Tabs->setCurrentIndex(1);
     v->IndexEdit->setFocus();
