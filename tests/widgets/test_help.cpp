@@ -14,6 +14,8 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -536,6 +538,64 @@ TEST_F(Help, ClosingTheWindowForgetsIt)
     EXPECT_TRUE(SPHTMLHelp::openViewers().isEmpty());
     // The next request opens a new window.
     EXPECT_NE(HtmlHelp(nullptr, builtHelpFile(), HH_DISPLAY_TOC), nullptr);
+}
+
+// A help file without default topic, index or context map, with a picture in a sub-folder.
+TEST_F(Help, PlainHelpFileFallsBackOnItsFirstContentsEntry)
+{
+    const QString chmcmd = QStandardPaths::findExecutable("chmcmd");
+    if (chmcmd.isEmpty())
+        GTEST_SKIP() << "chmcmd (fp-utils) is not installed";
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("bilder"));
+    auto write = [&dir](const QString &name, const QByteArray &content) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    };
+    write("p.hhp", "[OPTIONS]\nCompiled file=p.chm\nContents file=p.hhc\nTitle=Probe\n\n"
+                   "[FILES]\nerste.htm\nzweite.htm\nbilder/punkt.png\n");
+    write("p.hhc", "<UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"Kapitel\">"
+                   "</OBJECT><UL><LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" "
+                   "value=\"Zweite\"><param name=\"Local\" value=\"zweite.htm\"></OBJECT>"
+                   "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"Erste\">"
+                   "<param name=\"Local\" value=\"erste.htm\"></OBJECT></UL></UL>");
+    write("erste.htm", "<html><body><p>Erste Seite</p></body></html>");
+    write("zweite.htm", "<html><body><p>Zweite Seite</p>"
+                        "<img src=\"bilder/punkt.png\" width=\"40\" height=\"40\"></body></html>");
+    QImage red(8, 8, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(dir.filePath("bilder/punkt.png")));
+    QProcess compile;
+    compile.setWorkingDirectory(dir.path());
+    compile.start(chmcmd, {"--no-html-scan", "p.hhp"});
+    ASSERT_TRUE(compile.waitForFinished(10000));
+    ASSERT_TRUE(QFile::exists(dir.filePath("p.chm"))) << compile.readAll().toStdString();
+
+    ASSERT_TRUE(SPHTMLHelp::startup());
+    THelpViewer *v = HtmlHelp(nullptr, dir.filePath("p.chm"), HH_DISPLAY_TOC);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->windowTitle(), "Probe");
+    // The heading has no page; the first entry with one is the first topic.
+    EXPECT_EQ(v->currentTopic(), "/zweite.htm");
+    EXPECT_EQ(v->IndexList->count(), 0);
+    HtmlHelp(nullptr, dir.filePath("p.chm"), HH_DISPLAY_INDEX, "Erste");
+    EXPECT_EQ(v->currentTopic(), "/zweite.htm");
+    HtmlHelp(nullptr, dir.filePath("p.chm"), HH_HELP_CONTEXT, "1000");
+    EXPECT_EQ(v->currentTopic(), "/zweite.htm");
+
+    // The picture is read from the archive and drawn.
+    activate(*v);
+    const QImage shot = v->Browser->viewport()->grab().toImage();
+    int reds = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            reds += QColor(shot.pixel(x, y)) == QColor(Qt::red);
+    EXPECT_GE(reds, 30 * 30);
+
+    // A file named in the request stays apart from the application's help.
+    EXPECT_EQ(HtmlHelp(nullptr, dir.filePath("p.chm") + "::/erste.htm", HH_DISPLAY_TOPIC), v);
+    EXPECT_EQ(v->currentTopic(), "/erste.htm");
 }
 
 // ---- The information box from the main window ----
