@@ -7,8 +7,10 @@
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 #include "widgets/DlgYesNo.h"
+#include "widgets/FInfo.h"
 #include "widgets/SortGrid.h"
 #include "widgets/LbButtons.h"
+#include "widgets/SPHTMLHelp.h"
 
 #include <QAction>
 #include <QApplication>
@@ -542,12 +544,19 @@ void TFormMain::LockLSStart1Click()
     guard->ImageLSzeitClick();
 }
 
-void TFormMain::bHelpClick() {}
+void TFormMain::bHelpClick()
+{
+    // One request for all three triggers: the contents of the help file.
+    SPHTMLHelp::showTableOfContents();
+}
 
 void TFormMain::bCFGClick() {}
 
-void TFormMain::bInfoClick() {}
-
+void TFormMain::bInfoClick()
+{
+    if (FormInfo)
+        FormInfo->exec();
+}
 void TFormMain::bInsertClick()
 {
     tables->bInsertClick();

@@ -3,6 +3,8 @@
 #include "settings/UCfg.h"
 #include "widgets/DlgYesNo.h"
 #include "widgets/FInfo.h"
+#include "widgets/Pictures.h"
+#include "widgets/SPHTMLHelp.h"
 
 #include <QApplication>
 #include <QFont>
@@ -29,6 +31,11 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(AppInfo::baseName());
     // No metric twin exists for this font; the tables use it.
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+
+    QApplication::setWindowIcon(Pictures::applicationIcon());
+
+    // Help comes up before the main window; without it the program warns once and goes on.
+    SPHTMLHelp::startup();
 
     // The main window first: its creation runs before the three dialogs exist.
     TFormMain formMain;
@@ -57,5 +64,6 @@ int main(int argc, char *argv[])
     formMain.show();
     const int rc = app.exec();
     formMain.FormDestroy();
+    SPHTMLHelp::shutdown();
     return rc;
 }
