@@ -124,8 +124,8 @@ void TFormMain::FormCreate()
         m_store = m_ownStore.get();
     }
     // 4: upper and lower row colours before the store is read.
-    C2 = clLime;
-    C4 = clYellow;
+    PanelTimer->setC2(clLime);
+    PanelTimer->setC4(clYellow);
     // 6: a missing or unreadable value leaves the defaults, silently.
     TSettings s = currentSettings();
     SettingsIO::load(*m_store, s);
@@ -150,6 +150,7 @@ void TFormMain::FormCreate()
     // 14
     LayoutColumns();
     // 17
+    PanelTimer->ApplyDisplayColors();
     PanelTimer->ShowTime(0, 0);
     PanelTimer->ShowTime(1, 0);
     // 19: the barrier starts locked.
@@ -176,11 +177,11 @@ TSettings TFormMain::currentSettings() const
     s.Width = width();
     s.Height = height();
     s.Sound = Sound;
-    s.C1 = C1;
-    s.C2 = C2;
-    s.C3 = C3;
+    s.C1 = PanelTimer->C1();
+    s.C2 = PanelTimer->C2();
+    s.C3 = PanelTimer->C3();
     s.Acc = Acc;
-    s.C4 = C4;
+    s.C4 = PanelTimer->C4();
     s.FilterInd = FilterInd;
     s.Wait = TimerGesperrt->interval();
     s.CountRunden = tables->CountRunden();
@@ -201,11 +202,11 @@ void TFormMain::applySettings(const TSettings &s)
         pos = QPoint(243, 112);
     move(pos);
     Sound = s.Sound;
-    C1 = s.C1;
-    C2 = s.C2;
-    C3 = s.C3;
+    PanelTimer->setC1(s.C1);
+    PanelTimer->setC2(s.C2);
+    PanelTimer->setC3(s.C3);
     Acc = s.Acc;
-    C4 = s.C4;
+    PanelTimer->setC4(s.C4);
     FilterInd = s.FilterInd;
     TimerGesperrt->setInterval(s.Wait);
     tables->setCountRunden(s.CountRunden);

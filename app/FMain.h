@@ -45,10 +45,6 @@ public:
     bool Sound = true;
     int Acc = 2;
     int FilterInd = 1;
-    TColor C3 = 0x404040;
-    TColor C1 = clBlack;
-    TColor C2 = clLime;
-    TColor C4 = clYellow;
 
     // The settings as the components hold them now.
     TSettings currentSettings() const;

@@ -1,6 +1,8 @@
 #include "app/FMain.h"
 #include "protocol/ProtocolTables.h"
 #include "settings/Settings.h"
+#include "timing/TimeDisplay.h"
+#include "widgets/SortGrid.h"
 
 #include "tests/support/TempSettings.h"
 #include "tests/support/TestClock.h"
@@ -149,9 +151,9 @@ TEST_F(StartUpTest, FirstStartUsesDefaultsAndCloseWritesAllValues)
         EXPECT_EQ(w.size(), QSize(800, 530));
         EXPECT_EQ(w.pos(), QPoint(243, 112));
         EXPECT_EQ(w.TimerGesperrt->interval(), 100);
-        EXPECT_EQ(w.C1, clBlack);
-        EXPECT_EQ(w.C2, clLime);
-        EXPECT_EQ(w.C4, clYellow);
+        EXPECT_EQ(w.PanelTimer->C1(), clBlack);
+        EXPECT_EQ(w.PanelTimer->C2(), clLime);
+        EXPECT_EQ(w.PanelTimer->C4(), clYellow);
         EXPECT_EQ(w.tables->CountRunden(), 4);
         EXPECT_EQ(w.windowTitle(), "tornelo 1.7");
         EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\tornelo");
@@ -185,7 +187,7 @@ TEST_F(StartUpTest, PartialStoresRestoreWhatComesBeforeTheGap)
         TFormMain w(&clock);
         EXPECT_EQ(w.pos(), QPoint(10, 20));
         EXPECT_EQ(w.size(), QSize(800, 700)); // the minimum raises the width
-        EXPECT_EQ(w.C1, clBlack);             // after the missing "Sound"
+        EXPECT_EQ(w.PanelTimer->C1(), clBlack);             // after the missing "Sound"
         EXPECT_EQ(w.TimerGesperrt->interval(), 100);
     }
     QSettings s(other.file(), QSettings::IniFormat);
@@ -217,4 +219,27 @@ TEST_F(StartUpTest, RenamedProgramStartsFreshAndSavesUnderItsName)
     EXPECT_EQ(old.value("Left").toInt(), 50); // the other program's values are untouched
 }
 
+} // namespace
+
+namespace {
+TEST_F(StartUpTest, StoredColoursReachTheDisplay)
+{
+    tmp.write({{"Port", 0}, {"Alg", 0}, {"Left", 243}, {"Top", 112}, {"Width", 800},
+               {"Height", 530}, {"Sound", 0}, {"C1", 0xFFFFFF}, {"C2", 0xFF0000}, {"C3", 7},
+               {"Acc", 5}, {"C4", 0x0000FF}, {"FilterInd", 2}, {"Wait", 0}, {"CountRunden", 2}});
+    TFormMain w(&clock);
+    const QImage img = w.PanelTimer->grab().toImage();
+    EXPECT_EQ(img.pixelColor(2, 2), QColor(Qt::white));
+    // The top segment of the first upper digit (a zero) is lit blue, the lower one red.
+    EXPECT_EQ(img.pixelColor(8 + 22, 11 + 5), QColor(Qt::blue));
+    EXPECT_EQ(img.pixelColor(8 + 22, 136 + 5), QColor(Qt::red));
+    EXPECT_EQ(w.TimerGesperrt->interval(), 0);
+    EXPECT_EQ(w.tables->CountRunden(), 2);
+    EXPECT_EQ(w.SortGrid1->ColCount(), 4);
+    EXPECT_EQ(w.FilterInd, 2);
+    const TSettings s = w.currentSettings();
+    EXPECT_FALSE(s.Sound);
+    EXPECT_EQ(s.C3, 7u);
+    EXPECT_EQ(s.Acc, 5);
+}
 } // namespace
