@@ -113,13 +113,10 @@ int linesForWaitMask(quint32 waitMask)
     return lines;
 }
 
-int applyTermios(int fd, const SerialLineSettings &s)
+int termiosForLine(termios &t, const SerialLineSettings &s)
 {
     if (s.baudRate == 0 || s.dataBits < 5 || s.dataBits > 8)
         return EINVAL;
-    termios t;
-    if (tcgetattr(fd, &t) < 0)
-        return errno;
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -159,9 +156,20 @@ int applyTermios(int fd, const SerialLineSettings &s)
         cfsetispeed(&t, speed);
         cfsetospeed(&t, speed);
     }
+    return 0;
+}
+
+int applyTermios(int fd, const SerialLineSettings &s)
+{
+    termios t;
+    if (tcgetattr(fd, &t) < 0)
+        return errno;
+    if (const int err = termiosForLine(t, s))
+        return err;
     if (tcsetattr(fd, TCSANOW, &t) < 0)
         return errno;
-    if (speed == B0)
+    // Rates without a termios constant are set afterwards through termios2.
+    if (standardSpeed(s.baudRate) == B0)
         return setCustomBaudRate(fd, s.baudRate);
     return 0;
 }

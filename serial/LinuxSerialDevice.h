@@ -4,6 +4,7 @@
 #include "serial/SignalWaker.h"
 
 #include <atomic>
+#include <termios.h>
 
 // Transition counters of the four modem-status inputs.
 struct LineCounters
@@ -22,6 +23,9 @@ quint32 modemStatusFromLines(int lines);
 // The TIOCM_* inputs the modem-line wait must watch for a wait mask.
 int linesForWaitMask(quint32 waitMask);
 
+// Sets raw mode and the line settings' flags and standard rate on t. Returns 0 or
+// EINVAL for settings no terminal can carry.
+int termiosForLine(termios &t, const SerialLineSettings &settings);
 // Applies the line settings to a terminal descriptor. Returns 0 or an errno value.
 int applyTermios(int fd, const SerialLineSettings &settings);
 // Rates the kernel has no Bnnn constant for go through termios2 (LinuxBaudRate.cpp).
