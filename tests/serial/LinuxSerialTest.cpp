@@ -317,3 +317,23 @@ TEST(DevicePaths, PerUserOverrideReplacesDefault)
 }
 
 } // namespace
+
+namespace {
+
+// Without modem lines neither the line wait nor the polling fallback can work: the wait
+// must fail (ending the worker quietly) instead of blocking or spinning.
+TEST(LinuxSerialWait, TerminalWithoutModemLinesFailsTheWait)
+{
+    Pty pty;
+    LinuxSerialDevice dev(pty.slavePath);
+    QString error;
+    ASSERT_TRUE(dev.open(error)) << error.toStdString();
+    quint32 events = 1;
+    EXPECT_EQ(dev.waitEvent(0x0138, events), ISerialDevice::WaitResult::Failed);
+    EXPECT_EQ(events, 0u);
+    EXPECT_EQ(dev.modemStatus(), 0u);
+    dev.interrupt();
+    EXPECT_EQ(dev.waitEvent(0x0138, events), ISerialDevice::WaitResult::Interrupted);
+}
+
+} // namespace
