@@ -1,0 +1,281 @@
+#pragma once
+
+#include "serial/SerialDevice.h"
+
+#include <QEvent>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+enum TBaudRate
+{
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000,
+    brUser
+};
+enum TParity
+{
+    prNone,
+    prOdd,
+    prEven,
+    prMark,
+    prSpace
+};
+enum TStopBits
+{
+    sbOneStopBit,
+    sbOne5StopBits,
+    sbTwoStopBits
+};
+enum TFlowControl
+{
+    fcNone,
+    fcRtsCts,
+    fcXonXoff
+};
+enum TEvent
+{
+    evRxChar,
+    evTxEmpty,
+    evRxFlag,
+    evRing,
+    evBreak,
+    evCTS,
+    evDSR,
+    evError,
+    evRLSD
+};
+
+// A set of TEvent (bit n stands for the enumerator with ordinal n).
+class TEvents
+{
+public:
+    constexpr TEvents() = default;
+    constexpr TEvents(std::initializer_list<TEvent> events)
+    {
+        for (TEvent e : events)
+            m_bits |= bit(e);
+    }
+    static constexpr TEvents all()
+    {
+        return {evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD};
+    }
+    constexpr bool contains(TEvent e) const { return (m_bits & bit(e)) != 0; }
+    constexpr void insert(TEvent e) { m_bits |= bit(e); }
+    constexpr void remove(TEvent e) { m_bits &= ~bit(e); }
+    constexpr bool isEmpty() const { return m_bits == 0; }
+    constexpr quint16 bits() const { return m_bits; }
+    constexpr bool operator==(const TEvents &) const = default;
+
+private:
+    static constexpr quint16 bit(TEvent e) { return quint16(1u << int(e)); }
+    quint16 m_bits = 0;
+};
+
+// The wait mask (EV_* bits) for a set of events.
+quint32 eventMask(TEvents events);
+// Bit/s of a rate enumerator; brUser gives userRate.
+quint32 baudRateValue(TBaudRate rate, quint32 userRate);
+
+// Common base of the port's exceptions.
+class EComError : public std::exception
+{
+public:
+    explicit EComError(QString message) : Message(std::move(message)), m_utf8(Message.toStdString())
+    {}
+    const char *what() const noexcept override { return m_utf8.c_str(); }
+    QString Message;
+
+private:
+    std::string m_utf8;
+};
+
+// The device could not be opened.
+class EComHandle : public EComError
+{
+public:
+    explicit EComHandle(const QString &systemText)
+        : EComError(QStringLiteral("Unable to open com port: ") + systemText)
+    {}
+};
+
+// The line settings were refused.
+class EComState : public EComError
+{
+public:
+    explicit EComState(const QString &systemText)
+        : EComError(QStringLiteral("Unable to set com state: ") + systemText)
+    {}
+};
+
+class TComPort;
+
+// The state a worker shares with the thread that dispatches its event sets. The worker
+// queues an event set and blocks until the dispatcher has completed it.
+class TComHandOver
+{
+public:
+    enum State
+    {
+        Idle,
+        Queued,
+        Dispatching
+    };
+
+    // Worker side: queue the set and block until it has been dispatched (or released).
+    void handOver(quint32 mask, const std::function<void()> &notify);
+    // Dispatcher side: Queued -> Dispatching, giving the set. False when nothing is queued.
+    bool take(quint32 &mask);
+    // Dispatcher side: Dispatching -> Idle, releasing the worker. Idempotent.
+    void complete();
+    void setFinished();
+    // Waits up to ms milliseconds for the worker to end or to queue a set.
+    // Returns the state found (finished takes precedence).
+    bool waitFinishedOrQueued(int ms);
+    bool isFinished() const;
+    State state() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    State m_state = Idle;
+    quint32 m_mask = 0;
+    bool m_finished = false;
+};
+
+// The worker of an open port: waits for events of the device and hands each event set
+// to the port's thread.
+class TComThread : public QThread
+{
+    Q_OBJECT
+public:
+    TComThread(TComPort *owner, ISerialDevice *device, quint32 waitMask);
+    ~TComThread() override;
+
+    quint32 waitMask() const { return m_waitMask; }
+    // True while the worker waits for its event set to be dispatched.
+    bool IsHandOverPending() const;
+    // Asks the worker to end and wakes it; may be repeated.
+    void requestStop();
+    const std::shared_ptr<TComHandOver> &handOverState() const { return m_handOver; }
+
+protected:
+    void run() override;
+
+private:
+    TComPort *m_owner;
+    ISerialDevice *m_device;
+    const quint32 m_waitMask;
+    std::atomic<bool> m_stop{false};
+    std::shared_ptr<TComHandOver> m_handOver;
+};
+
+// A serial port as a source of modem-status events (the program never reads or writes
+// data through it).
+class TComPort : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TComPort(QObject *owner = nullptr);
+    ~TComPort() override;
+
+    // General-purpose integer; the main window keeps the trigger algorithm here.
+    int Tag = 0;
+
+    TBaudRate BaudRate() const { return m_baudRate; }
+    void setBaudRate(TBaudRate v) { m_baudRate = v; }
+    quint32 BaudRateUser() const { return m_baudRateUser; }
+    void setBaudRateUser(quint32 v) { m_baudRateUser = v; }
+    quint8 Port() const { return m_port; }
+    void setPort(quint8 v) { m_port = v; }
+    TParity Parity() const { return m_parity; }
+    void setParity(TParity v) { m_parity = v; }
+    TStopBits StopBits() const { return m_stopBits; }
+    void setStopBits(TStopBits v) { m_stopBits = v; }
+    TFlowControl FlowControl() const { return m_flowControl; }
+    void setFlowControl(TFlowControl v) { m_flowControl = v; }
+    quint8 DataBits() const { return m_dataBits; }
+    void setDataBits(quint8 v);
+    TEvents Events() const { return m_events; }
+    void setEvents(TEvents v) { m_events = v; }
+    bool EnableDTR() const { return m_enableDTR; }
+    void setEnableDTR(bool v) { m_enableDTR = v; }
+    qint32 WriteBufSize() const { return m_writeBufSize; }
+    void setWriteBufSize(qint32 v) { m_writeBufSize = v; }
+    qint32 ReadBufSize() const { return m_readBufSize; }
+    void setReadBufSize(qint32 v) { m_readBufSize = v; }
+
+    bool Connected() const { return m_connected; }
+
+    // Closes the port if open, opens and configures it, starts the worker.
+    // Throws EComHandle or EComState; the port then stays closed.
+    void Open();
+    // Stops the worker (running any pending hand-over meanwhile) and closes the device.
+    void Close();
+    // The modem-status word of the open port (0 when closed).
+    quint32 ModemStatus();
+
+    // The line settings Open applies, resolved from the properties.
+    SerialLineSettings lineSettings() const;
+
+    // Replaces how devices are created (tests inject a double here).
+    void setDeviceFactory(SerialDeviceFactory factory);
+    // The worker of the open port, or null.
+    TComThread *ComThread() const { return m_thread.get(); }
+
+    std::function<void(QObject *Sender)> OnRing, OnCTS, OnDSR, OnRLSD, OnTxEmpty, OnBreak, OnError,
+        OnRxFlag, OnOpen, OnClose;
+    std::function<void(QObject *Sender, int InQue)> OnRxChar;
+
+protected:
+    bool event(QEvent *e) override;
+
+private:
+    friend class TComThread;
+    // Called on the worker: posts the dispatch request to this object's thread.
+    void postHandOver(const std::shared_ptr<TComHandOver> &handOver);
+    // Runs a queued event set of the given hand-over, if one is queued.
+    void runHandOver(const std::shared_ptr<TComHandOver> &handOver);
+    void dispatchEvents(quint32 mask);
+
+    SerialDeviceFactory m_factory;
+    std::unique_ptr<ISerialDevice> m_device;
+    std::unique_ptr<TComThread> m_thread;
+    bool m_connected = false;
+    // Counts opens and closes, so a dispatch notices that a handler closed the port.
+    quint64 m_generation = 0;
+
+    TBaudRate m_baudRate = br9600;
+    quint32 m_baudRateUser = 9600;
+    quint8 m_port = 1;
+    TParity m_parity = prNone;
+    TStopBits m_stopBits = sbOneStopBit;
+    TFlowControl m_flowControl = fcNone;
+    quint8 m_dataBits = 8;
+    TEvents m_events = TEvents::all();
+    bool m_enableDTR = true;
+    qint32 m_writeBufSize = 2048;
+    qint32 m_readBufSize = 2048;
+};

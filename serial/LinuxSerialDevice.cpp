@@ -1,0 +1,354 @@
+#include "serial/LinuxSerialDevice.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Standard rates and their termios constants; every other rate goes through termios2.
+speed_t standardSpeed(quint32 rate)
+{
+    switch (rate) {
+    case 50:
+        return B50;
+    case 75:
+        return B75;
+    case 110:
+        return B110;
+    case 134:
+        return B134;
+    case 150:
+        return B150;
+    case 200:
+        return B200;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 1800:
+        return B1800;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B0;
+    }
+}
+
+// Poll interval for drivers that cannot wait on the modem lines.
+constexpr long pollIntervalNs = 2'000'000;
+
+} // namespace
+
+quint32 eventsFromCounters(const LineCounters &before, const LineCounters &after, quint32 waitMask)
+{
+    quint32 ev = 0;
+    if (after.cts != before.cts)
+        ev |= EV_CTS;
+    if (after.dsr != before.dsr)
+        ev |= EV_DSR;
+    if (after.rng != before.rng)
+        ev |= EV_RING;
+    if (after.dcd != before.dcd)
+        ev |= EV_RLSD;
+    return ev & waitMask;
+}
+
+quint32 modemStatusFromLines(int lines)
+{
+    quint32 s = 0;
+    if (lines & TIOCM_CTS)
+        s |= MS_CTS_ON;
+    if (lines & TIOCM_DSR)
+        s |= MS_DSR_ON;
+    if (lines & TIOCM_RNG)
+        s |= MS_RING_ON;
+    if (lines & TIOCM_CD)
+        s |= MS_RLSD_ON;
+    return s;
+}
+
+int linesForWaitMask(quint32 waitMask)
+{
+    int lines = 0;
+    if (waitMask & EV_CTS)
+        lines |= TIOCM_CTS;
+    if (waitMask & EV_DSR)
+        lines |= TIOCM_DSR;
+    if (waitMask & EV_RING)
+        lines |= TIOCM_RNG;
+    if (waitMask & EV_RLSD)
+        lines |= TIOCM_CD;
+    return lines;
+}
+
+int termiosForLine(termios &t, const SerialLineSettings &s)
+{
+    if (s.baudRate == 0 || s.dataBits < 5 || s.dataBits > 8)
+        return EINVAL;
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    static constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= sizes[s.dataBits - 5];
+    switch (s.parity) {
+    case SerialLineSettings::ParityNone:
+        break;
+    case SerialLineSettings::ParityOdd:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case SerialLineSettings::ParityEven:
+        t.c_cflag |= PARENB;
+        break;
+    case SerialLineSettings::ParityMark:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case SerialLineSettings::ParitySpace:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    // A UART sends 1.5 stop bits for 5-bit characters when asked for two.
+    if (s.stopBits != SerialLineSettings::StopOne)
+        t.c_cflag |= CSTOPB;
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (s.flow == SerialLineSettings::FlowRtsCts)
+        t.c_cflag |= CRTSCTS;
+    else if (s.flow == SerialLineSettings::FlowXonXoff)
+        t.c_iflag |= IXON | IXOFF;
+    t.c_cc[VSTART] = 0x11;
+    t.c_cc[VSTOP] = 0x13;
+    // Reads return at once with what is there.
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    const speed_t speed = standardSpeed(s.baudRate);
+    if (speed != B0) {
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+    }
+    return 0;
+}
+
+int applyTermios(int fd, const SerialLineSettings &s)
+{
+    termios t;
+    if (tcgetattr(fd, &t) < 0)
+        return errno;
+    if (const int err = termiosForLine(t, s))
+        return err;
+    if (tcsetattr(fd, TCSANOW, &t) < 0)
+        return errno;
+    // Rates without a termios constant are set afterwards through termios2.
+    if (standardSpeed(s.baudRate) == B0)
+        return setCustomBaudRate(fd, s.baudRate);
+    return 0;
+}
+
+LinuxSerialDevice::LinuxSerialDevice(QString path) : m_path(std::move(path)) {}
+
+LinuxSerialDevice::~LinuxSerialDevice()
+{
+    close();
+}
+
+bool LinuxSerialDevice::open(QString &error)
+{
+    close();
+    const QByteArray p = m_path.toLocal8Bit();
+    if (p.isEmpty()) {
+        error = systemText(ENOENT);
+        return false;
+    }
+    int fd = ::open(p.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = systemText(errno);
+        return false;
+    }
+    // No sharing: TIOCEXCL keeps other users out, flock also keeps out root (which
+    // TIOCEXCL does not) and refuses a second open within this process.
+    if (ioctl(fd, TIOCEXCL) < 0 || flock(fd, LOCK_EX | LOCK_NB) < 0) {
+        const int err = errno;
+        ::close(fd);
+        error = systemText(err);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool LinuxSerialDevice::configure(const SerialLineSettings &s, QString &error)
+{
+    if (m_fd < 0) {
+        error = systemText(EBADF);
+        return false;
+    }
+    int err = applyTermios(m_fd, s);
+    if (err == 0) {
+        const int dtr = TIOCM_DTR;
+        const int rts = TIOCM_RTS;
+        // RTS is held asserted only under handshake, as the original line control does.
+        if (ioctl(m_fd, s.enableDTR ? TIOCMBIS : TIOCMBIC, &dtr) < 0 ||
+            ioctl(m_fd, s.flow == SerialLineSettings::FlowRtsCts ? TIOCMBIS : TIOCMBIC, &rts) < 0)
+            err = errno;
+    }
+    if (err == 0 && !readLines(m_lastLines))
+        err = errno;
+    if (err != 0) {
+        error = systemText(err);
+        return false;
+    }
+    m_haveCounters = readCounters(m_lastCounters);
+    m_polling = false;
+    return true;
+}
+
+bool LinuxSerialDevice::readCounters(LineCounters &c) const
+{
+    serial_icounter_struct ic;
+    std::memset(&ic, 0, sizeof ic);
+    if (ioctl(m_fd, TIOCGICOUNT, &ic) < 0)
+        return false;
+    c = LineCounters{ic.cts, ic.dsr, ic.rng, ic.dcd};
+    return true;
+}
+
+bool LinuxSerialDevice::readLines(int &lines) const
+{
+    return ioctl(m_fd, TIOCMGET, &lines) == 0;
+}
+
+ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, quint32 &events)
+{
+    events = 0;
+    if (m_waker.woken())
+        return WaitResult::Interrupted;
+    if (m_polling)
+        return pollEvent(waitMask, events);
+
+    // Edges since the previous wait ended count too.
+    LineCounters now;
+    if (m_haveCounters && readCounters(now)) {
+        events = eventsFromCounters(m_lastCounters, now, waitMask);
+        m_lastCounters = now;
+        if (events)
+            return WaitResult::Events;
+    }
+
+    m_waker.enter();
+    int r = -1;
+    int err = EINTR;
+    if (!m_waker.woken()) {
+        r = ioctl(m_fd, TIOCMIWAIT, linesForWaitMask(waitMask));
+        err = errno;
+    }
+    m_waker.leave();
+
+    if (r < 0) {
+        if (err == EINTR)
+            return WaitResult::Interrupted;
+        if (err == EINVAL || err == ENOTTY || err == ENOSYS || err == EOPNOTSUPP) {
+            // The driver cannot wait on the lines: fall back to polling them.
+            m_polling = true;
+            return pollEvent(waitMask, events);
+        }
+        return WaitResult::Failed;
+    }
+
+    int lines = 0;
+    if (m_haveCounters && readCounters(now)) {
+        events = eventsFromCounters(m_lastCounters, now, waitMask);
+        m_lastCounters = now;
+        readLines(m_lastLines);
+    } else if (readLines(lines)) {
+        events = eventsFromStatusChange(modemStatusFromLines(m_lastLines),
+                                        modemStatusFromLines(lines), waitMask);
+        m_lastLines = lines;
+    } else {
+        return WaitResult::Skipped;
+    }
+    return WaitResult::Events;
+}
+
+ISerialDevice::WaitResult LinuxSerialDevice::pollEvent(quint32 waitMask, quint32 &events)
+{
+    for (;;) {
+        if (m_waker.woken())
+            return WaitResult::Interrupted;
+        timespec ts{0, pollIntervalNs};
+        nanosleep(&ts, nullptr);
+        int lines = 0;
+        if (!readLines(lines))
+            return WaitResult::Failed;
+        events = eventsFromStatusChange(modemStatusFromLines(m_lastLines),
+                                        modemStatusFromLines(lines), waitMask);
+        m_lastLines = lines;
+        if (events)
+            return WaitResult::Events;
+    }
+}
+
+void LinuxSerialDevice::interrupt()
+{
+    m_waker.wake();
+}
+
+quint32 LinuxSerialDevice::modemStatus()
+{
+    int lines = 0;
+    if (m_fd < 0 || !readLines(lines))
+        return 0;
+    return modemStatusFromLines(lines);
+}
+
+int LinuxSerialDevice::inQueue()
+{
+    int n = 0;
+    if (m_fd < 0 || ioctl(m_fd, FIONREAD, &n) < 0)
+        return 0;
+    return n;
+}
+
+void LinuxSerialDevice::purge()
+{
+    if (m_fd >= 0)
+        tcflush(m_fd, TCIFLUSH);
+}
+
+void LinuxSerialDevice::close()
+{
+    if (m_fd < 0)
+        return;
+    ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd);
+    m_fd = -1;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "serial/SerialDevice.h"
+#include "serial/SignalWaker.h"
+
+#include <atomic>
+#include <termios.h>
+
+// Transition counters of the four modem-status inputs.
+struct LineCounters
+{
+    int cts = 0;
+    int dsr = 0;
+    int rng = 0;
+    int dcd = 0;
+    bool operator==(const LineCounters &) const = default;
+};
+
+// Events (limited to waitMask) for the inputs whose counters moved.
+quint32 eventsFromCounters(const LineCounters &before, const LineCounters &after, quint32 waitMask);
+// The modem-status word for a TIOCM_* line set.
+quint32 modemStatusFromLines(int lines);
+// The TIOCM_* inputs the modem-line wait must watch for a wait mask.
+int linesForWaitMask(quint32 waitMask);
+
+// Sets raw mode and the line settings' flags and standard rate on t. Returns 0 or
+// EINVAL for settings no terminal can carry.
+int termiosForLine(termios &t, const SerialLineSettings &settings);
+// Applies the line settings to a terminal descriptor. Returns 0 or an errno value.
+int applyTermios(int fd, const SerialLineSettings &settings);
+// Rates the kernel has no Bnnn constant for go through termios2 (LinuxBaudRate.cpp).
+int setCustomBaudRate(int fd, quint32 rate);
+// Reads the output rate in bit/s; for tests and diagnostics. Returns 0 or an errno value.
+int readBaudRate(int fd, quint32 &rate);
+
+// A serial port device file (/dev/ttyS0, /dev/ttyUSB0, ...).
+class LinuxSerialDevice : public ISerialDevice
+{
+public:
+    explicit LinuxSerialDevice(QString path);
+    ~LinuxSerialDevice() override;
+
+    bool open(QString &error) override;
+    bool configure(const SerialLineSettings &settings, QString &error) override;
+    WaitResult waitEvent(quint32 waitMask, quint32 &events) override;
+    void interrupt() override;
+    quint32 modemStatus() override;
+    int inQueue() override;
+    void purge() override;
+    void close() override;
+
+    QString path() const { return m_path; }
+    int fd() const { return m_fd; }
+
+private:
+    bool readCounters(LineCounters &c) const;
+    bool readLines(int &lines) const;
+    WaitResult pollEvent(quint32 waitMask, quint32 &events);
+
+    QString m_path;
+    int m_fd = -1;
+    SignalWaker m_waker;
+    // Worker-side state: what the previous wait ended with, so that an edge between two
+    // waits (while a set is being dispatched) is still reported.
+    bool m_haveCounters = false;
+    LineCounters m_lastCounters;
+    int m_lastLines = 0;
+    bool m_polling = false;
+};

@@ -1,0 +1,161 @@
+#include "serial/SimBarrier.h"
+#include "serial/SerialDevice.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+bool SimBarrier::isSimPath(const QString &devicePath)
+{
+    return devicePath.startsWith(QLatin1String(pathPrefix));
+}
+
+QString SimBarrier::socketPath(const QString &devicePath)
+{
+    return devicePath.mid(int(sizeof(pathPrefix)) - 1);
+}
+
+QByteArray SimBarrier::contactsLine(quint32 contacts)
+{
+    return "contacts 0x" + QByteArray::number(contacts & MS_ALL_LINES, 16) + '\n';
+}
+
+bool SimBarrier::parseContactsLine(const QByteArray &line, quint32 &contacts)
+{
+    static const QByteArray prefix = "contacts ";
+    if (!line.startsWith(prefix))
+        return false;
+    bool ok = false;
+    const quint32 v = line.mid(prefix.size()).trimmed().toUInt(&ok, 0);
+    if (!ok)
+        return false;
+    contacts = v & MS_ALL_LINES;
+    return true;
+}
+
+quint32 SimBarrier::statusForContacts(quint32 contacts, bool dtr, bool rts)
+{
+    quint32 s = 0;
+    if (dtr)
+        s |= contacts & (MS_DSR_ON | MS_RLSD_ON);
+    if (rts)
+        s |= contacts & (MS_CTS_ON | MS_RING_ON);
+    return s;
+}
+
+SimBarrierServer::~SimBarrierServer()
+{
+    shutdown();
+}
+
+bool SimBarrierServer::listen(const QString &path, QString &error)
+{
+    shutdown();
+    const QByteArray p = path.toLocal8Bit();
+    sockaddr_un addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    if (p.isEmpty() || size_t(p.size()) >= sizeof addr.sun_path) {
+        error = QString::fromLocal8Bit(std::strerror(ENAMETOOLONG));
+        return false;
+    }
+    std::memcpy(addr.sun_path, p.constData(), size_t(p.size()));
+
+    struct stat st;
+    if (::lstat(p.constData(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            error = QString::fromLocal8Bit(std::strerror(EEXIST));
+            return false;
+        }
+        ::unlink(p.constData());
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0 ||
+        ::listen(fd, 4) < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    m_listenFd = fd;
+    m_path = path;
+    return true;
+}
+
+void SimBarrierServer::acceptPending()
+{
+    if (m_listenFd < 0)
+        return;
+    const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (m_clientFd >= 0) {
+        static const char busy[] = "busy\n";
+        ::send(fd, busy, sizeof busy - 1, MSG_NOSIGNAL);
+        ::close(fd);
+        return;
+    }
+    m_clientFd = fd;
+    const QByteArray greeting = SimBarrier::contactsLine(m_contacts);
+    if (::send(fd, greeting.constData(), size_t(greeting.size()), MSG_NOSIGNAL) < 0)
+        dropClient();
+}
+
+bool SimBarrierServer::waitForClient(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!hasClient() && m_listenFd >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            break;
+        pollfd pfd{m_listenFd, POLLIN, 0};
+        if (::poll(&pfd, 1, int(left)) > 0)
+            acceptPending();
+    }
+    return hasClient();
+}
+
+void SimBarrierServer::serviceClient()
+{
+    if (m_clientFd < 0)
+        return;
+    char buf[256];
+    const ssize_t n = ::recv(m_clientFd, buf, sizeof buf, MSG_DONTWAIT);
+    // The program sends nothing; end of stream or an error means it went away.
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+        dropClient();
+}
+
+void SimBarrierServer::setContacts(quint32 contacts)
+{
+    m_contacts = contacts & MS_ALL_LINES;
+    if (m_clientFd < 0)
+        return;
+    const QByteArray line = SimBarrier::contactsLine(m_contacts);
+    if (::send(m_clientFd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) < 0)
+        dropClient();
+}
+
+void SimBarrierServer::dropClient()
+{
+    if (m_clientFd >= 0)
+        ::close(m_clientFd);
+    m_clientFd = -1;
+}
+
+void SimBarrierServer::shutdown()
+{
+    dropClient();
+    if (m_listenFd >= 0) {
+        ::close(m_listenFd);
+        m_listenFd = -1;
+        ::unlink(m_path.toLocal8Bit().constData());
+    }
+}

@@ -1,0 +1,181 @@
+#include "serial/SimSerialDevice.h"
+#include "serial/SimBarrier.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+QString systemText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+} // namespace
+
+SimSerialDevice::SimSerialDevice(QString socketPath) : m_socketPath(std::move(socketPath))
+{
+    // The stop wake-up: stays readable once written, so a wake before the wait counts.
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+SimSerialDevice::~SimSerialDevice()
+{
+    close();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+bool SimSerialDevice::open(QString &error)
+{
+    close();
+    const QByteArray p = m_socketPath.toLocal8Bit();
+    const QString where = QStringLiteral(" (no barrier-sim listening on %1)").arg(m_socketPath);
+    sockaddr_un addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    if (p.isEmpty() || size_t(p.size()) >= sizeof addr.sun_path) {
+        error = systemText(p.isEmpty() ? ENOENT : ENAMETOOLONG) + where;
+        return false;
+    }
+    std::memcpy(addr.sun_path, p.constData(), size_t(p.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = systemText(errno);
+        return false;
+    }
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
+        const int err = errno;
+        ::close(fd);
+        error = systemText(err) + where;
+        return false;
+    }
+
+    // The barrier greets with its contacts, or says it already serves another program.
+    m_fd = fd;
+    m_buffer.clear();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(greetingTimeoutMs);
+    QByteArray line;
+    while (!takeLine(line)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd pfd{m_fd, POLLIN, 0};
+        int r = left > 0 ? ::poll(&pfd, 1, int(left)) : 0;
+        if (r < 0 && errno == EINTR)
+            continue;
+        char buf[256];
+        const ssize_t n = r > 0 ? ::recv(m_fd, buf, sizeof buf, 0) : -1;
+        if (n <= 0) {
+            const int err = r == 0 ? ETIMEDOUT : (n == 0 ? ECONNRESET : errno);
+            close();
+            error = systemText(err) +
+                    QStringLiteral(" (barrier-sim on %1 did not answer)").arg(m_socketPath);
+            return false;
+        }
+        m_buffer.append(buf, n);
+    }
+    quint32 contacts = 0;
+    if (!SimBarrier::parseContactsLine(line, contacts)) {
+        close();
+        error =
+            systemText(EBUSY) +
+            QStringLiteral(" (barrier-sim on %1 already serves another program)").arg(m_socketPath);
+        return false;
+    }
+    m_contacts = contacts;
+    m_status.store(0);
+    // Drain wake-ups left from an earlier worker.
+    eventfd_t ignored;
+    ::eventfd_read(m_wakeFd, &ignored);
+    return true;
+}
+
+bool SimSerialDevice::configure(const SerialLineSettings &settings, QString &error)
+{
+    if (m_fd < 0) {
+        error = systemText(EBADF);
+        return false;
+    }
+    if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8) {
+        error = systemText(EINVAL);
+        return false;
+    }
+    m_dtr = settings.enableDTR;
+    m_rts = settings.flow == SerialLineSettings::FlowRtsCts;
+    m_status.store(SimBarrier::statusForContacts(m_contacts, m_dtr, m_rts));
+    return true;
+}
+
+bool SimSerialDevice::takeLine(QByteArray &line)
+{
+    const int nl = int(m_buffer.indexOf('\n'));
+    if (nl < 0)
+        return false;
+    line = m_buffer.left(nl);
+    m_buffer.remove(0, nl + 1);
+    return true;
+}
+
+ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, quint32 &events)
+{
+    events = 0;
+    for (;;) {
+        QByteArray line;
+        // One line at a time, so that every edge is handed over on its own.
+        while (takeLine(line)) {
+            quint32 contacts = 0;
+            if (!SimBarrier::parseContactsLine(line, contacts))
+                continue;
+            const quint32 before = m_status.load();
+            const quint32 after = SimBarrier::statusForContacts(contacts, m_dtr, m_rts);
+            m_contacts = contacts;
+            m_status.store(after);
+            events = eventsFromStatusChange(before, after, waitMask);
+            if (events)
+                return WaitResult::Events;
+        }
+        pollfd pfd[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
+        const int r = ::poll(pfd, 2, -1);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return WaitResult::Failed;
+        }
+        if (pfd[0].revents & POLLIN)
+            return WaitResult::Interrupted;
+        char buf[256];
+        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n == 0)
+            return WaitResult::Failed; // the barrier went away, like a pulled adapter
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return WaitResult::Failed;
+        }
+        m_buffer.append(buf, n);
+    }
+}
+
+void SimSerialDevice::interrupt()
+{
+    if (m_wakeFd >= 0)
+        ::eventfd_write(m_wakeFd, 1);
+}
+
+quint32 SimSerialDevice::modemStatus()
+{
+    return m_fd >= 0 ? m_status.load() : 0;
+}
+
+void SimSerialDevice::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}

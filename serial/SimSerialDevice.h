@@ -1,0 +1,43 @@
+#pragma once
+
+#include "serial/SerialDevice.h"
+
+#include <QByteArray>
+
+#include <atomic>
+
+// The port end of the simulated light barrier: connects to tools/barrier-sim's socket
+// and turns its contact changes into modem-line events, honouring which lines the port
+// drives (DTR, and RTS under handshake).
+class SimSerialDevice : public ISerialDevice
+{
+public:
+    explicit SimSerialDevice(QString socketPath);
+    ~SimSerialDevice() override;
+
+    bool open(QString &error) override;
+    bool configure(const SerialLineSettings &settings, QString &error) override;
+    WaitResult waitEvent(quint32 waitMask, quint32 &events) override;
+    void interrupt() override;
+    quint32 modemStatus() override;
+    int inQueue() override { return 0; }
+    void purge() override {}
+    void close() override;
+
+    // How long open waits for the barrier's greeting.
+    static constexpr int greetingTimeoutMs = 1000;
+
+private:
+    bool takeLine(QByteArray &line);
+    void applyContacts(quint32 contacts);
+
+    QString m_socketPath;
+    int m_fd = -1;
+    int m_wakeFd = -1;
+    QByteArray m_buffer;
+    quint32 m_contacts = 0;
+    bool m_dtr = false;
+    bool m_rts = false;
+    // Written by the worker, read by ModemStatus on the port's thread.
+    std::atomic<quint32> m_status{0};
+};

@@ -1,0 +1,424 @@
+#include "serial/Comms.h"
+#include "tests/support/FakeSerialDevice.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A port on the device double, with every handler recording its name.
+class ComPortTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        port.setDeviceFactory(line->factory());
+        auto rec = [this](const char *name) {
+            return [this, name](QObject *sender) {
+                EXPECT_EQ(sender, &port);
+                EXPECT_EQ(QThread::currentThread(), qApp->thread());
+                calls << QString::fromLatin1(name);
+            };
+        };
+        port.OnRing = rec("Ring");
+        port.OnCTS = rec("CTS");
+        port.OnDSR = rec("DSR");
+        port.OnRLSD = rec("RLSD");
+        port.OnTxEmpty = rec("TxEmpty");
+        port.OnBreak = rec("Break");
+        port.OnError = rec("Error");
+        port.OnRxFlag = rec("RxFlag");
+        port.OnOpen = rec("Open");
+        port.OnClose = rec("Close");
+        port.OnRxChar = [this](QObject *, int inQue) {
+            calls << QStringLiteral("RxChar:%1").arg(inQue);
+        };
+    }
+
+    // Lets the event loop run until n handler calls have been recorded.
+    bool waitForCalls(int n)
+    {
+        return QTest::qWaitFor([&] { return calls.size() >= n; }, 5000);
+    }
+    bool waitForWaiting()
+    {
+        return line->waitUntil([&] { return line->waiting; });
+    }
+
+    std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
+    QStringList calls; // declared before the port, which still reports OnClose when destroyed
+    TComPort port;
+};
+
+TEST(ComPortProperties, DefaultsAtConstruction)
+{
+    TComPort p;
+    EXPECT_EQ(p.BaudRate(), br9600);
+    EXPECT_EQ(p.BaudRateUser(), 9600u);
+    EXPECT_EQ(p.Port(), 1);
+    EXPECT_EQ(p.Parity(), prNone);
+    EXPECT_EQ(p.StopBits(), sbOneStopBit);
+    EXPECT_EQ(p.FlowControl(), fcNone);
+    EXPECT_EQ(p.DataBits(), 8);
+    EXPECT_EQ(p.Events(), TEvents::all());
+    EXPECT_TRUE(p.EnableDTR());
+    EXPECT_EQ(p.WriteBufSize(), 2048);
+    EXPECT_EQ(p.ReadBufSize(), 2048);
+    EXPECT_FALSE(p.Connected());
+    EXPECT_EQ(p.ModemStatus(), 0u);
+}
+
+class DataBitsClamp : public ::testing::TestWithParam<std::pair<int, int>>
+{
+};
+
+TEST_P(DataBitsClamp, ReadsBackClamped)
+{
+    TComPort p;
+    p.setDataBits(quint8(GetParam().first));
+    EXPECT_EQ(p.DataBits(), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, DataBitsClamp,
+                         ::testing::Values(std::pair{9, 8}, std::pair{4, 5}, std::pair{0, 5},
+                                           std::pair{255, 8}, std::pair{5, 5}, std::pair{6, 6},
+                                           std::pair{7, 7}, std::pair{8, 8}));
+
+class EventMaskBits : public ::testing::TestWithParam<std::pair<TEvent, quint32>>
+{
+};
+
+TEST_P(EventMaskBits, EachEventHasItsOwnBit)
+{
+    EXPECT_EQ(eventMask(TEvents{GetParam().first}), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EventMaskBits,
+                         ::testing::Values(std::pair{evRxChar, 0x0001u},
+                                           std::pair{evRxFlag, 0x0002u},
+                                           std::pair{evTxEmpty, 0x0004u}, std::pair{evCTS, 0x0008u},
+                                           std::pair{evDSR, 0x0010u}, std::pair{evRLSD, 0x0020u},
+                                           std::pair{evBreak, 0x0040u}, std::pair{evError, 0x0080u},
+                                           std::pair{evRing, 0x0100u}));
+
+TEST(ComPortProperties, WaitMaskOfEventSets)
+{
+    EXPECT_EQ(eventMask(TEvents{evRing, evCTS, evDSR, evRLSD}), 0x0138u);
+    EXPECT_EQ(eventMask(TEvents::all()), 0x01FFu);
+    EXPECT_EQ(eventMask(TEvents{}), 0u);
+}
+
+TEST(ComPortProperties, RatesOfEveryEnumerator)
+{
+    const quint32 expected[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    for (int r = br110; r < brUser; ++r)
+        EXPECT_EQ(baudRateValue(TBaudRate(r), 28800), expected[r]) << r;
+    EXPECT_EQ(baudRateValue(brUser, 28800), 28800u);
+}
+
+// The main window's port: what reaches the device and the worker.
+TEST_F(ComPortTest, MainWindowConfigurationReachesDevice)
+{
+    port.setBaudRateUser(28800);
+    port.setPort(3);
+    port.setFlowControl(fcRtsCts);
+    port.setDataBits(5);
+    port.setEvents({evRing, evCTS, evDSR, evRLSD});
+    port.setWriteBufSize(64);
+    port.setReadBufSize(64);
+    port.Open();
+    ASSERT_TRUE(waitForWaiting());
+    EXPECT_EQ(line->lastPort, 3);
+    EXPECT_EQ(line->lastWaitMask, 0x0138u);
+    EXPECT_EQ(line->lastSettings.baudRate, 9600u);
+    EXPECT_EQ(line->lastSettings.dataBits, 5);
+    EXPECT_EQ(line->lastSettings.parity, SerialLineSettings::ParityNone);
+    EXPECT_EQ(line->lastSettings.stopBits, SerialLineSettings::StopOne);
+    EXPECT_EQ(line->lastSettings.flow, SerialLineSettings::FlowRtsCts);
+    EXPECT_TRUE(line->lastSettings.enableDTR);
+    EXPECT_EQ(line->lastSettings.readBufSize, 64);
+    EXPECT_EQ(line->lastSettings.writeBufSize, 64);
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(calls, QStringList{"Open"});
+
+    port.setBaudRate(brUser);
+    port.setParity(prMark);
+    port.setStopBits(sbOne5StopBits);
+    port.setEnableDTR(false);
+    port.Open();
+    EXPECT_EQ(line->lastSettings.baudRate, 28800u);
+    EXPECT_EQ(line->lastSettings.parity, SerialLineSettings::ParityMark);
+    EXPECT_EQ(line->lastSettings.stopBits, SerialLineSettings::StopOneAndHalf);
+    EXPECT_FALSE(line->lastSettings.enableDTR);
+}
+
+TEST_F(ComPortTest, DispatchOrderWithinOneCompletion)
+{
+    port.Open();
+    calls.clear();
+    line->pushEvents(EV_CTS | EV_DSR);
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(calls, (QStringList{"CTS", "DSR"}));
+
+    calls.clear();
+    line->pushEvents(EV_RLSD | EV_RING);
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(calls, (QStringList{"Ring", "RLSD"}));
+
+    calls.clear();
+    line->pushEvents(0x01FF);
+    ASSERT_TRUE(waitForCalls(9));
+    EXPECT_EQ(calls, (QStringList{"RxChar:7", "TxEmpty", "Break", "Ring", "CTS", "DSR", "RxFlag",
+                                  "RLSD", "Error"}));
+}
+
+TEST_F(ComPortTest, OnlyEventsOfTheWaitMaskAndAssignedHandlersRun)
+{
+    port.setEvents({evDSR, evCTS});
+    port.OnCTS = nullptr;
+    port.Open();
+    calls.clear();
+    // RING is outside the mask, CTS has no handler: only DSR is seen.
+    line->pushEvents(EV_RING | EV_CTS | EV_DSR);
+    ASSERT_TRUE(waitForCalls(1));
+    line->pushEvents(EV_RING);
+    line->pushEvents(EV_DSR);
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(calls, (QStringList{"DSR", "DSR"}));
+}
+
+TEST_F(ComPortTest, WorkerStaysBlockedUntilTheSetIsDispatched)
+{
+    bool checked = false;
+    port.OnDSR = [&](QObject *) {
+        // The worker has not issued its next wait while the handler runs.
+        EXPECT_TRUE(port.ComThread()->IsHandOverPending());
+        EXPECT_FALSE(line->waitUntil([&] { return line->waiting; }, 30));
+        checked = true;
+    };
+    port.Open();
+    ASSERT_TRUE(waitForWaiting());
+    line->pushEvents(EV_DSR);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return checked; }, 5000));
+    EXPECT_TRUE(waitForWaiting());
+    EXPECT_EQ(line->waitsEntered, 2);
+}
+
+TEST_F(ComPortTest, OpenOnOpenPortClosesFirstWithNewWorker)
+{
+    port.Open();
+    ASSERT_TRUE(waitForWaiting());
+    TComThread *first = port.ComThread();
+    ASSERT_NE(first, nullptr);
+    calls.clear();
+    port.Open();
+    EXPECT_EQ(calls, (QStringList{"Close", "Open"}));
+    EXPECT_EQ(line->devicesCreated, 2);
+    EXPECT_EQ(line->closes, 1);
+    EXPECT_EQ(line->purges, 1);
+    ASSERT_TRUE(waitForWaiting());
+    // The new worker dispatches.
+    calls.clear();
+    line->pushEvents(EV_CTS);
+    ASSERT_TRUE(waitForCalls(1));
+    EXPECT_EQ(calls, QStringList{"CTS"});
+}
+
+TEST_F(ComPortTest, CloseOnClosedPortFiresNothing)
+{
+    port.Close();
+    EXPECT_TRUE(calls.isEmpty());
+    port.Open();
+    port.Close();
+    port.Close();
+    EXPECT_EQ(calls, (QStringList{"Open", "Close"}));
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(port.ComThread(), nullptr);
+    EXPECT_EQ(line->closes, 1);
+    EXPECT_EQ(port.ModemStatus(), 0u);
+}
+
+TEST_F(ComPortTest, CloseDuringHandOverRunsPendingDispatchFirst)
+{
+    port.Open();
+    ASSERT_TRUE(waitForWaiting());
+    calls.clear();
+    line->pushEvents(EV_DSR);
+    // Wait for the worker to queue the set without letting the event loop run it.
+    for (int i = 0; i < 500 && !port.ComThread()->IsHandOverPending(); ++i)
+        QThread::msleep(1);
+    ASSERT_TRUE(port.ComThread()->IsHandOverPending());
+    port.Close();
+    EXPECT_EQ(calls, (QStringList{"DSR", "Close"}));
+    EXPECT_EQ(line->purges, 1);
+    // The posted hand-over left behind does nothing.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, (QStringList{"DSR", "Close"}));
+}
+
+TEST_F(ComPortTest, FailedWaitEndsWorkerQuietly)
+{
+    port.Open();
+    calls.clear();
+    line->pushFailure();
+    ASSERT_TRUE(line->waitUntil([&] { return line->purges == 1; }));
+    ASSERT_TRUE(port.ComThread()->wait(5000));
+    EXPECT_TRUE(port.Connected());
+    line->pushEvents(EV_DSR);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(calls.isEmpty());
+    port.Close();
+    EXPECT_EQ(calls, QStringList{"Close"});
+}
+
+TEST_F(ComPortTest, SkippedCompletionIsWaitedAgain)
+{
+    port.Open();
+    calls.clear();
+    line->pushSkip();
+    line->pushEvents(EV_CTS);
+    ASSERT_TRUE(waitForCalls(1));
+    EXPECT_EQ(calls, QStringList{"CTS"});
+    ASSERT_TRUE(waitForWaiting());
+    EXPECT_EQ(line->waitsEntered, 3);
+}
+
+TEST_F(ComPortTest, OpenFailureRaisesHandleErrorAndStaysClosed)
+{
+    port.Open();
+    calls.clear();
+    line->failOpen(QStringLiteral("No such file or directory"));
+    try {
+        port.Open();
+        FAIL() << "no exception";
+    } catch (const EComHandle &e) {
+        EXPECT_EQ(e.Message, QStringLiteral("Unable to open com port: No such file or directory"));
+        EXPECT_STREQ(e.what(), "Unable to open com port: No such file or directory");
+    }
+    // The port open before was closed, with OnClose; no OnOpen for the failed attempt.
+    EXPECT_EQ(calls, QStringList{"Close"});
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(port.ComThread(), nullptr);
+}
+
+TEST_F(ComPortTest, StateFailureRaisesStateErrorReleasesDevice)
+{
+    line->failConfigure(QStringLiteral("Inappropriate ioctl for device"));
+    try {
+        port.Open();
+        FAIL() << "no exception";
+    } catch (const EComError &e) {
+        EXPECT_NE(dynamic_cast<const EComState *>(&e), nullptr);
+        EXPECT_EQ(e.Message,
+                  QStringLiteral("Unable to set com state: Inappropriate ioctl for device"));
+    }
+    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(port.ComThread(), nullptr);
+    EXPECT_EQ(line->closes, 1);
+}
+
+TEST_F(ComPortTest, CloseFromHandlerDropsRestOfTheSet)
+{
+    port.OnCTS = [&](QObject *) {
+        calls << QStringLiteral("CTS");
+        port.Close();
+    };
+    port.Open();
+    calls.clear();
+    line->pushEvents(EV_CTS | EV_DSR);
+    ASSERT_TRUE(waitForCalls(2));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, (QStringList{"CTS", "Close"}));
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(ComPortTest, ReopenFromHandlerKeepsWorking)
+{
+    bool reopened = false;
+    port.OnCTS = [&](QObject *) {
+        if (!reopened) {
+            reopened = true;
+            port.Open();
+        }
+    };
+    port.Open();
+    line->pushEvents(EV_CTS | EV_DSR);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reopened; }, 5000));
+    ASSERT_TRUE(waitForWaiting());
+    calls.clear();
+    line->pushEvents(EV_DSR);
+    ASSERT_TRUE(waitForCalls(1));
+    EXPECT_EQ(calls, QStringList{"DSR"});
+    EXPECT_EQ(line->devicesCreated, 2);
+}
+
+TEST_F(ComPortTest, ModemStatusReadsTheOpenDevice)
+{
+    line->setStatus(0x30);
+    EXPECT_EQ(port.ModemStatus(), 0u);
+    port.Open();
+    EXPECT_EQ(port.ModemStatus(), 0x30u);
+}
+
+TEST(ComPortLifetime, DestroyingAnOpenPortClosesIt)
+{
+    auto line = std::make_shared<FakeSerialLine>();
+    int closes = 0;
+    {
+        TComPort p;
+        p.setDeviceFactory(line->factory());
+        p.OnClose = [&](QObject *) { ++closes; };
+        p.Open();
+        ASSERT_TRUE(line->waitUntil([&] { return line->waiting; }));
+        line->pushEvents(EV_DSR); // left queued for the dispatcher
+    }
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(line->closes, 1);
+    QCoreApplication::processEvents();
+}
+
+// Many sets in flight while the port closes at arbitrary moments: no deadlock, no
+// handler after OnClose, and every worker has ended.
+TEST(ComPortLifetime, CloseRacingWithEventsNeverDeadlocks)
+{
+    auto line = std::make_shared<FakeSerialLine>();
+    TComPort p;
+    p.setDeviceFactory(line->factory());
+    bool closed = true;
+    int late = 0;
+    int seen = 0;
+    p.OnDSR = [&](QObject *) {
+        ++seen;
+        if (closed)
+            ++late;
+    };
+    p.OnOpen = [&](QObject *) { closed = false; };
+    p.OnClose = [&](QObject *) { closed = true; };
+    for (int round = 0; round < 60; ++round) {
+        p.Open();
+        const int before = seen;
+        for (int i = 0; i < 1 + round % 4; ++i)
+            line->pushEvents(EV_DSR);
+        if (round % 3 == 0) {
+            // Some sets dispatched through the event loop.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return seen > before; }, 5000));
+        } else if (round % 3 == 1) {
+            // Worker blocked in a hand-over that only Close can run.
+            for (int i = 0; i < 2000 && !p.ComThread()->IsHandOverPending(); ++i)
+                QThread::usleep(100);
+        }
+        p.Close();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(late, 0);
+    EXPECT_GT(seen, 0);
+    EXPECT_EQ(line->opens, 60);
+    EXPECT_EQ(line->purges, 60);
+}
+
+} // namespace

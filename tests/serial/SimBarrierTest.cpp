@@ -1,0 +1,294 @@
+#include "serial/SimBarrier.h"
+#include "serial/Comms.h"
+#include "serial/PortProbe.h"
+#include "serial/SimSerialDevice.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+QString errText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// The main window's port on the simulated barrier, recording every modem-line call
+// with the status word the handler reads.
+class SimPortTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        socket = dir.filePath("barrier.sock");
+        port.setDeviceFactory([this](quint8) { return createDeviceForPath("sim:" + socket); });
+        port.setFlowControl(fcRtsCts);
+        port.setDataBits(5);
+        port.setEvents({evRing, evCTS, evDSR, evRLSD});
+        auto rec = [this](const char *name) {
+            return [this, name](QObject *) {
+                EXPECT_EQ(QThread::currentThread(), qApp->thread());
+                calls << QStringLiteral("%1:%2")
+                             .arg(QLatin1String(name))
+                             .arg(port.ModemStatus(), 0, 16);
+            };
+        };
+        port.OnRing = rec("Ring");
+        port.OnCTS = rec("CTS");
+        port.OnDSR = rec("DSR");
+        port.OnRLSD = rec("RLSD");
+        port.OnClose = [this](QObject *) { calls << QStringLiteral("Close"); };
+    }
+
+    // Opens the port while the barrier accepts it.
+    void openWithBarrier()
+    {
+        QString error;
+        ASSERT_TRUE(server.listen(socket, error)) << error.toStdString();
+        bool accepted = false;
+        std::thread acceptor([&] { accepted = server.waitForClient(5000); });
+        try {
+            port.Open();
+        } catch (...) {
+            acceptor.join();
+            throw;
+        }
+        acceptor.join();
+        ASSERT_TRUE(accepted);
+        ASSERT_TRUE(port.Connected());
+    }
+
+    bool waitForCalls(int n)
+    {
+        return QTest::qWaitFor([&] { return calls.size() >= n; }, 5000);
+    }
+
+    QTemporaryDir dir;
+    QString socket;
+    SimBarrierServer server;
+    QStringList calls;
+    TComPort port;
+};
+
+TEST_F(SimPortTest, ContactOnFourSixArrivesAsDsrOnUiThread)
+{
+    openWithBarrier();
+    server.closeContact(pinPairBit("4+6"));
+    ASSERT_TRUE(waitForCalls(1));
+    EXPECT_EQ(calls, QStringList{"DSR:20"});
+    EXPECT_NE(port.ModemStatus() & 0x20, 0u);
+    EXPECT_TRUE(contactClosed(port.ModemStatus()));
+    EXPECT_EQ(pinPairText(port.ModemStatus()), "4+6");
+
+    server.openContact(0x20);
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(calls, (QStringList{"DSR:20", "DSR:0"}));
+}
+
+TEST_F(SimPortTest, EveryEdgeOfAQuickPassIsHandedOverOnItsOwn)
+{
+    openWithBarrier();
+    for (int i = 0; i < 5; ++i) {
+        server.closeContact(0x80);
+        server.openContact(0x80);
+    }
+    ASSERT_TRUE(waitForCalls(10));
+    for (int i = 0; i < 10; i += 2) {
+        EXPECT_EQ(calls[i], "RLSD:80");
+        EXPECT_EQ(calls[i + 1], "RLSD:0");
+    }
+}
+
+TEST_F(SimPortTest, ContactsShowOnlyOnDrivenLines)
+{
+    // DTR off, RTS under handshake: only the pairs on pin 7 reach an input. The changes
+    // arrive in order, so a wrong event would come before the expected one.
+    port.setEnableDTR(false);
+    openWithBarrier();
+    server.closeContact(0x20);
+    server.closeContact(0x80);
+    server.closeContact(0x10);
+    ASSERT_TRUE(waitForCalls(1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, QStringList{"CTS:10"});
+
+    // DTR on, no handshake (RTS held off): only the pairs on pin 4.
+    port.Close();
+    server.shutdown();
+    calls.clear();
+    port.setEnableDTR(true);
+    port.setFlowControl(fcNone);
+    openWithBarrier();
+    EXPECT_EQ(port.ModemStatus(), 0xA0u); // 4+6 and 1+4 are still closed
+    server.setContacts(0x50);             // 7+8 and 7+9 close as 4+6 and 1+4 open
+    server.setContacts(0x70);
+    ASSERT_TRUE(waitForCalls(3));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, (QStringList{"DSR:0", "RLSD:0", "DSR:20"}));
+}
+
+TEST_F(SimPortTest, ContactClosedBeforeOpeningGivesNoEventUntilItChanges)
+{
+    QString error;
+    server.closeContact(0x20); // remembered and sent as the greeting
+    openWithBarrier();
+    EXPECT_EQ(port.ModemStatus(), 0x20u);
+    server.openContact(0x20);
+    ASSERT_TRUE(waitForCalls(1));
+    EXPECT_EQ(calls, QStringList{"DSR:0"});
+}
+
+TEST_F(SimPortTest, BarrierGoingAwayEndsWorkerQuietly)
+{
+    openWithBarrier();
+    server.shutdown();
+    ASSERT_TRUE(port.ComThread()->wait(5000));
+    EXPECT_TRUE(port.Connected());
+    port.Close();
+    EXPECT_EQ(calls, QStringList{"Close"});
+}
+
+TEST_F(SimPortTest, SecondProgramIsToldBusy)
+{
+    openWithBarrier();
+    SimSerialDevice second(socket);
+    QString error;
+    bool ok = true;
+    std::thread t([&] { ok = second.open(error); });
+    pollfd pfd{server.listenFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
+    server.acceptPending();
+    t.join();
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(error.startsWith(errText(EBUSY))) << error.toStdString();
+    // The first program is still served.
+    server.closeContact(0x10);
+    ASSERT_TRUE(waitForCalls(1));
+    EXPECT_EQ(calls, QStringList{"CTS:10"});
+}
+
+TEST_F(SimPortTest, NoListeningBarrierRaisesHandleErrorWithReason)
+{
+    try {
+        port.Open();
+        FAIL() << "no exception";
+    } catch (const EComHandle &e) {
+        EXPECT_EQ(e.Message, "Unable to open com port: " + errText(ENOENT) +
+                                 " (no barrier-sim listening on " + socket + ")");
+    }
+    EXPECT_FALSE(port.Connected());
+
+    // A socket file left behind by an ended barrier-sim.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socket.toLocal8Bit().constData(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ::close(fd);
+    try {
+        port.Open();
+        FAIL() << "no exception";
+    } catch (const EComHandle &e) {
+        EXPECT_TRUE(e.Message.startsWith("Unable to open com port: " + errText(ECONNREFUSED)))
+            << e.what();
+    }
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST(SimBarrierLines, ContactsLineRoundTripAndRejects)
+{
+    quint32 c = 0;
+    EXPECT_EQ(SimBarrier::contactsLine(0x20), "contacts 0x20\n");
+    EXPECT_TRUE(SimBarrier::parseContactsLine("contacts 0xf0", c));
+    EXPECT_EQ(c, 0xF0u);
+    EXPECT_TRUE(SimBarrier::parseContactsLine("contacts 0x123", c));
+    EXPECT_EQ(c, 0x20u); // only the four input bits
+    EXPECT_FALSE(SimBarrier::parseContactsLine("busy", c));
+    EXPECT_FALSE(SimBarrier::parseContactsLine("contacts x", c));
+    EXPECT_FALSE(SimBarrier::parseContactsLine("", c));
+
+    EXPECT_EQ(SimBarrier::statusForContacts(0xF0, true, true), 0xF0u);
+    EXPECT_EQ(SimBarrier::statusForContacts(0xF0, true, false), 0xA0u);
+    EXPECT_EQ(SimBarrier::statusForContacts(0xF0, false, true), 0x50u);
+    EXPECT_EQ(SimBarrier::statusForContacts(0xF0, false, false), 0u);
+
+    EXPECT_TRUE(SimBarrier::isSimPath("sim:/tmp/x"));
+    EXPECT_FALSE(SimBarrier::isSimPath("/dev/ttyS0"));
+    EXPECT_EQ(SimBarrier::socketPath("sim:/tmp/x"), "/tmp/x");
+}
+
+TEST(SimBarrierLines, ListenRefusesToReplaceAnOrdinaryFile)
+{
+    QTemporaryDir dir;
+    QFile f(dir.filePath("keep"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("data");
+    f.close();
+    SimBarrierServer server;
+    QString error;
+    EXPECT_FALSE(server.listen(f.fileName(), error));
+    EXPECT_EQ(error, errText(EEXIST));
+    EXPECT_EQ(QFileInfo(f.fileName()).size(), 4);
+}
+
+QString toolPath()
+{
+    QString bin = qEnvironmentVariable("TORNELO_BIN_DIR");
+    if (bin.isEmpty())
+        bin = QCoreApplication::applicationDirPath() + "/../bin";
+    return QDir(bin).filePath("barrier-sim");
+}
+
+// The command-line barrier drives the real port: one pass on "4+6".
+TEST_F(SimPortTest, BarrierSimToolMakesAPass)
+{
+    if (!QFileInfo::exists(toolPath()))
+        GTEST_SKIP() << "barrier-sim not built";
+    QProcess sim;
+    sim.start(toolPath(), {socket, "--once", "pass", "4+6", "30"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 5000));
+    port.Open();
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(calls, (QStringList{"DSR:20", "DSR:0"}));
+    // It may already have ended while the events were dispatched.
+    if (sim.state() != QProcess::NotRunning) {
+        ASSERT_TRUE(sim.waitForFinished(5000));
+    }
+    EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(sim.exitCode(), 0);
+    EXPECT_TRUE(sim.readAllStandardOutput().contains("program connected"));
+}
+
+TEST(BarrierSimTool, RejectsBadCommandsBeforeListening)
+{
+    if (!QFileInfo::exists(toolPath()))
+        GTEST_SKIP() << "barrier-sim not built";
+    QTemporaryDir dir;
+    const QString sock = dir.filePath("s");
+    for (const QStringList &args :
+         {QStringList{sock, "pass", "5+6", "30"}, QStringList{sock, "repeat", "4+6", "300", "200"},
+          QStringList{sock, "jump"}, QStringList{}}) {
+        QProcess sim;
+        sim.start(toolPath(), args);
+        ASSERT_TRUE(sim.waitForFinished(5000));
+        EXPECT_EQ(sim.exitCode(), 2) << args.join(' ').toStdString();
+        EXPECT_FALSE(QFileInfo::exists(sock));
+    }
+}
+
+} // namespace
