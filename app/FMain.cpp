@@ -3,6 +3,8 @@
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
 #include "protocol/ProtocolTables.h"
+#include "serial/Comms.h"
+#include "serial/PortProbe.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
@@ -77,8 +79,34 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     TimerGesperrt->setSingleShot(true);
     TimerGesperrt->setInterval(100);
     ImageList1 = {barrierIcon(0), barrierIcon(1)};
+
+    // The light-barrier port as the form sets it: 9600 bit/s, 5 data bits, no parity, one
+    // stop bit, RTS under handshake and DTR on (the two lines a contact bridges), and the
+    // four modem-status events.
+    ComPort = new TComPort(this);
+    ComPort->setObjectName("ComPort");
+    ComPort->setBaudRate(br9600);
+    ComPort->setBaudRateUser(28800);
+    ComPort->setPort(0);
+    ComPort->setParity(prNone);
+    ComPort->setStopBits(sbOneStopBit);
+    ComPort->setFlowControl(fcRtsCts);
+    ComPort->setDataBits(5);
+    ComPort->setEvents({evRing, evCTS, evDSR, evRLSD});
+    ComPort->setEnableDTR(true);
+    ComPort->setWriteBufSize(64);
+    ComPort->setReadBufSize(64);
+    ComPort->OnRing = [this](QObject *s) { ComPortLS(s); };
+    ComPort->OnCTS = [this](QObject *s) { ComPortLS(s); };
+    ComPort->OnDSR = [this](QObject *s) { ComPortLS(s); };
+    ComPort->OnRLSD = [this](QObject *s) { ComPortLS(s); };
+    ComPort->OnOpen = [this](QObject *s) { ComPortOpen(s); };
+    ComPort->OnClose = [this](QObject *s) { ComPortClose(s); };
+
     guard = new TBarrierGuard(*TimerGesperrt, this);
     guard->activateLap = [this] { mLAP->trigger(); };
+    guard->readStatus = [this] { return ComPort->ModemStatus(); };
+    guard->algorithm = [this] { return ComPort->Tag; };
     guard->showLockState = [this](int s) {
         ImageLSzeit->setPixmap(ImageList1.value(s));
         ImageLSzeit->update();
@@ -149,14 +177,29 @@ void TFormMain::FormCreate()
     SortGrid1->setCells(1, 0, QStringLiteral("Fahrer"));
     // 14
     LayoutColumns();
+    // 15: probed before the stored port is opened, so that our own port is free.
+    PortSet = portProbe()();
     // 17
     PanelTimer->ApplyDisplayColors();
     PanelTimer->ShowTime(0, 0);
     PanelTimer->ShowTime(1, 0);
+    // 18: without its port the program runs without light barrier, silently.
+    if (ComPort->Port() != 0) {
+        try {
+            ComPort->Open();
+        } catch (const EComError &) {
+        }
+    }
     // 19: the barrier starts locked.
     ImageLSzeit->setPixmap(ImageList1[0]);
     // 20
     UpdateFileButtons();
+}
+
+std::function<quint32()> &TFormMain::portProbe()
+{
+    static std::function<quint32()> probe = [] { return probePorts(); };
+    return probe;
 }
 
 void TFormMain::FormDestroy()
@@ -167,11 +210,14 @@ void TFormMain::FormDestroy()
     // A store that cannot be written keeps the previous run's values; nothing to report.
     if (m_store)
         SettingsIO::save(*m_store, currentSettings());
+    ComPort->Close();
 }
 
 TSettings TFormMain::currentSettings() const
 {
     TSettings s;
+    s.Port = ComPort->Port();
+    s.Alg = ComPort->Tag;
     s.Left = x();
     s.Top = y();
     s.Width = width();
@@ -201,6 +247,8 @@ void TFormMain::applySettings(const TSettings &s)
     if (!onScreen && !QGuiApplication::screens().isEmpty())
         pos = QPoint(243, 112);
     move(pos);
+    ComPort->setPort(quint8(s.Port));
+    ComPort->Tag = s.Alg;
     Sound = s.Sound;
     PanelTimer->setC1(s.C1);
     PanelTimer->setC2(s.C2);
@@ -517,6 +565,16 @@ void TFormMain::bLAPMouseDown(Qt::MouseButton)
 void TFormMain::ComPortLS(QObject *)
 {
     guard->ComPortLS();
+}
+
+void TFormMain::ComPortOpen(QObject *)
+{
+    ImageLSzeit->setVisible(true);
+}
+
+void TFormMain::ComPortClose(QObject *)
+{
+    ImageLSzeit->setVisible(false);
 }
 
 void TFormMain::BarrierTrigger()

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -21,6 +22,7 @@ class TBarrierGuard;
 class TClickImage;
 class TSortGrid;
 class TProtocolTables;
+class TComPort;
 
 // The main window: the frame that owns every control and forwards each handler to the
 // component that owns the behaviour.
@@ -33,6 +35,9 @@ public:
     explicit TFormMain(IClock *clock = nullptr, QWidget *parent = nullptr,
                        ISettingsStore *store = nullptr);
     ~TFormMain() override;
+
+    // The start-up probe of COM1..COM16; tests replace it so that no real device is opened.
+    static std::function<quint32()> &portProbe();
 
     // Start-up and shut-down.
     void FormCreate();
@@ -95,6 +100,9 @@ public:
     QStatusBar *StatusBar1 = nullptr;
 
     // Non-visual members.
+    TComPort *ComPort = nullptr;
+    // Ports COM1..COM16 found at start-up: bit n-1 for COMn, the highest in the upper half.
+    quint32 PortSet = 0;
     TChronometer *chrono = nullptr;
     QTimer *TimerGesperrt = nullptr;
     // The two barrier icons: 0 locked, 1 free.
@@ -114,6 +122,8 @@ public:
 
     // Light barrier.
     void ComPortLS(QObject *Sender);
+    void ComPortOpen(QObject *Sender);
+    void ComPortClose(QObject *Sender);
     void BarrierTrigger();
     void StartLockTime();
     void TimerGesperrtTimer();

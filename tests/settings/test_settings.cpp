@@ -176,7 +176,7 @@ TEST_F(StartUpTest, PartialStoresRestoreWhatComesBeforeTheGap)
     tmp.write({{"Port", 0}, {"Alg", 1}, {"Wait", 500}});
     {
         TFormMain w(&clock);
-        EXPECT_EQ(w.currentSettings().Alg, 0); // until the port component holds it
+        EXPECT_EQ(w.currentSettings().Alg, 1);
         EXPECT_EQ(w.TimerGesperrt->interval(), 100);
         EXPECT_EQ(w.size(), QSize(800, 530));
     }

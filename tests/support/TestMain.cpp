@@ -1,3 +1,5 @@
+#include "app/FMain.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QSettings>
@@ -16,6 +18,8 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    // No test opens the machine's real serial devices.
+    TFormMain::portProbe() = [] { return quint32(0); };
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
     return RUN_ALL_TESTS();
 }
