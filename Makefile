@@ -19,6 +19,9 @@ run: build
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
 
+demo: build
+	@scripts/demo $(BUILD)
+
 bench: build
 	@cmake --build $(BUILD) --target benchmarks
 	@for b in $(BUILD)/bench/*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b; done
