@@ -1,0 +1,97 @@
+// Costs of the protocol tables at the sizes of a long trial day: one captured time
+// appended to a list of 5,000 entries (the next barrier event waits for it), and
+// "Alle Einfügen" of 5,000 numbered entries over 1,000 cars.
+#include "app/FMain.h"
+#include "protocol/ProtocolTables.h"
+#include "tests/support/TestClock.h"
+#include "widgets/SortGrid.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+void fillEntries(TSortGrid &pred, int n, bool numbered)
+{
+    pred.BeginUpdate();
+    pred.setRowCount(n + 1);
+    for (int r = 1; r <= n; ++r) {
+        pred.setCells(0, r, QString::number(r));
+        pred.setCells(1, r, QStringLiteral("10:%1:%2,00").arg((r / 60) % 60, 2, 10, QChar('0')).arg(r % 60, 2, 10, QChar('0')));
+        pred.setCells(2, r, numbered ? QString::number(1 + (r * 7919) % 1000) : QString());
+    }
+    pred.EndUpdate();
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v[size_t(p * double(v.size() - 1))];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TFormMain::portProbe() = [] { return quint32(0); };
+    TestClock clock;
+    TFormMain w(&clock);
+    w.show();
+    QApplication::processEvents();
+
+    // Appending one capture to a list of 5,000 entries, the window shown and painted.
+    std::vector<double> us;
+    for (int round = 0; round < 30; ++round) {
+        fillEntries(*w.SortGridPred, 5000, false);
+        QApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        w.tables->AppendCapture(QStringLiteral("10:01:23,45"));
+        QApplication::processEvents(); // the repaint it causes
+        us.push_back(double(t.nsecsElapsed()) / 1000.0);
+    }
+    std::printf("AppendCapture into 5,000 entries (incl. repaint): median %.1f us, p99 %.1f us "
+                "(target < 1000 us)\n",
+                percentile(us, 0.5), percentile(us, 0.99));
+    us.clear();
+    for (int round = 0; round < 30; ++round) {
+        fillEntries(*w.SortGridPred, 5000, false);
+        QApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        w.tables->AppendCapture(QStringLiteral("10:01:23,45"));
+        us.push_back(double(t.nsecsElapsed()) / 1000.0);
+        QApplication::processEvents();
+    }
+    std::printf("AppendCapture into 5,000 entries (table work only): median %.1f us, p99 %.1f us\n",
+                percentile(us, 0.5), percentile(us, 0.99));
+
+    // Insert all: 5,000 numbered entries over 1,000 cars, with N = 5 (each car gets 5).
+    w.tables->setCountRunden(5);
+    w.ApplyTimeColumnCount();
+    std::vector<double> ms;
+    for (int round = 0; round < 3; ++round) {
+        w.SortGrid1->setRowCount(2);
+        w.SortGrid1->clearRow(1);
+        fillEntries(*w.SortGridPred, 5000, true);
+        QElapsedTimer t;
+        t.start();
+        w.bInsertALLClick();
+        QApplication::processEvents();
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (w.SortGrid1->RowCount() != 1001 || !TProtocolTables::tableEmpty(*w.SortGridPred)) {
+            std::printf("unexpected result: %d result rows\n", w.SortGrid1->RowCount());
+            return 1;
+        }
+    }
+    std::printf("Insert all, 5,000 entries over 1,000 cars: median %.0f ms, max %.0f ms "
+                "(target < 2000 ms)\n",
+                percentile(ms, 0.5), percentile(ms, 1.0));
+    return 0;
+}
