@@ -66,6 +66,14 @@ bool toTimeValue(const QString &s, double &v)
             return true;
         }
     }
+    // Hours and minutes without leading zeros, as people type them.
+    for (const char *fmt : {"H:m:s", "H:m"}) {
+        const QTime tm = loc.toTime(t, QString::fromLatin1(fmt));
+        if (tm.isValid()) {
+            v = tm.msecsSinceStartOfDay();
+            return true;
+        }
+    }
     return false;
 }
 
@@ -86,11 +94,6 @@ bool toDateTimeValue(const QString &s, double &v)
             v = double(d.startOfDay().toMSecsSinceEpoch());
             return true;
         }
-    }
-    // A time alone counts as a time on the zero day.
-    if (toTimeValue(t, v)) {
-        v += double(QDate(1899, 12, 30).startOfDay().toMSecsSinceEpoch());
-        return true;
     }
     return false;
 }
