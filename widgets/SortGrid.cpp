@@ -209,6 +209,19 @@ TFormatOptions TSortGrid::CellFormat(int ACol, int ARow, TGridDrawState State, b
     return f;
 }
 
+QString TSortGrid::ShortenTitle(const QString &text, int avail, const QFontMetrics &fm)
+{
+    // A single character that does not fit stays as it is.
+    if (fm.horizontalAdvance(text) <= avail || text.size() < 2)
+        return text;
+    QString t = text.left(text.size() - 2) + QStringLiteral("..");
+    while (fm.horizontalAdvance(t) > avail && t.size() > 3) {
+        t.chop(1);
+        t[t.size() - 2] = QLatin1Char('.');
+    }
+    return t;
+}
+
 QImage TSortGrid::ArrowImage(TSortDirection dir)
 {
     // A triangle, widest at the bottom for "UP" and at the top for "DOWN".
@@ -252,16 +265,8 @@ void TSortGrid::DrawCell(QPainter &p, int col, int row, const QRect &rect, TGrid
     // 5. Header texts are shortened to the column, always ending in "..".
     const bool sortHeader = row == 0 && col == m_sortOptions.SortCol && m_sortOptions.CanSort;
     QString text = Cells(col, row);
-    if (row == 0) {
-        const int avail = ColWidths(col) - 1 - (sortHeader ? 11 : 0);
-        if (fm.horizontalAdvance(text) > avail && text.size() >= 2) {
-            text = text.left(text.size() - 2) + QStringLiteral("..");
-            while (fm.horizontalAdvance(text) > avail && text.size() > 3) {
-                text.chop(1);
-                text[text.size() - 2] = QLatin1Char('.');
-            }
-        }
-    }
+    if (row == 0)
+        text = ShortenTitle(text, ColWidths(col) - 1 - (sortHeader ? 11 : 0), fm);
 
     // 6. Offsets.
     const int w = rect.width(), h = rect.height();

@@ -22,6 +22,8 @@ inline std::unique_ptr<TSortGrid> makeSortGrid(const QList<QStringList> &rows, i
     for (int r = 0; r < rows.size(); ++r)
         g->setRows(r, rows[r]);
     g->resize(width, height);
+    // Shown, so that the viewport has its final size before cells are measured.
+    g->show();
     return g;
 }
 
