@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QVarLengthArray>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -19,9 +20,13 @@ namespace {
 
 QString asciiLower(const QString &s)
 {
+    // Most texts (times, numbers) have no capitals: share them instead of copying.
+    const auto isUpper = [](QChar c) { return c.unicode() >= 'A' && c.unicode() <= 'Z'; };
+    if (std::none_of(s.cbegin(), s.cend(), isUpper))
+        return s;
     QString r = s;
     for (QChar &c : r)
-        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+        if (isUpper(c))
             c = QChar(c.unicode() + 32);
     return r;
 }
@@ -41,24 +46,29 @@ int sign(int v)
     return v < 0 ? -1 : (v > 0 ? 1 : 0);
 }
 
-bool toNumber(const QString &s, double &v)
+// The user's locale, without thousands separators in numbers.
+QLocale conversionLocale()
+{
+    QLocale loc;
+    loc.setNumberOptions(QLocale::RejectGroupSeparator);
+    return loc;
+}
+
+bool toNumber(const QLocale &loc, const QString &s, double &v)
 {
     const QString t = s.trimmed();
     if (t.isEmpty())
         return false;
-    QLocale loc;
-    loc.setNumberOptions(QLocale::RejectGroupSeparator);
     bool ok = false;
     v = loc.toDouble(t, &ok);
     return ok;
 }
 
-bool toTimeValue(const QString &s, double &v)
+bool toTimeValue(const QLocale &loc, const QString &s, double &v)
 {
     const QString t = s.trimmed();
     if (t.isEmpty())
         return false;
-    const QLocale loc;
     for (auto fmt : {QLocale::ShortFormat, QLocale::LongFormat}) {
         const QTime tm = loc.toTime(t, fmt);
         if (tm.isValid()) {
@@ -77,12 +87,11 @@ bool toTimeValue(const QString &s, double &v)
     return false;
 }
 
-bool toDateTimeValue(const QString &s, double &v)
+bool toDateTimeValue(const QLocale &loc, const QString &s, double &v)
 {
     const QString t = s.trimmed();
     if (t.isEmpty())
         return false;
-    const QLocale loc;
     for (auto fmt : {QLocale::ShortFormat, QLocale::LongFormat}) {
         const QDateTime dt = loc.toDateTime(t, fmt);
         if (dt.isValid()) {
@@ -804,50 +813,53 @@ int TSortGrid::CompareNumericExtended(const QString &a, const QString &b)
     // keeps the sort well defined).
     if (a.isEmpty() || b.isEmpty())
         return a.isEmpty() ? (b.isEmpty() ? 0 : -1) : 1;
-    const int n = std::min(a.size(), b.size());
-    QString a2, b2;
-    for (int p = 0; p < n; ++p) {
+    const qsizetype n = std::min(a.size(), b.size());
+    // The differing parts; small buffers, as this runs for every comparison.
+    QVarLengthArray<QChar, 32> a2, b2;
+    for (qsizetype p = 0; p < n; ++p) {
         if (a[p] == b[p] && !isDigit(a[p]))
             continue;
         if (p == n - 1) {
-            a2 += a.mid(p);
-            b2 += b.mid(p);
+            a2.append(a.constData() + p, a.size() - p);
+            b2.append(b.constData() + p, b.size() - p);
         } else {
-            a2 += a[p];
-            b2 += b[p];
+            a2.append(a[p]);
+            b2.append(b[p]);
         }
     }
-    // Strip common non-digit endings.
-    const QString a0 = a2, b0 = b2;
-    const int m = std::min(a0.size(), b0.size());
-    for (int i = 0; i < m; ++i) {
-        const QChar ca = a0[a0.size() - 1 - i], cb = b0[b0.size() - 1 - i];
+    // Strip common non-digit endings, judged on the parts as they were.
+    const qsizetype la = a2.size(), lb = b2.size();
+    qsizetype keepA = la, keepB = lb;
+    for (qsizetype i = 0; i < std::min(la, lb); ++i) {
+        const QChar ca = a2[la - 1 - i], cb = b2[lb - 1 - i];
         if (ca == cb && !isDigit(ca)) {
-            a2.chop(1);
-            b2.chop(1);
+            keepA = std::max<qsizetype>(0, keepA - 1);
+            keepB = std::max<qsizetype>(0, keepB - 1);
         }
     }
-    if (a2 == b2)
+    const QStringView va(a2.constData(), keepA), vb(b2.constData(), keepB);
+    if (va == vb)
         return 0;
     bool okA = false, okB = false;
-    const qlonglong na = a2.toLongLong(&okA), nb = b2.toLongLong(&okB);
+    const qlonglong na = va.toLongLong(&okA), nb = vb.toLongLong(&okB);
     if (okA && okB && na != nb)
         return na < nb ? -1 : 1;
     // Equal numbers written differently (7 and 07) are ordered by their text.
-    return CompareText(a2, b2);
+    return sign(va.compare(vb, Qt::CaseSensitive));
 }
 
 TSortStyle TSortGrid::DetectSortStyle(int ACol) const
 {
+    const QLocale loc = conversionLocale();
     bool numeric = true, dateTime = true, time = true;
     for (int r = 1; r < RowCount() && (numeric || dateTime || time); ++r) {
         const QString t = Cells(ACol, r);
         double v = 0;
-        if (numeric && !toNumber(t, v))
+        if (numeric && !toNumber(loc, t, v))
             numeric = false;
-        if (!numeric && dateTime && !toDateTimeValue(t, v))
+        if (!numeric && dateTime && !toDateTimeValue(loc, t, v))
             dateTime = false;
-        if (!numeric && !dateTime && time && !toTimeValue(t, v))
+        if (!numeric && !dateTime && time && !toTimeValue(loc, t, v))
             time = false;
     }
     if (numeric)
@@ -931,6 +943,7 @@ void TSortGrid::SortByColumn(int ACol)
         for (size_t i = 0; i < origin.size(); ++i)
             origin[i] = int(i);
 
+        const QLocale loc = conversionLocale();
         TSortStyle askedStyle = ssAutomatic;
         std::vector<SortEntry> entries, buffer;
         for (int ki = int(keys.size()) - 1; ki >= 0; --ki) {
@@ -951,11 +964,11 @@ void TSortGrid::SortByColumn(int ACol)
                     e.text = asciiLower(e.text);
                 e.pos = r;
                 if (style == ssNumeric)
-                    e.converted = toNumber(e.text, e.value);
+                    e.converted = toNumber(loc, e.text, e.value);
                 else if (style == ssDateTime)
-                    e.converted = toDateTimeValue(e.text, e.value);
+                    e.converted = toDateTimeValue(loc, e.text, e.value);
                 else if (style == ssTime)
-                    e.converted = toTimeValue(e.text, e.value);
+                    e.converted = toTimeValue(loc, e.text, e.value);
                 entries.push_back(std::move(e));
             }
             // A merge sort: stable, and safe whatever the comparison answers.
