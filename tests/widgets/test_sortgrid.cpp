@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QMap>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTest>
@@ -657,4 +659,82 @@ TEST(SortGridEdit, KeyPressFiltersEditorInputAndEnterMovesOn)
     EXPECT_EQ(g->Cells(2, 1), "12");
     ASSERT_FALSE(edits.isEmpty());
     EXPECT_EQ(edits.last(), qMakePair(1, QString("12")));
+}
+
+TEST(SortGridEdit, LeavingTheGridValidates)
+{
+    QWidget window;
+    auto *g = new TSortGrid(&window);
+    auto *other = new QLineEdit(&window);
+    g->setColCount(2);
+    g->setRowCount(3);
+    g->setRows(1, {"5", "a"});
+    g->setGeometry(0, 0, 200, 150);
+    other->setGeometry(0, 160, 100, 20);
+    g->setOptions(kLines | goEditing);
+    showActive(window);
+    g->setFocus();
+    g->GotoCell(0, 1, false);
+    int calls = 0;
+    g->OnCellValidate = [&](QObject *, int, int, const QString &, QString &, bool &valid) {
+        ++calls;
+        valid = false;
+    };
+    QTest::keyClick(g, Qt::Key_F2);
+    ASSERT_TRUE(g->EditorMode());
+    QTest::keyClick(g->InplaceEditor(), '9');
+    other->setFocus();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(g->Cells(0, 1), "5");
+}
+
+TEST(SortGridRows, UpdateOnSizeChangeResortsOutsideUpdates)
+{
+    auto g = makeSortGrid({{"K"}, {"b"}, {"a"}});
+    g->SortOptions().UpdateOnSizeChange = true;
+    g->setRowCount(4);
+    EXPECT_EQ(dataColumn(*g, 0), (QStringList{"", "a", "b"}));
+    g->setCells(0, 1, "z");
+    g->BeginUpdate();
+    EXPECT_FALSE(g->SortOptions().UpdateOnSizeChange);
+    g->setRowCount(5);
+    EXPECT_EQ(dataColumn(*g, 0), (QStringList{"z", "a", "b", ""}));
+    g->EndUpdate();
+    EXPECT_TRUE(g->SortOptions().UpdateOnSizeChange);
+}
+
+TEST(SortGridFormat, StateFlagsAndModifiedEvents)
+{
+    auto g = makeSortGrid({{"A", "B"}, {"1", "2"}, {"3", "4"}});
+    showActive(*g);
+    g->setFocus();
+    g->GotoCell(1, 2, false);
+    QMap<QPair<int, int>, TGridDrawState> states;
+    g->OnGetCellFormat = [&](QObject *, int c, int r, TGridDrawState st, TFormatOptions &f, bool &,
+                             bool &, bool &) {
+        states[qMakePair(c, r)] = st;
+        EXPECT_EQ(f.AlignmentHorz, taRightJustify); // the grid's default is handed over
+        EXPECT_EQ(f.BevelStyle, cbRaised);
+    };
+    g->setAlignmentHorz(taRightJustify);
+    g->setBevelStyle(cbRaised);
+    g->viewport()->grab();
+    EXPECT_TRUE(states[qMakePair(1, 2)] & gdFocused);
+    EXPECT_TRUE(states[qMakePair(1, 2)] & gdSelected);
+    EXPECT_FALSE(states[qMakePair(0, 1)] & (gdFocused | gdSelected));
+    EXPECT_TRUE(states[qMakePair(0, 0)] & gdFixed);
+}
+
+TEST(SortGridMouse, RightReleaseOverDataRowOpensPopupMenu)
+{
+    auto g = numberedGrid(3);
+    QMenu menu;
+    menu.addAction("x");
+    g->setPopupMenu(&menu);
+    showActive(*g);
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {}, g->CellRect(0, 0).center());
+    EXPECT_FALSE(menu.isVisible()); // not over the title row
+    QTest::mouseClick(g->viewport(), Qt::RightButton, {}, g->CellRect(0, 2).center());
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
 }
