@@ -921,6 +921,8 @@ void TSortGrid::SortByColumn(int ACol)
     int col = ACol;
     {
         Finish finish{this};
+        // An edit in progress is judged before its row moves.
+        validateCell();
         if (OnBeginSort)
             OnBeginSort(this, col);
 
@@ -1014,6 +1016,8 @@ void TSortGrid::SortByColumn(int ACol)
         for (int r = 1; r < n; ++r)
             store[size_t(r)] = std::move(work[size_t(r)]);
 
+        syncEditor();
+        rememberForValidation();
         // The selected rows stay selected on their data.
         std::set<int> selected;
         for (int r = 1; r < n; ++r)

@@ -738,3 +738,37 @@ TEST(SortGridMouse, RightReleaseOverDataRowOpensPopupMenu)
     EXPECT_TRUE(menu.isVisible());
     menu.hide();
 }
+
+TEST(SortGridEdit, StructuralChangesNeverWriteTheEditorIntoAnotherRow)
+{
+    auto g = makeSortGrid({{"K", "V"}, {"b", "1"}, {"a", "2"}, {"c", "3"}});
+    g->setOptions(kLines | goEditing);
+    showActive(*g);
+    g->GotoCell(1, 1, false);
+    QTest::keyClick(g.get(), Qt::Key_F2);
+    QTest::keyClick(g->InplaceEditor(), 'x');
+    ASSERT_EQ(g->Cells(1, 1), "1x");
+    g->SortByColumn(0);
+    g->setEditorMode(false);
+    EXPECT_EQ(g->Rows(1), (QStringList{"a", "2"}));
+    EXPECT_EQ(g->Rows(2), (QStringList{"b", "1x"}));
+    EXPECT_EQ(g->Rows(3), (QStringList{"c", "3"}));
+
+    // Shrinking the grid under an open editor.
+    g->GotoCell(1, 3, false);
+    QTest::keyClick(g.get(), Qt::Key_F2);
+    QTest::keyClick(g->InplaceEditor(), 'y');
+    g->setRowCount(3);
+    EXPECT_FALSE(g->EditorMode());
+    EXPECT_EQ(g->Rows(2), (QStringList{"b", "1x"}));
+    g->setRowCount(4);
+    EXPECT_EQ(g->Rows(3), (QStringList{"c", "3y"}));
+
+    // Selecting another cell from outside closes the editor without writing.
+    g->GotoCell(1, 1, false);
+    QTest::keyClick(g.get(), Qt::Key_F2);
+    g->setSelection({0, 2, 1, 2});
+    EXPECT_FALSE(g->EditorMode());
+    EXPECT_EQ(g->Rows(2), (QStringList{"b", "1x"}));
+    EXPECT_EQ(g->Rows(1), (QStringList{"a", "2"}));
+}
