@@ -2,7 +2,12 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
+#include "protocol/ProtocolTables.h"
+#include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
+#include "widgets/ClickImage.h"
+#include "widgets/DlgYesNo.h"
+#include "widgets/SortGrid.h"
 #include "widgets/LbButtons.h"
 
 #include <QAction>
@@ -12,6 +17,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -55,11 +61,11 @@ void setBackground(QWidget *w, TColor c)
 }
 } // namespace
 
-TFormMain::TFormMain(IClock *clock, QWidget *parent)
-    : QMainWindow(parent), m_clock(clock ? clock : &systemClock())
+TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
+    : QMainWindow(parent), m_clock(clock ? clock : &systemClock()), m_store(store)
 {
     setObjectName("FormMain");
-    setWindowTitle(AppInfo::baseName() + QStringLiteral(" 1.7"));
+    setWindowTitle(QStringLiteral("1.7"));
     setBackground(this, 0xA7A7A7);
     setMinimumSize(800, 530);
 
@@ -68,6 +74,13 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent)
     TimerGesperrt->setObjectName("TimerGesperrt");
     TimerGesperrt->setSingleShot(true);
     TimerGesperrt->setInterval(100);
+    ImageList1 = {barrierIcon(0), barrierIcon(1)};
+    guard = new TBarrierGuard(*TimerGesperrt, this);
+    guard->activateLap = [this] { mLAP->trigger(); };
+    guard->showLockState = [this](int s) {
+        ImageLSzeit->setPixmap(ImageList1.value(s));
+        ImageLSzeit->update();
+    };
 
     createMenu();
     auto *central = new QWidget(this);
@@ -82,12 +95,119 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent)
     setStatusBar(StatusBar1);
 
     chrono->setDisplayOutput(PanelTimer);
-
+    chrono->setCaptureOutput(tables);
+    connect(chrono, &TChronometer::runReset, tables, &TProtocolTables::runReset);
+    // START and RESET lock a free barrier; STOPP leaves it as it is.
+    connect(chrono, &TChronometer::runStarted, guard, &TBarrierGuard::lockIfFree);
+    connect(chrono, &TChronometer::runReset, guard, &TBarrierGuard::lockIfFree);
+    // The form's design bounds; the stored ones replace them in FormCreate.
     resize(800, 530);
     move(243, 112);
+    FormCreate();
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain()
+{
+    FormDestroy();
+}
+
+void TFormMain::FormCreate()
+{
+    // 1-3: everything named after the executable follows its current name.
+    ApplicationTitle = AppInfo::baseName();
+    setWindowTitle(ApplicationTitle + QStringLiteral(" ") + windowTitle());
+    SettingsKey = SettingsIO::keyPath(ApplicationTitle);
+    if (!m_store) {
+        m_ownStore = std::make_unique<TQSettingsStore>(ApplicationTitle);
+        m_store = m_ownStore.get();
+    }
+    // 4: upper and lower row colours before the store is read.
+    C2 = clLime;
+    C4 = clYellow;
+    // 6: a missing or unreadable value leaves the defaults, silently.
+    TSettings s = currentSettings();
+    SettingsIO::load(*m_store, s);
+    applySettings(s);
+    // 7
+    sbCls->setToolTip(QStringLiteral("Neu / Löschen"));
+    // 8
+    LabelDate->setText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    // 11
+    bInsertALL->setToolTip(QStringLiteral("Alle Einfügen"));
+    bInsert->setToolTip(QStringLiteral("Einfügen"));
+    bRestore->setToolTip(QStringLiteral("Zurück / Entfernen"));
+    bDel->setToolTip(QStringLiteral("Zwischenprotokoll löschen"));
+    // 9
+    SortGridPred->setCells(0, 0, QString());
+    SortGridPred->setCells(1, 0, QStringLiteral("Zeit"));
+    SortGridPred->setCells(2, 0, QStringLiteral("Nr."));
+    // 13
+    ApplyTimeColumnCount();
+    SortGrid1->setCells(0, 0, QStringLiteral("Nr."));
+    SortGrid1->setCells(1, 0, QStringLiteral("Fahrer"));
+    // 14
+    LayoutColumns();
+    // 17
+    PanelTimer->ShowTime(0, 0);
+    PanelTimer->ShowTime(1, 0);
+    // 19: the barrier starts locked.
+    ImageLSzeit->setPixmap(ImageList1[0]);
+    // 20
+    UpdateFileButtons();
+}
+
+void TFormMain::FormDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    // A store that cannot be written keeps the previous run's values; nothing to report.
+    if (m_store)
+        SettingsIO::save(*m_store, currentSettings());
+}
+
+TSettings TFormMain::currentSettings() const
+{
+    TSettings s;
+    s.Left = x();
+    s.Top = y();
+    s.Width = width();
+    s.Height = height();
+    s.Sound = Sound;
+    s.C1 = C1;
+    s.C2 = C2;
+    s.C3 = C3;
+    s.Acc = Acc;
+    s.C4 = C4;
+    s.FilterInd = FilterInd;
+    s.Wait = TimerGesperrt->interval();
+    s.CountRunden = tables->CountRunden();
+    return s;
+}
+
+void TFormMain::applySettings(const TSettings &s)
+{
+    // The minimum size raises smaller stored sizes.
+    resize(qMax(s.Width, minimumWidth()), qMax(s.Height, minimumHeight()));
+    // A position on no screen (a monitor that is gone) falls back to the design position.
+    QPoint pos(s.Left, s.Top);
+    const QRect probe(pos + QPoint(20, 20), QSize(40, 40));
+    bool onScreen = false;
+    for (QScreen *screen : QGuiApplication::screens())
+        onScreen = onScreen || screen->availableGeometry().intersects(probe);
+    if (!onScreen && !QGuiApplication::screens().isEmpty())
+        pos = QPoint(243, 112);
+    move(pos);
+    Sound = s.Sound;
+    C1 = s.C1;
+    C2 = s.C2;
+    C3 = s.C3;
+    Acc = s.Acc;
+    C4 = s.C4;
+    FilterInd = s.FilterInd;
+    TimerGesperrt->setInterval(s.Wait);
+    tables->setCountRunden(s.CountRunden);
+}
 
 void TFormMain::createMenu()
 {
@@ -169,12 +289,13 @@ void TFormMain::createUpperArea()
     connect(bLAP, &TLbButton::mouseDown, this, &TFormMain::bLAPMouseDown);
     connect(bReset, &TLbButton::clicked, this, &TFormMain::mResetClick);
 
-    ImageLSzeit = new QLabel(Panel5);
+    ImageLSzeit = new TClickImage(Panel5);
     ImageLSzeit->setObjectName("ImageLSzeit");
     ImageLSzeit->setGeometry(139, 108, 30, 30);
     ImageLSzeit->setToolTip(QStringLiteral("[F3] Zeit-LS frei / gesperrt"));
     ImageLSzeit->setCursor(Qt::PointingHandCursor);
     ImageLSzeit->hide(); // shown only while the port is open
+    connect(ImageLSzeit, &TClickImage::clicked, this, &TFormMain::ImageLSzeitClick);
 
     bHelp = toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40,
                        QStyle::SP_DialogHelpButton);
@@ -204,7 +325,6 @@ void TFormMain::createUpperArea()
     LabelDate->setAlignment(Qt::AlignCenter);
     LabelDate->setStyleSheet(QStringLiteral("color: #383838; background: transparent"));
     LabelDate->resize(122, 27);
-    LabelDate->setText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
 
     LabelProtokoll = new QLabel(QStringLiteral("Protokoll:"), Panel5);
     LabelProtokoll->setObjectName("LabelProtokoll");
@@ -239,13 +359,12 @@ void TFormMain::createLowerArea()
     PanelLeft = new QWidget(LowerArea);
     PanelLeft->setObjectName("PanelLeft");
 
-    // Placeholders for the two protocol tables.
-    SortGridPred = new QWidget(PanelLeft);
+    SortGridPred = new TSortGrid(PanelLeft);
     SortGridPred->setObjectName("SortGridPred");
-    setBackground(SortGridPred, clWhite);
-    SortGrid1 = new QWidget(LowerArea);
+    TProtocolTables::configurePred(*SortGridPred);
+    SortGrid1 = new TSortGrid(LowerArea);
     SortGrid1->setObjectName("SortGrid1");
-    setBackground(SortGrid1, 0xDAF1EE);
+    TProtocolTables::configureResults(*SortGrid1, 4);
 
     bInsertALL = toolButton(PanelLeft, "bInsertALL", QString(), 36, QStyle::SP_ArrowRight);
     bInsert = toolButton(PanelLeft, "bInsert", QString(), 36, QStyle::SP_MediaSeekForward);
@@ -253,6 +372,36 @@ void TFormMain::createLowerArea()
     bDel = toolButton(PanelLeft, "bDel", QString(), 36, QStyle::SP_DialogDiscardButton);
     for (QToolButton *b : {bInsertALL, bInsert, bRestore, bDel})
         b->setEnabled(false);
+
+    TProtocolTables::Buttons buttons;
+    buttons.bInsertALL = bInsertALL;
+    buttons.bInsert = bInsert;
+    buttons.bRestore = bRestore;
+    buttons.bDel = bDel;
+    buttons.sbSave = sbSave;
+    buttons.sbPrint = sbPrint;
+    buttons.sbWeb = sbWeb;
+    buttons.sbCls = sbCls;
+    tables = new TProtocolTables(*SortGridPred, *SortGrid1, buttons, this);
+    tables->confirmClear = [] {
+        if (!FDlgYesNo)
+            return false;
+        FDlgYesNo->Label1->setText(QStringLiteral("Ergebnisse entfernen?"));
+        return FDlgYesNo->showModalResult() == TFDlgYesNo::mrYes;
+    };
+    tables->forceReset = [this] {
+        chrono->setStopFlag(1);
+        mResetClick();
+    };
+    connect(bInsertALL, &QToolButton::clicked, this, &TFormMain::bInsertALLClick);
+    connect(bInsert, &QToolButton::clicked, this, &TFormMain::bInsertClick);
+    connect(bRestore, &QToolButton::clicked, this, &TFormMain::bRestoreClick);
+    connect(bDel, &QToolButton::clicked, this, &TFormMain::bDelClick);
+    connect(sbCls, &QToolButton::clicked, this, &TFormMain::sbClsClick);
+    // The window's column layout comes after the grids' own resizing, which stretches
+    // their last column.
+    SortGridPred->OnResize = [this](QObject *) { LayoutColumns(); };
+    SortGrid1->OnResize = [this](QObject *) { LayoutColumns(); };
 }
 
 void TFormMain::layoutAreas()
@@ -290,7 +439,7 @@ void TFormMain::resizeEvent(QResizeEvent *e)
 
 void TFormMain::FormResize()
 {
-    // The column widths of the tables follow once the tables exist.
+    LayoutColumns();
     bStart->update();
     bLAP->update();
     bReset->update();
@@ -362,10 +511,79 @@ void TFormMain::bLAPMouseDown(Qt::MouseButton)
     mLAP->trigger();
 }
 
-void TFormMain::LockLSStart1Click() {}
+void TFormMain::ComPortLS(QObject *)
+{
+    guard->ComPortLS();
+}
+
+void TFormMain::BarrierTrigger()
+{
+    guard->BarrierTrigger();
+}
+
+void TFormMain::StartLockTime()
+{
+    guard->StartLockTime();
+}
+
+void TFormMain::TimerGesperrtTimer()
+{
+    guard->TimerGesperrtTimer();
+}
+
+void TFormMain::ImageLSzeitClick()
+{
+    guard->ImageLSzeitClick();
+}
+
+void TFormMain::LockLSStart1Click()
+{
+    // Works in every state, icon visible or not, also during a lock time.
+    guard->ImageLSzeitClick();
+}
 
 void TFormMain::bHelpClick() {}
 
 void TFormMain::bCFGClick() {}
 
 void TFormMain::bInfoClick() {}
+
+void TFormMain::bInsertClick()
+{
+    tables->bInsertClick();
+}
+
+void TFormMain::bInsertALLClick()
+{
+    tables->bInsertALLClick();
+}
+
+void TFormMain::bRestoreClick()
+{
+    tables->bRestoreClick();
+}
+
+void TFormMain::bDelClick()
+{
+    tables->bDelClick();
+}
+
+void TFormMain::sbClsClick()
+{
+    tables->sbClsClick();
+}
+
+void TFormMain::LayoutColumns()
+{
+    tables->LayoutColumns();
+}
+
+void TFormMain::UpdateFileButtons()
+{
+    tables->UpdateFileButtons();
+}
+
+void TFormMain::ApplyTimeColumnCount()
+{
+    tables->ApplyTimeColumnCount();
+}

@@ -1,9 +1,13 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "settings/Settings.h"
 #include "timing/Chronometer.h"
 
 #include <QMainWindow>
+#include <QPixmap>
+
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -13,6 +17,10 @@ class QTimer;
 class QToolButton;
 class TLbButton;
 class TTimeDisplay;
+class TBarrierGuard;
+class TClickImage;
+class TSortGrid;
+class TProtocolTables;
 
 // The main window: the frame that owns every control and forwards each handler to the
 // component that owns the behaviour.
@@ -21,8 +29,31 @@ class TFormMain : public QMainWindow, public ICommandPanel
     Q_OBJECT
 public:
     // clock: the local clock (a test hands in its own); nullptr = the system clock.
-    explicit TFormMain(IClock *clock = nullptr, QWidget *parent = nullptr);
+    // store: the per-user settings store; nullptr = the program's own (QSettings).
+    explicit TFormMain(IClock *clock = nullptr, QWidget *parent = nullptr,
+                       ISettingsStore *store = nullptr);
     ~TFormMain() override;
+
+    // Start-up and shut-down.
+    void FormCreate();
+    void FormDestroy();
+
+    // The executable's base name: application title, settings key, file names.
+    QString ApplicationTitle;
+    QString SettingsKey;
+    // Working copies of settings that no control holds.
+    bool Sound = true;
+    int Acc = 2;
+    int FilterInd = 1;
+    TColor C3 = 0x404040;
+    TColor C1 = clBlack;
+    TColor C2 = clLime;
+    TColor C4 = clYellow;
+
+    // The settings as the components hold them now.
+    TSettings currentSettings() const;
+    // Puts loaded settings into the components that use them.
+    void applySettings(const TSettings &s);
 
     // Hidden menu: its items exist for their shortcuts; a disabled item does nothing.
     QMenu *HideMenu1 = nullptr;
@@ -43,7 +74,7 @@ public:
     TLbButton *bStart = nullptr;
     TLbButton *bLAP = nullptr;
     TLbButton *bReset = nullptr;
-    QLabel *ImageLSzeit = nullptr;
+    TClickImage *ImageLSzeit = nullptr;
     QToolButton *bHelp = nullptr;
     QToolButton *bCFG = nullptr;
     QToolButton *bInfo = nullptr;
@@ -59,8 +90,8 @@ public:
     // Lower area.
     QWidget *LowerArea = nullptr;
     QWidget *PanelLeft = nullptr;
-    QWidget *SortGridPred = nullptr;
-    QWidget *SortGrid1 = nullptr;
+    TSortGrid *SortGridPred = nullptr;
+    TSortGrid *SortGrid1 = nullptr;
     QToolButton *bInsertALL = nullptr;
     QToolButton *bInsert = nullptr;
     QToolButton *bRestore = nullptr;
@@ -70,6 +101,12 @@ public:
     // Non-visual members.
     TChronometer *chrono = nullptr;
     QTimer *TimerGesperrt = nullptr;
+    // The two barrier icons: 0 locked, 1 free.
+    QList<QPixmap> ImageList1;
+    // Barrier lock, lock time and trigger edge.
+    TBarrierGuard *guard = nullptr;
+    // Both protocol tables and their commands.
+    TProtocolTables *tables = nullptr;
 
     // Chronometer commands and display tick.
     void mStartClick();
@@ -79,6 +116,13 @@ public:
     void bStartMouseDown(Qt::MouseButton button);
     void bLAPMouseDown(Qt::MouseButton button);
 
+    // Light barrier.
+    void ComPortLS(QObject *Sender);
+    void BarrierTrigger();
+    void StartLockTime();
+    void TimerGesperrtTimer();
+    void ImageLSzeitClick();
+
     // Other keys of the hidden menu.
     void LockLSStart1Click();
     void bHelpClick();
@@ -86,6 +130,16 @@ public:
     void bInfoClick();
 
     void FormResize();
+
+    // Protocol tables.
+    void bInsertClick();
+    void bInsertALLClick();
+    void bRestoreClick();
+    void bDelClick();
+    void sbClsClick();
+    void LayoutColumns();
+    void UpdateFileButtons();
+    void ApplyTimeColumnCount();
 
     // ICommandPanel
     void setCommandEnabled(ChronoCommand cmd, bool enabled) override;
@@ -101,4 +155,7 @@ private:
     void layoutAreas();
 
     IClock *m_clock;
+    std::unique_ptr<ISettingsStore> m_ownStore;
+    ISettingsStore *m_store = nullptr;
+    bool m_destroyed = false;
 };

@@ -942,6 +942,19 @@ void TMyCustomGrid::keyPressEvent(QKeyEvent *e)
     const QString text = e->text();
     if (!text.isEmpty() && !ctrl && !(mods & Qt::AltModifier)) {
         QChar ch = text.at(0);
+        // In an editable grid a typed character opens the editor and goes to it, so it
+        // passes the editor's key path (and the owner's key filter) instead of searching.
+        const bool typed = ch.unicode() == 8 || ch.unicode() >= 32;
+        if (typed && (m_options & goEditing) && !m_editorMode && CanEditShow()) {
+            ShowEditor();
+            if (m_editorMode) {
+                m_editor->selectAll();
+                QKeyEvent copy(e->type(), e->key(), e->modifiers(), e->text(), e->isAutoRepeat(),
+                               ushort(e->count()));
+                QCoreApplication::sendEvent(m_editor, &copy);
+                return;
+            }
+        }
         if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
             ch = QChar(13);
         KeyPress(ch);

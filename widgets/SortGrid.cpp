@@ -776,6 +776,8 @@ void TSortGrid::resizeEvent(QResizeEvent *e)
 {
     TMyStringGrid::resizeEvent(e);
     fillLastColumn();
+    if (OnResize)
+        OnResize(this);
 }
 
 void TSortGrid::fillLastColumn()

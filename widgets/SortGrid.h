@@ -171,6 +171,8 @@ public:
     std::function<void(QObject *Sender, int ACol)> OnColumnDelete;
     std::function<void(QObject *Sender, int OldColCount, int OldRowCount)> OnSizeChanged;
     std::function<void(QObject *Sender)> OnModified;
+    // After the control was resized (and its last column filled).
+    std::function<void(QObject *Sender)> OnResize;
     std::function<void(QObject *Sender)> OnRowSelected;
     std::function<void(QObject *Sender)> OnEndUpdate;
     std::function<void(QObject *Sender, int ACol, int ARow, const QString &OldValue,

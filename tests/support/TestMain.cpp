@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QFont>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,8 +10,12 @@ int main(int argc, char **argv)
 {
     // Every test runs headless; a developer's display is never touched.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Settings go to a folder of this run only, so no test reads or writes the user's.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
     return RUN_ALL_TESTS();
 }

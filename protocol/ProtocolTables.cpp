@@ -1,0 +1,355 @@
+#include "protocol/ProtocolTables.h"
+
+#include "platform/Printers.h"
+
+#include <QAbstractButton>
+
+TProtocolTables::TProtocolTables(TSortGrid &pred, TSortGrid &results, const Buttons &buttons,
+                                 QObject *parent)
+    : QObject(parent), m_pred(pred), m_results(results), m_buttons(buttons)
+{
+    using namespace std::placeholders;
+    m_pred.OnSelectCell = [this](QObject *s, int c, int r, bool &can) {
+        SortGridPredSelectCell(s, c, r, can);
+    };
+    m_pred.OnKeyPress = [this](QObject *s, QChar &k) { SortGridPredKeyPress(s, k); };
+    m_pred.OnSetEditText = [this](QObject *s, int c, int r, const QString &v) {
+        SortGridPredSetEditText(s, c, r, v);
+    };
+    // Row insert and row delete share one handler.
+    m_pred.OnRowInsert = [this](QObject *s, int r) { SortGridPredRowInsert(s, r); };
+    m_pred.OnRowDelete = [this](QObject *s, int r) { SortGridPredRowInsert(s, r); };
+    m_pred.OnGetCellFormat = [this](QObject *s, int c, int r, TGridDrawState st,
+                                    TFormatOptions &f, bool &cb, bool &co, bool &el) {
+        SortGridPredGetCellFormat(s, c, r, st, f, cb, co, el);
+    };
+    m_results.OnSelectCell = [this](QObject *s, int c, int r, bool &can) {
+        SortGrid1SelectCell(s, c, r, can);
+    };
+    m_results.OnGetCellFormat = [this](QObject *s, int c, int r, TGridDrawState st,
+                                       TFormatOptions &f, bool &cb, bool &co, bool &el) {
+        SortGrid1GetCellFormat(s, c, r, st, f, cb, co, el);
+    };
+}
+
+namespace {
+QFont tableFont()
+{
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPixelSize(16);
+    f.setBold(true);
+    return f;
+}
+
+void configureCommon(TSortGrid &g)
+{
+    g.setFixedRows(1);
+    g.setFixedCols(0);
+    g.setDefaultRowHeight(22);
+    g.setFont(tableFont());
+    // Whole rows are selected and the focused row is drawn as selected.
+    g.setOptions(TGridOptions(goFixedVertLine) | goFixedHorzLine | goVertLine | goHorzLine |
+                 goDrawFocusSelected | goRowSelect);
+    g.setAlignmentHorz(taRightJustify);
+    g.setAlignmentVert(taTopJustify);
+    g.setBevelStyle(cbNone);
+    TSortOptions &o = g.SortOptions();
+    o.CanSort = false; // only for one explicit sort at a time
+    o.SortStyle = ssNormal;
+    o.SortCaseSensitive = false;
+    o.SortDirection = sdAscending;
+    g.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
+} // namespace
+
+void TProtocolTables::configurePred(TSortGrid &g)
+{
+    g.setColCount(3);
+    g.setRowCount(2);
+    configureCommon(g);
+    g.SortOptions().SortCol = 1;
+    g.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    g.setColWidths(0, 46);
+    g.setColWidths(1, 46);
+    g.setColWidths(2, 121);
+}
+
+void TProtocolTables::configureResults(TSortGrid &g, int n)
+{
+    g.setColCount(n + 2);
+    g.setRowCount(2);
+    configureCommon(g);
+    g.SortOptions().SortCol = 0;
+    g.setColor(0xDAF1EE);      // red 238, green 241, blue 218
+    g.setFixedColor(0x70BA6D); // red 109, green 186, blue 112
+    for (int c = 0; c < g.ColCount(); ++c)
+        g.setColWidths(c, c == 5 ? 311 : 84);
+}
+
+bool TProtocolTables::isBlank(const QString &s)
+{
+    for (QChar ch : s)
+        if (ch.unicode() > 32)
+            return false;
+    return true;
+}
+
+bool TProtocolTables::rowBlank(const TSortGrid &g, int row)
+{
+    for (int c = 0; c < g.ColCount(); ++c)
+        if (!isBlank(g.Cells(c, row)))
+            return false;
+    return true;
+}
+
+bool TProtocolTables::tableEmpty(const TSortGrid &g)
+{
+    return g.RowCount() == 2 && rowBlank(g, 1);
+}
+
+void TProtocolTables::setEnabled(QAbstractButton *b, bool on)
+{
+    if (b)
+        b->setEnabled(on);
+}
+
+bool TProtocolTables::enabled(QAbstractButton *b) const
+{
+    return b && b->isEnabled();
+}
+
+void TProtocolTables::setCountRunden(int n)
+{
+    m_n = qBound(1, n, 100);
+}
+
+void TProtocolTables::AppendCapture(const QString &t)
+{
+    // An empty list is the title row and one blank row: the first time fills row 1.
+    if (!rowBlank(m_pred, 1))
+        m_pred.setRowCount(m_pred.RowCount() + 1);
+    const int r = m_pred.RowCount() - 1;
+    setEnabled(m_buttons.bDel, true);
+    m_pred.setCells(0, r, QString::number(r));
+    m_pred.setCells(1, r, t);
+    m_pred.setCells(2, r, QString());
+    m_pred.setRow(r);
+    LayoutColumns();
+    m_pred.setLeftCol(0);
+    m_pred.setSelection(TGridRect{0, r, m_pred.ColCount() - 1, r});
+}
+
+void TProtocolTables::LayoutColumns()
+{
+    m_pred.setColWidths(0, 40);
+    m_pred.setColWidths(2, 48);
+    m_pred.setColWidths(1, m_pred.width() - m_pred.ColWidths(0) - m_pred.ColWidths(2) -
+                               m_pred.ColCount() - 22);
+    for (int c = 2; c <= m_n + 1 && c < m_results.ColCount(); ++c)
+        m_results.setColWidths(c, 98);
+    m_results.AutoSizeCol(0, true);
+    if (m_results.ColWidths(0) < 48)
+        m_results.setColWidths(0, 48);
+    m_results.AutoSizeCol(1, true);
+    if (m_results.ColWidths(1) < 70)
+        m_results.setColWidths(1, 70);
+}
+
+void TProtocolTables::UpdateFileButtons()
+{
+    const bool save = !rowBlank(m_results, 1);
+    setEnabled(m_buttons.sbSave, save);
+    setEnabled(m_buttons.sbPrint, save && Printers::count() > 0);
+    setEnabled(m_buttons.sbCls, save);
+    setEnabled(m_buttons.sbWeb, save);
+}
+
+void TProtocolTables::ApplyTimeColumnCount()
+{
+    m_results.setColCount(m_n + 2);
+    for (int c = 2; c < m_results.ColCount(); ++c)
+        m_results.setCells(c, 0, timeTitle(c - 1));
+    LayoutColumns();
+}
+
+void TProtocolTables::runReset()
+{
+    LayoutColumns();
+    UpdateFileButtons();
+}
+
+void TProtocolTables::bInsertClick()
+{
+    const int p = m_pred.Row();
+    const QString nr = m_pred.Cells(2, p);
+    if (nr.isEmpty())
+        return;
+    // Start numbers are compared as texts: 07 and 7 are different cars.
+    int r = m_results.FindInColumn(0, nr, false);
+    const int last = m_n + 1;
+    if (r < 0) {
+        if (tableEmpty(m_results)) {
+            r = 1;
+        } else {
+            m_results.setRowCount(m_results.RowCount() + 1);
+            r = m_results.RowCount() - 1;
+            m_results.clearRow(r);
+        }
+        m_results.setLeftCol(0);
+    }
+    m_results.setCells(0, r, nr);
+    if (!isBlank(m_results.Cells(last, r))) {
+        // The car already has N times: show its row, leave the entry where it is.
+        m_results.setRow(r);
+    } else {
+        int i = 2;
+        while (i < last && !isBlank(m_results.Cells(i, r)))
+            ++i;
+        m_results.setCells(i, r, m_pred.Cells(1, p));
+        m_pred.DeleteRow(p);
+        if (m_pred.RowCount() - 1 >= p)
+            m_pred.setRow(p);
+    }
+    UpdateFileButtons();
+}
+
+void TProtocolTables::bInsertALLClick()
+{
+    int i = 1;
+    while (i < m_pred.RowCount()) {
+        m_pred.setRow(i);
+        const int before = m_pred.RowCount();
+        bInsertClick();
+        if (tableEmpty(m_pred))
+            break;
+        // An entry that moved lets the next one move up into row i.
+        if (m_pred.RowCount() == before)
+            ++i;
+    }
+    m_pred.setRow(1);
+    m_pred.setSelection(TGridRect{0, 1, m_pred.ColCount() - 1, 1});
+}
+
+void TProtocolTables::bRestoreClick()
+{
+    const int r = m_results.Row();
+    int k = m_n + 1;
+    while (k >= 2 && isBlank(m_results.Cells(k, r)))
+        --k;
+    if (k < 2)
+        return;
+    if (!isBlank(m_pred.Cells(0, m_pred.RowCount() - 1)))
+        m_pred.setRowCount(m_pred.RowCount() + 1);
+    const int q = m_pred.RowCount() - 1;
+    m_pred.setCells(0, q, QString::number(q));
+    m_pred.setCells(1, q, m_results.Cells(k, r));
+    m_pred.setCells(2, q, m_results.Cells(0, r));
+    // Time texts are zero-padded, so sorting them as text is chronological.
+    m_pred.SortOptions().CanSort = true;
+    m_pred.SortByColumn(1);
+    m_pred.SortOptions().CanSort = false;
+    m_results.setCells(k, r, QString());
+    setEnabled(m_buttons.bRestore, !isBlank(m_results.Cells(2, r)));
+}
+
+void TProtocolTables::bDelClick()
+{
+    for (int row = m_pred.RowCount() - 1; row >= 1; --row)
+        if (isBlank(m_pred.Cells(2, row)))
+            m_pred.DeleteRow(row);
+    setEnabled(m_buttons.bInsertALL, false);
+}
+
+void TProtocolTables::sbClsClick()
+{
+    if (!confirmClear || !confirmClear())
+        return;
+    for (int c = 2; c <= m_n + 1 && c < m_results.ColCount(); ++c) {
+        m_results.clearCol(c);
+        m_results.setCells(c, 0, timeTitle(c - 1));
+    }
+    m_results.setRowCount(2);
+    m_results.clearRow(1);
+    m_results.setRow(1);
+    UpdateFileButtons();
+    m_pred.setRowCount(2);
+    m_pred.clearRow(1);
+    if (forceReset)
+        forceReset();
+    setEnabled(m_buttons.bInsertALL, false);
+    setEnabled(m_buttons.bDel, !rowBlank(m_pred, 1));
+}
+
+void TProtocolTables::updatePredButtons(int ARow, bool withDel)
+{
+    setEnabled(m_buttons.bInsert, !isBlank(m_pred.Cells(2, ARow)));
+    bool all = enabled(m_buttons.bInsertALL);
+    for (int r = 1; !all && r < m_pred.RowCount(); ++r)
+        all = !isBlank(m_pred.Cells(2, r));
+    setEnabled(m_buttons.bInsertALL, all);
+    if (withDel)
+        setEnabled(m_buttons.bDel, !rowBlank(m_pred, 1));
+}
+
+void TProtocolTables::SortGridPredSelectCell(QObject *, int ACol, int ARow, bool &CanSelect)
+{
+    TGridOptions o = m_pred.Options();
+    if (ACol == 2) {
+        // The start number is typed into the cell editor.
+        m_pred.setOptions((o | goEditing) & ~TGridOptions(goRowSelect));
+    } else {
+        m_pred.setOptions((o | goRowSelect) & ~TGridOptions(goEditing));
+        CanSelect = false;
+        m_pred.setSelection(TGridRect{0, ARow, m_pred.ColCount() - 1, ARow});
+    }
+    updatePredButtons(ARow, true);
+}
+
+void TProtocolTables::SortGridPredKeyPress(QObject *, QChar &Key)
+{
+    const ushort k = Key.unicode();
+    if (k == 13) {
+        if (m_pred.Row() + 1 < m_pred.RowCount())
+            m_pred.setRow(m_pred.Row() + 1);
+        m_pred.setFocus();
+        return;
+    }
+    if (k == 8 || (k >= '0' && k <= '9'))
+        return;
+    Key = QChar(0); // a start number holds digits only
+}
+
+void TProtocolTables::SortGridPredSetEditText(QObject *, int, int ARow, const QString &)
+{
+    updatePredButtons(ARow, false);
+}
+
+void TProtocolTables::SortGridPredRowInsert(QObject *, int ARow)
+{
+    updatePredButtons(qBound(0, ARow, m_pred.RowCount() - 1), true);
+    setEnabled(m_buttons.bRestore, !isBlank(m_results.Cells(2, m_results.Row())));
+}
+
+void TProtocolTables::SortGridPredGetCellFormat(QObject *, int, int Row, TGridDrawState,
+                                                TFormatOptions &f, bool &, bool &, bool &)
+{
+    if (Row == 0) {
+        f.AlignmentHorz = taLeftJustify;
+        f.Font.setFamily(QStringLiteral("arial"));
+        f.Font.setBold(true);
+    }
+}
+
+void TProtocolTables::SortGrid1SelectCell(QObject *, int, int ARow, bool &)
+{
+    setEnabled(m_buttons.bRestore, !isBlank(m_results.Cells(2, ARow)));
+}
+
+void TProtocolTables::SortGrid1GetCellFormat(QObject *, int Col, int Row, TGridDrawState,
+                                             TFormatOptions &f, bool &, bool &, bool &)
+{
+    if (Row == 0)
+        f.AlignmentHorz = taCenter;
+    else if (Col == 1)
+        f.AlignmentHorz = taLeftJustify;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "timing/Chronometer.h"
+#include "widgets/SortGrid.h"
+
+#include <QObject>
+
+#include <functional>
+
+class QAbstractButton;
+
+// The intermediate protocol (taken times, numbered by the operator) and the results
+// protocol (one row per car with up to N times), and the commands that move times
+// between them.
+class TProtocolTables : public QObject, public ICaptureOutput
+{
+    Q_OBJECT
+public:
+    struct Buttons
+    {
+        QAbstractButton *bInsertALL = nullptr;
+        QAbstractButton *bInsert = nullptr;
+        QAbstractButton *bRestore = nullptr;
+        QAbstractButton *bDel = nullptr;
+        QAbstractButton *sbSave = nullptr;
+        QAbstractButton *sbPrint = nullptr;
+        QAbstractButton *sbWeb = nullptr;
+        QAbstractButton *sbCls = nullptr;
+    };
+
+    TProtocolTables(TSortGrid &pred, TSortGrid &results, const Buttons &buttons,
+                    QObject *parent = nullptr);
+
+    // Asks "Ergebnisse entfernen?"; true for yes.
+    std::function<bool()> confirmClear;
+    // Returns the chronometer to idle (stop flag 1, then STOPP/RESET).
+    std::function<void()> forceReset;
+
+    // The number of time columns N (1..100).
+    int CountRunden() const { return m_n; }
+    void setCountRunden(int n);
+
+    void AppendCapture(const QString &timeText) override;
+    void LayoutColumns();
+    void UpdateFileButtons();
+    void ApplyTimeColumnCount();
+    // Run reset of the chronometer.
+    void runReset();
+
+    // Commands.
+    void bInsertClick();
+    void bInsertALLClick();
+    void bRestoreClick();
+    void bDelClick();
+    void sbClsClick();
+
+    // Events of the intermediate protocol.
+    void SortGridPredSelectCell(QObject *Sender, int ACol, int ARow, bool &CanSelect);
+    void SortGridPredKeyPress(QObject *Sender, QChar &Key);
+    void SortGridPredSetEditText(QObject *Sender, int ACol, int ARow, const QString &Value);
+    void SortGridPredRowInsert(QObject *Sender, int ARow);
+    void SortGridPredGetCellFormat(QObject *Sender, int Col, int Row, TGridDrawState State,
+                                   TFormatOptions &FormatOptions, bool &CheckBox,
+                                   bool &Combobox, bool &Ellipsis);
+    // Events of the results protocol.
+    void SortGrid1SelectCell(QObject *Sender, int ACol, int ARow, bool &CanSelect);
+    void SortGrid1GetCellFormat(QObject *Sender, int Col, int Row, TGridDrawState State,
+                                TFormatOptions &FormatOptions, bool &CheckBox, bool &Combobox,
+                                bool &Ellipsis);
+
+    // Nothing left once characters 0 to 32 are stripped from both ends.
+    static bool isBlank(const QString &s);
+    static bool rowBlank(const TSortGrid &g, int row);
+    // Title row, one blank data row.
+    static bool tableEmpty(const TSortGrid &g);
+    static QString timeTitle(int k) { return QStringLiteral("Zeit ") + QString::number(k); }
+
+    // Sets up both grids as the main window shows them.
+    static void configurePred(TSortGrid &g);
+    static void configureResults(TSortGrid &g, int n);
+
+private:
+    void updatePredButtons(int ARow, bool withDel);
+    void setEnabled(QAbstractButton *b, bool on);
+    bool enabled(QAbstractButton *b) const;
+
+    TSortGrid &m_pred;
+    TSortGrid &m_results;
+    Buttons m_buttons;
+    int m_n = 4;
+};

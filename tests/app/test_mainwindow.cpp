@@ -1,0 +1,259 @@
+#include "app/FMain.h"
+
+#include "platform/Colors.h"
+#include "tests/support/Recorders.h"
+#include "tests/support/TestClock.h"
+#include "timing/TimeDisplay.h"
+#include "widgets/ClickImage.h"
+#include "widgets/LbButtons.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ButtonState
+{
+    bool enabled;
+    TColor face;
+};
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        w = std::make_unique<TFormMain>(&clock);
+        w->chrono->setCaptureOutput(&capture);
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    }
+
+    void key(Qt::Key k) { QTest::keyClick(w.get(), k); }
+
+    // Each button mirrors its menu item; returns the pair as seen on screen.
+    ButtonState state(TLbButton *b, QAction *a)
+    {
+        EXPECT_EQ(b->isEnabled(), a->isEnabled()) << b->objectName().toStdString();
+        return ButtonState{b->isEnabled(), b->Color()};
+    }
+
+    void expectButtons(ButtonState start, ButtonState lap, ButtonState reset, const char *caption,
+                       const char *step)
+    {
+        SCOPED_TRACE(step);
+        const ButtonState s = state(w->bStart, w->mStart);
+        const ButtonState l = state(w->bLAP, w->mLAP);
+        const ButtonState r = state(w->bReset, w->mReset);
+        EXPECT_EQ(s.enabled, start.enabled);
+        EXPECT_EQ(s.face, start.face);
+        EXPECT_EQ(l.enabled, lap.enabled);
+        EXPECT_EQ(l.face, lap.face);
+        EXPECT_EQ(r.enabled, reset.enabled);
+        EXPECT_EQ(r.face, reset.face);
+        EXPECT_EQ(w->bReset->text().toStdString(), caption);
+        EXPECT_EQ(w->bStart->text(), "START");
+        EXPECT_EQ(w->bLAP->text(), "ZEIT");
+    }
+
+    TestClock clock;
+    RecordingCapture capture;
+    std::unique_ptr<TFormMain> w;
+};
+
+TEST_F(MainWindowTest, CommandSequenceThroughKeysAndButtons)
+{
+    expectButtons({true, clLime}, {false, clBlack}, {false, clRed}, "STOPP", "start-up");
+
+    clock.set(10, 0, 0, 0);
+    QTest::mousePress(w->bStart, Qt::LeftButton); // acts on the press
+    EXPECT_TRUE(w->chrono->running());
+    QTest::mouseRelease(w->bStart, Qt::LeftButton);
+    expectButtons({false, clBlack}, {true, clYellow}, {true, clRed}, "STOPP", "START");
+
+    clock.set(10, 1, 23, 456);
+    key(Qt::Key_F8);
+    EXPECT_EQ(w->PanelTimer->shownValue(1), 36083456);
+    clock.set(10, 2, 0, 9);
+    QTest::mousePress(w->bLAP, Qt::LeftButton);
+    QTest::mouseRelease(w->bLAP, Qt::LeftButton);
+    EXPECT_EQ(capture.texts, (QStringList{"10:01:23,45", "10:02:00,00"}));
+    expectButtons({false, clBlack}, {true, clYellow}, {true, clRed}, "STOPP", "ZEIT");
+
+    clock.set(10, 2, 30, 0);
+    w->chrono->tick();
+    EXPECT_EQ(w->PanelTimer->shownValue(0), 36150000);
+    QTest::mouseClick(w->bReset, Qt::LeftButton); // STOPP
+    EXPECT_FALSE(w->chrono->running());
+    EXPECT_EQ(w->PanelTimer->shownValue(0), 0);
+    EXPECT_EQ(w->PanelTimer->shownValue(1), 36120009); // lower row keeps the last time
+    expectButtons({true, clLime}, {true, clYellow}, {true, clRed}, "RESET", "STOPP");
+
+    // ZEIT in Stopped still takes a time; the upper row stays at zero.
+    clock.set(10, 3, 0, 0);
+    key(Qt::Key_F8);
+    EXPECT_EQ(capture.texts.size(), 3);
+    EXPECT_EQ(w->PanelTimer->shownValue(0), 0);
+
+    key(Qt::Key_F9); // RESET
+    EXPECT_EQ(w->PanelTimer->shownValue(0), 0);
+    EXPECT_EQ(w->PanelTimer->shownValue(1), 0);
+    expectButtons({true, clLime}, {false, clBlack}, {false, clBlack}, "STOPP", "RESET");
+}
+
+TEST_F(MainWindowTest, DisabledCommandsDoNothingByAnyRoute)
+{
+    key(Qt::Key_F8);
+    key(Qt::Key_F9);
+    w->mLAP->trigger();
+    w->mReset->trigger();
+    EXPECT_TRUE(capture.texts.isEmpty());
+    EXPECT_FALSE(w->chrono->running());
+    EXPECT_EQ(w->bReset->text(), "STOPP");
+
+    key(Qt::Key_F4);
+    EXPECT_TRUE(w->chrono->running());
+    int started = 0;
+    QObject::connect(w->chrono, &TChronometer::runStarted, [&] { ++started; });
+    key(Qt::Key_F4); // already running
+    w->mStart->trigger();
+    QTest::mousePress(w->bStart, Qt::LeftButton);
+    EXPECT_EQ(started, 0);
+
+    // Any mouse button on ZEIT takes a time, on the press.
+    QTest::mousePress(w->bLAP, Qt::RightButton);
+    EXPECT_EQ(capture.texts.size(), 1);
+    QTest::mouseRelease(w->bLAP, Qt::RightButton);
+    QTest::mousePress(w->bLAP, Qt::MiddleButton);
+    EXPECT_EQ(capture.texts.size(), 2);
+}
+
+TEST_F(MainWindowTest, StartInStoppedMakesTheNextStoppStopAgain)
+{
+    key(Qt::Key_F4);
+    key(Qt::Key_F9);
+    EXPECT_EQ(w->bReset->text(), "RESET");
+    key(Qt::Key_F4);
+    EXPECT_EQ(w->bReset->text(), "STOPP");
+    EXPECT_TRUE(w->chrono->running());
+    key(Qt::Key_F9);
+    EXPECT_EQ(w->bReset->text(), "RESET");
+    EXPECT_TRUE(w->mLAP->isEnabled()); // stopped, not reset
+}
+
+TEST_F(MainWindowTest, KeyboardOnFocusedCommandButtons)
+{
+    key(Qt::Key_F4);
+    // A left press gives the button the focus; Enter and Space then do nothing on ZEIT.
+    QTest::mouseClick(w->bLAP, Qt::LeftButton);
+    EXPECT_TRUE(w->bLAP->hasFocus());
+    const int taken = capture.texts.size();
+    QTest::keyClick(w->bLAP, Qt::Key_Space);
+    QTest::keyClick(w->bLAP, Qt::Key_Return);
+    EXPECT_EQ(capture.texts.size(), taken);
+
+    // Space on a focused STOPP clicks it (on the release).
+    w->bReset->setFocus();
+    QTest::keyPress(w->bReset, Qt::Key_Space);
+    EXPECT_TRUE(w->chrono->running());
+    QTest::keyRelease(w->bReset, Qt::Key_Space);
+    EXPECT_FALSE(w->chrono->running());
+    EXPECT_EQ(w->bReset->text(), "RESET");
+    QTest::keyClick(w->bReset, Qt::Key_Return);
+    EXPECT_EQ(w->bReset->text(), "STOPP");
+    EXPECT_FALSE(w->mReset->isEnabled());
+
+    // None of the three is reached with Tab.
+    for (TLbButton *b : {w->bStart, w->bLAP, w->bReset})
+        EXPECT_FALSE(b->focusPolicy() & Qt::TabFocus) << b->objectName().toStdString();
+}
+
+TEST_F(MainWindowTest, LayoutAndMinimumSize)
+{
+    EXPECT_EQ(w->size(), QSize(800, 530));
+    EXPECT_EQ(w->pos(), QPoint(243, 112));
+    w->resize(500, 300);
+    EXPECT_GE(w->width(), 800);
+    EXPECT_GE(w->height(), 530);
+
+    EXPECT_EQ(w->PanelTimer->geometry(), QRect(0, 0, 492, 239));
+    EXPECT_EQ(w->bStart->geometry(), QRect(6, 56, 130, 40));
+    EXPECT_EQ(w->bLAP->geometry(), QRect(6, 104, 130, 40));
+    EXPECT_EQ(w->bReset->geometry(), QRect(6, 152, 130, 40));
+    EXPECT_EQ(w->ImageLSzeit->geometry(), QRect(139, 108, 30, 30));
+    EXPECT_FALSE(w->ImageLSzeit->isVisible());
+    EXPECT_EQ(w->bHelp->geometry(), QRect(162, 56, 40, 40));
+    EXPECT_EQ(w->bInfo->geometry(), QRect(254, 56, 40, 40));
+    EXPECT_EQ(w->sbOpen->geometry().size(), QSize(36, 36));
+    EXPECT_EQ(w->sbCls->x(), 258);
+    EXPECT_EQ(w->bInsert->geometry().size(), QSize(36, 36));
+    EXPECT_EQ(w->StatusBar1->height(), 19);
+    EXPECT_EQ(w->bStart->font().pixelSize(), 32);
+    EXPECT_TRUE(w->bStart->font().bold());
+    EXPECT_EQ(w->bStart->toolTip(), "F4");
+    EXPECT_EQ(w->sbSave->toolTip(), QString::fromUtf8("Speichern unter…"));
+    EXPECT_FALSE(w->menuBar()->isVisible());
+    for (QToolButton *b : {w->bInsertALL, w->bInsert, w->bRestore, w->bDel})
+        EXPECT_FALSE(b->isEnabled());
+
+    // Enlarged: the right-anchored buttons follow the right edge.
+    w->resize(1000, 700);
+    EXPECT_EQ(w->bInfo->x() + 40, w->Panel5->width() - 14);
+    EXPECT_EQ(w->PanelTimer->size(), QSize(492, 239));
+
+    // The window background and the faces, as drawn.
+    const QImage img = w->grab().toImage();
+    EXPECT_EQ(img.pixelColor(w->Panel5->x() + 300, 200), toQColor(0xA7A7A7));
+    const QImage start = w->bStart->grab().toImage();
+    EXPECT_EQ(start.pixelColor(3, 3), toQColor(clLime));
+}
+
+TEST_F(MainWindowTest, HiddenMenuHoldsEveryKey)
+{
+    struct Item
+    {
+        QAction *a;
+        const char *caption;
+        QKeySequence key;
+    };
+    const Item items[] = {
+        {w->mHilfe, "Hilfe", QKeySequence(Qt::Key_F1)},
+        {w->mCFG, "&Einstellungen", QKeySequence(Qt::Key_F2)},
+        {w->LockLSStart1, "Lock LS", QKeySequence(Qt::Key_F3)},
+        {w->mStart, "Start", QKeySequence(Qt::Key_F4)},
+        {w->mLAP, "LAP", QKeySequence(Qt::Key_F8)},
+        {w->mReset, "0,00", QKeySequence(Qt::Key_F9)},
+        {w->Info1, "Info", QKeySequence(Qt::ALT | Qt::Key_I)},
+        {w->Hilfe1, "H&ilfe", QKeySequence(Qt::ALT | Qt::Key_H)},
+        {w->Beenden1, "&Beenden", QKeySequence(Qt::ALT | Qt::Key_B)},
+    };
+    for (const Item &i : items) {
+        EXPECT_EQ(i.a->text().toStdString(), i.caption);
+        EXPECT_EQ(i.a->shortcut(), i.key) << i.caption;
+        EXPECT_TRUE(w->actions().contains(i.a)) << i.caption;
+        EXPECT_TRUE(w->HideMenu1->actions().contains(i.a)) << i.caption;
+    }
+    EXPECT_FALSE(w->HideMenu1->menuAction()->isVisible());
+    key(Qt::Key_F4); // shortcuts work while the bar is hidden
+    EXPECT_TRUE(w->chrono->running());
+}
+
+TEST_F(MainWindowTest, ResizeKeepsFocusOnCommandButton)
+{
+    key(Qt::Key_F4);
+    QTest::mouseClick(w->bReset, Qt::LeftButton);
+    ASSERT_TRUE(w->bReset->hasFocus());
+    w->resize(900, 600);
+    EXPECT_TRUE(w->bReset->hasFocus());
+    EXPECT_TRUE(w->Panel5->isVisible());
+}
+
+} // namespace

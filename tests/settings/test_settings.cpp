@@ -1,0 +1,220 @@
+#include "app/FMain.h"
+#include "protocol/ProtocolTables.h"
+#include "settings/Settings.h"
+
+#include "tests/support/TempSettings.h"
+#include "tests/support/TestClock.h"
+
+#include <QFile>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Records the order of the writes; reads come from a map.
+class RecordingStore : public ISettingsStore
+{
+public:
+    bool exists() const override { return present; }
+    std::optional<qint32> readDword(const QString &name) const override
+    {
+        if (!values.contains(name))
+            return std::nullopt;
+        return values.value(name);
+    }
+    void writeDword(const QString &name, qint32 v) override
+    {
+        written << name;
+        values[name] = v;
+    }
+    bool commit() override { return writable; }
+
+    bool present = true;
+    bool writable = true;
+    QMap<QString, qint32> values;
+    QStringList written;
+};
+
+TEST(SettingsIO, ReadingStopsAtTheFirstMissingValue)
+{
+    RecordingStore store;
+    store.values = {{"Port", 3}, {"Alg", 1}, {"Top", 5}, {"Wait", 900}};
+    TSettings s;
+    EXPECT_EQ(SettingsIO::load(store, s), 2);
+    EXPECT_EQ(s.Port, 3);
+    EXPECT_EQ(s.Alg, 1);
+    TSettings defaults;
+    defaults.Port = 3;
+    defaults.Alg = 1;
+    EXPECT_EQ(s, defaults); // Top and Wait come after the gap
+
+    store.present = false; // no key at all: nothing read
+    TSettings fresh;
+    EXPECT_EQ(SettingsIO::load(store, fresh), 0);
+    EXPECT_EQ(fresh, TSettings());
+}
+
+TEST(SettingsIO, PortCutToEightBitsAndBrokenRangesHeld)
+{
+    RecordingStore store;
+    int i = 0;
+    for (const QString &n : SettingsIO::readOrder())
+        store.values[n] = ++i;
+    store.values["Port"] = 257;
+    store.values["Alg"] = -1;
+    store.values["CountRunden"] = 0;
+    store.values["Wait"] = -40;
+    TSettings s;
+    EXPECT_EQ(SettingsIO::load(store, s), 15);
+    EXPECT_EQ(s.Port, 1);
+    EXPECT_EQ(s.Alg, -1); // no range check: other values just never trigger
+    EXPECT_EQ(s.CountRunden, 1);
+    EXPECT_EQ(s.Wait, 0);
+    store.values["CountRunden"] = 250;
+    SettingsIO::load(store, s);
+    EXPECT_EQ(s.CountRunden, 100);
+    store.values["Sound"] = 0;
+    SettingsIO::load(store, s);
+    EXPECT_FALSE(s.Sound);
+}
+
+TEST(SettingsIO, WritesEveryValueInTheSaveOrder)
+{
+    RecordingStore store;
+    TSettings s;
+    s.Sound = false;
+    s.C3 = 0xFF00000F; // a system colour survives as 32 bits
+    EXPECT_TRUE(SettingsIO::save(store, s));
+    EXPECT_EQ(store.written,
+              (QStringList{"Left", "Top", "Width", "Height", "Sound", "Port", "Alg", "C1", "C2",
+                           "C3", "Acc", "C4", "FilterInd", "Wait", "CountRunden"}));
+    TSettings back;
+    SettingsIO::load(store, back);
+    EXPECT_EQ(back, s);
+    store.writable = false;
+    EXPECT_FALSE(SettingsIO::save(store, s));
+}
+
+TEST(SettingsStore, RealFilesRoundTripAndRejectText)
+{
+    TempSettings tmp;
+    {
+        TQSettingsStore store("tornelo");
+        EXPECT_FALSE(store.exists());
+        TSettings s;
+        s.Port = 7;
+        s.C2 = 0xFF0000;
+        s.C1 = 0xFFFFFFFF;
+        ASSERT_TRUE(SettingsIO::save(store, s));
+        EXPECT_EQ(store.fileName(), tmp.file());
+    }
+    {
+        TQSettingsStore store("tornelo");
+        EXPECT_TRUE(store.exists());
+        TSettings s;
+        EXPECT_EQ(SettingsIO::load(store, s), 15);
+        EXPECT_EQ(s.Port, 7);
+        EXPECT_EQ(s.C2, 0xFF0000u);
+        EXPECT_EQ(s.C1, 0xFFFFFFFFu);
+    }
+    tmp.write({{"Top", "viel"}, {"Width", "1.5"}});
+    TQSettingsStore store("tornelo");
+    TSettings s;
+    EXPECT_EQ(SettingsIO::load(store, s), 3); // Port, Alg, Left; "viel" stops the reading
+    EXPECT_EQ(s.Top, 112);
+    EXPECT_EQ(s.Width, 800);
+}
+
+TEST(SettingsStore, UnwritableStoreReportsFailure)
+{
+    TempSettings tmp;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, "/proc/tornelo-no-such");
+    TQSettingsStore store("tornelo");
+    EXPECT_FALSE(SettingsIO::save(store, TSettings()));
+}
+
+class StartUpTest : public ::testing::Test
+{
+protected:
+    TempSettings tmp;
+    TestClock clock;
+};
+
+TEST_F(StartUpTest, FirstStartUsesDefaultsAndCloseWritesAllValues)
+{
+    {
+        TFormMain w(&clock);
+        EXPECT_EQ(w.size(), QSize(800, 530));
+        EXPECT_EQ(w.pos(), QPoint(243, 112));
+        EXPECT_EQ(w.TimerGesperrt->interval(), 100);
+        EXPECT_EQ(w.C1, clBlack);
+        EXPECT_EQ(w.C2, clLime);
+        EXPECT_EQ(w.C4, clYellow);
+        EXPECT_EQ(w.tables->CountRunden(), 4);
+        EXPECT_EQ(w.windowTitle(), "tornelo 1.7");
+        EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\tornelo");
+        EXPECT_EQ(w.sbCls->toolTip(), QString::fromUtf8("Neu / Löschen"));
+        EXPECT_FALSE(QFile::exists(tmp.file())); // nothing written before the end
+        w.resize(900, 600);
+    }
+    QSettings s(tmp.file(), QSettings::IniFormat);
+    EXPECT_EQ(s.allKeys().size(), 15);
+    EXPECT_EQ(s.value("Width").toInt(), 900);
+    EXPECT_EQ(s.value("Height").toInt(), 600);
+    EXPECT_EQ(s.value("Wait").toInt(), 100);
+    // The next start brings the size back.
+    TFormMain again(&clock);
+    EXPECT_EQ(again.size(), QSize(900, 600));
+}
+
+TEST_F(StartUpTest, PartialStoresRestoreWhatComesBeforeTheGap)
+{
+    tmp.write({{"Port", 0}, {"Alg", 1}, {"Wait", 500}});
+    {
+        TFormMain w(&clock);
+        EXPECT_EQ(w.currentSettings().Alg, 0); // until the port component holds it
+        EXPECT_EQ(w.TimerGesperrt->interval(), 100);
+        EXPECT_EQ(w.size(), QSize(800, 530));
+    }
+    TempSettings other;
+    other.write({{"Port", 0}, {"Alg", 0}, {"Left", 10}, {"Top", 20}, {"Width", 500},
+                 {"Height", 700}, {"C1", 0xFFFFFF}, {"Wait", 300}});
+    {
+        TFormMain w(&clock);
+        EXPECT_EQ(w.pos(), QPoint(10, 20));
+        EXPECT_EQ(w.size(), QSize(800, 700)); // the minimum raises the width
+        EXPECT_EQ(w.C1, clBlack);             // after the missing "Sound"
+        EXPECT_EQ(w.TimerGesperrt->interval(), 100);
+    }
+    QSettings s(other.file(), QSettings::IniFormat);
+    EXPECT_EQ(s.value("Width").toInt(), 800);
+}
+
+TEST_F(StartUpTest, PositionOnNoScreenFallsBackToTheDesignPosition)
+{
+    tmp.write({{"Port", 0}, {"Alg", 0}, {"Left", 30000}, {"Top", -30000}, {"Width", 820},
+               {"Height", 540}});
+    TFormMain w(&clock);
+    EXPECT_EQ(w.pos(), QPoint(243, 112));
+    EXPECT_EQ(w.size(), QSize(820, 540));
+}
+
+TEST_F(StartUpTest, RenamedProgramStartsFreshAndSavesUnderItsName)
+{
+    tmp.write({{"Port", 0}, {"Alg", 0}, {"Left", 50}, {"Top", 60}});
+    tmp.setExeName("Zeitnahme");
+    {
+        TFormMain w(&clock);
+        EXPECT_EQ(w.ApplicationTitle, "Zeitnahme");
+        EXPECT_EQ(w.windowTitle(), "Zeitnahme 1.7");
+        EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\Zeitnahme");
+        EXPECT_EQ(w.pos(), QPoint(243, 112));
+    }
+    EXPECT_TRUE(QFile::exists(tmp.file("Zeitnahme")));
+    QSettings old(tmp.file("tornelo"), QSettings::IniFormat);
+    EXPECT_EQ(old.value("Left").toInt(), 50); // the other program's values are untouched
+}
+
+} // namespace
