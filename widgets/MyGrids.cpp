@@ -61,6 +61,8 @@ void TMyCustomGrid::setColCount(int v)
     if (v == m_colCount)
         return;
     const int oldCols = m_colCount;
+    if (m_editorMode && m_cur.X >= v)
+        HideEditor();
     if (v < m_fixedCols)
         m_fixedCols = v;
     m_colCount = v;
@@ -69,8 +71,6 @@ void TMyCustomGrid::setColCount(int v)
     m_cur.X = std::clamp(m_cur.X, minCol, std::max(minCol, v - 1));
     m_anchor.X = std::clamp(m_anchor.X, minCol, std::max(minCol, v - 1));
     m_leftCol = std::clamp(m_leftCol, m_fixedCols, std::max(m_fixedCols, MaxLeftCol()));
-    if (m_editorMode && m_cur.X >= v)
-        HideEditor();
     SizeChanged(oldCols, m_rowCount);
     updateScrollBars();
     UpdateEditorGeometry();
@@ -83,6 +83,8 @@ void TMyCustomGrid::setRowCount(int v)
     if (v == m_rowCount)
         return;
     const int oldRows = m_rowCount;
+    if (m_editorMode && m_cur.Y >= v)
+        HideEditor();
     m_rowCount = v;
     m_rowHeights.resize(size_t(v), m_defaultRowHeight);
     const int minRow = v > m_fixedRows ? m_fixedRows : std::max(0, v - 1);
@@ -328,8 +330,11 @@ void TMyCustomGrid::setSelection(const TGridRect &r)
     const TGridRect old = Selection();
     auto clampC = [this](int c) { return std::clamp(c, 0, std::max(0, m_colCount - 1)); };
     auto clampR = [this](int v) { return std::clamp(v, 0, std::max(0, m_rowCount - 1)); };
+    const TGridCoord cur{clampC(r.Right), clampR(r.Bottom)};
+    if (m_editorMode && !(cur == m_cur))
+        HideEditor();
     m_anchor = {clampC(r.Left), clampR(r.Top)};
-    m_cur = {clampC(r.Right), clampR(r.Bottom)};
+    m_cur = cur;
     selectionChanged(old);
 }
 
@@ -778,20 +783,12 @@ void TMyCustomGrid::ShowEditor()
     m_editor->setFocus();
 }
 
-void TMyCustomGrid::commitEditor()
-{
-    if (!m_editorMode)
-        return;
-    const QString t = m_editor->text();
-    if (t != GetEditText(m_cur.X, m_cur.Y))
-        SetEditText(m_cur.X, m_cur.Y, t);
-}
-
 void TMyCustomGrid::HideEditor()
 {
     if (!m_editorMode)
         return;
-    commitEditor();
+    // Every change of the editor is already in the cell (see textChanged); writing the
+    // text again here could put it into a cell that has since received other data.
     m_editorMode = false;
     const bool hadFocus = m_editor->hasFocus();
     m_editor->hide();
@@ -979,6 +976,8 @@ bool TMyCustomGrid::eventFilter(QObject *o, QEvent *e)
         case Qt::Key_PageDown:
         case Qt::Key_Tab:
         case Qt::Key_Backtab:
+            if (!(m_options & goTabs))
+                return false;
             keyPressEvent(ke);
             return true;
         case Qt::Key_Escape:
@@ -1182,6 +1181,8 @@ void TMyStringGrid::clearRow(int row)
     if (row >= 0 && row < int(m_rows.size())) {
         m_rows[size_t(row)].clear();
         InvalidateRow(row);
+        if (row == Row())
+            syncEditor();
     }
 }
 
@@ -1212,6 +1213,17 @@ QString TMyStringGrid::RowText(int row) const
     for (const QString &c : Rows(row))
         s += c + QLatin1Char('\n');
     return s;
+}
+
+void TMyStringGrid::syncEditor()
+{
+    if (!EditorMode())
+        return;
+    const QString t = Cells(Col(), Row());
+    if (InplaceEditor()->text() != t) {
+        QSignalBlocker b(InplaceEditor());
+        InplaceEditor()->setText(t);
+    }
 }
 
 void TMyStringGrid::MoveColRow(bool IsColumn, int FromIndex, int ToIndex)

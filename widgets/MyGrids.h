@@ -212,7 +212,6 @@ protected:
 private:
     void updateScrollBars();
     void selectionChanged(const TGridRect &oldSel);
-    void commitEditor();
     int fixedWidth() const;
     int fixedHeight() const;
 
@@ -286,6 +285,8 @@ protected:
     void RowMoved(int from, int to) override;
     void ColumnDeleted(int col) override;
     void RowDeleted(int row) override;
+    // Shows the current cell's text in an open editor after the storage changed.
+    void syncEditor();
     // Stored rows, also those beyond RowCount; a row may hold fewer cells than ColCount.
     int storedRowCount() const { return int(m_rows.size()); }
     std::vector<QStringList> &storage() { return m_rows; }

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QVarLengthArray>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -19,9 +20,13 @@ namespace {
 
 QString asciiLower(const QString &s)
 {
+    // Most texts (times, numbers) have no capitals: share them instead of copying.
+    const auto isUpper = [](QChar c) { return c.unicode() >= 'A' && c.unicode() <= 'Z'; };
+    if (std::none_of(s.cbegin(), s.cend(), isUpper))
+        return s;
     QString r = s;
     for (QChar &c : r)
-        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+        if (isUpper(c))
             c = QChar(c.unicode() + 32);
     return r;
 }
@@ -41,26 +46,50 @@ int sign(int v)
     return v < 0 ? -1 : (v > 0 ? 1 : 0);
 }
 
-bool toNumber(const QString &s, double &v)
+// The user's locale, without thousands separators in numbers.
+QLocale conversionLocale()
+{
+    QLocale loc;
+    loc.setNumberOptions(QLocale::RejectGroupSeparator);
+    return loc;
+}
+
+bool toNumber(const QLocale &loc, const QString &s, double &v)
 {
     const QString t = s.trimmed();
     if (t.isEmpty())
         return false;
-    QLocale loc;
-    loc.setNumberOptions(QLocale::RejectGroupSeparator);
+    // Whole numbers (start numbers, running numbers) read the same in every locale;
+    // reading them directly keeps sorting large tables fast.
+    qsizetype i = (t[0] == QLatin1Char('-') || t[0] == QLatin1Char('+')) ? 1 : 0;
+    bool digitsOnly = i < t.size() && t.size() <= 18;
+    for (; digitsOnly && i < t.size(); ++i)
+        digitsOnly = isDigit(t[i]);
     bool ok = false;
+    if (digitsOnly) {
+        v = double(t.toLongLong(&ok));
+        if (ok)
+            return true;
+    }
     v = loc.toDouble(t, &ok);
     return ok;
 }
 
-bool toTimeValue(const QString &s, double &v)
+bool toTimeValue(const QLocale &loc, const QString &s, double &v)
 {
     const QString t = s.trimmed();
     if (t.isEmpty())
         return false;
-    const QLocale loc;
     for (auto fmt : {QLocale::ShortFormat, QLocale::LongFormat}) {
         const QTime tm = loc.toTime(t, fmt);
+        if (tm.isValid()) {
+            v = tm.msecsSinceStartOfDay();
+            return true;
+        }
+    }
+    // Hours and minutes without leading zeros, as people type them.
+    for (const char *fmt : {"H:m:s", "H:m"}) {
+        const QTime tm = loc.toTime(t, QString::fromLatin1(fmt));
         if (tm.isValid()) {
             v = tm.msecsSinceStartOfDay();
             return true;
@@ -69,12 +98,11 @@ bool toTimeValue(const QString &s, double &v)
     return false;
 }
 
-bool toDateTimeValue(const QString &s, double &v)
+bool toDateTimeValue(const QLocale &loc, const QString &s, double &v)
 {
     const QString t = s.trimmed();
     if (t.isEmpty())
         return false;
-    const QLocale loc;
     for (auto fmt : {QLocale::ShortFormat, QLocale::LongFormat}) {
         const QDateTime dt = loc.toDateTime(t, fmt);
         if (dt.isValid()) {
@@ -86,11 +114,6 @@ bool toDateTimeValue(const QString &s, double &v)
             v = double(d.startOfDay().toMSecsSinceEpoch());
             return true;
         }
-    }
-    // A time alone counts as a time on the zero day.
-    if (toTimeValue(t, v)) {
-        v += double(QDate(1899, 12, 30).startOfDay().toMSecsSinceEpoch());
-        return true;
     }
     return false;
 }
@@ -206,6 +229,19 @@ TFormatOptions TSortGrid::CellFormat(int ACol, int ARow, TGridDrawState State, b
     return f;
 }
 
+QString TSortGrid::ShortenTitle(const QString &text, int avail, const QFontMetrics &fm)
+{
+    // A single character that does not fit stays as it is.
+    if (fm.horizontalAdvance(text) <= avail || text.size() < 2)
+        return text;
+    QString t = text.left(text.size() - 2) + QStringLiteral("..");
+    while (fm.horizontalAdvance(t) > avail && t.size() > 3) {
+        t.chop(1);
+        t[t.size() - 2] = QLatin1Char('.');
+    }
+    return t;
+}
+
 QImage TSortGrid::ArrowImage(TSortDirection dir)
 {
     // A triangle, widest at the bottom for "UP" and at the top for "DOWN".
@@ -249,16 +285,8 @@ void TSortGrid::DrawCell(QPainter &p, int col, int row, const QRect &rect, TGrid
     // 5. Header texts are shortened to the column, always ending in "..".
     const bool sortHeader = row == 0 && col == m_sortOptions.SortCol && m_sortOptions.CanSort;
     QString text = Cells(col, row);
-    if (row == 0) {
-        const int avail = ColWidths(col) - 1 - (sortHeader ? 11 : 0);
-        if (fm.horizontalAdvance(text) > avail && text.size() >= 2) {
-            text = text.left(text.size() - 2) + QStringLiteral("..");
-            while (fm.horizontalAdvance(text) > avail && text.size() > 3) {
-                text.chop(1);
-                text[text.size() - 2] = QLatin1Char('.');
-            }
-        }
-    }
+    if (row == 0)
+        text = ShortenTitle(text, ColWidths(col) - 1 - (sortHeader ? 11 : 0), fm);
 
     // 6. Offsets.
     const int w = rect.width(), h = rect.height();
@@ -798,50 +826,53 @@ int TSortGrid::CompareNumericExtended(const QString &a, const QString &b)
     // keeps the sort well defined).
     if (a.isEmpty() || b.isEmpty())
         return a.isEmpty() ? (b.isEmpty() ? 0 : -1) : 1;
-    const int n = std::min(a.size(), b.size());
-    QString a2, b2;
-    for (int p = 0; p < n; ++p) {
+    const qsizetype n = std::min(a.size(), b.size());
+    // The differing parts; small buffers, as this runs for every comparison.
+    QVarLengthArray<QChar, 32> a2, b2;
+    for (qsizetype p = 0; p < n; ++p) {
         if (a[p] == b[p] && !isDigit(a[p]))
             continue;
         if (p == n - 1) {
-            a2 += a.mid(p);
-            b2 += b.mid(p);
+            a2.append(a.constData() + p, a.size() - p);
+            b2.append(b.constData() + p, b.size() - p);
         } else {
-            a2 += a[p];
-            b2 += b[p];
+            a2.append(a[p]);
+            b2.append(b[p]);
         }
     }
-    // Strip common non-digit endings.
-    const QString a0 = a2, b0 = b2;
-    const int m = std::min(a0.size(), b0.size());
-    for (int i = 0; i < m; ++i) {
-        const QChar ca = a0[a0.size() - 1 - i], cb = b0[b0.size() - 1 - i];
+    // Strip common non-digit endings, judged on the parts as they were.
+    const qsizetype la = a2.size(), lb = b2.size();
+    qsizetype keepA = la, keepB = lb;
+    for (qsizetype i = 0; i < std::min(la, lb); ++i) {
+        const QChar ca = a2[la - 1 - i], cb = b2[lb - 1 - i];
         if (ca == cb && !isDigit(ca)) {
-            a2.chop(1);
-            b2.chop(1);
+            keepA = std::max<qsizetype>(0, keepA - 1);
+            keepB = std::max<qsizetype>(0, keepB - 1);
         }
     }
-    if (a2 == b2)
+    const QStringView va(a2.constData(), keepA), vb(b2.constData(), keepB);
+    if (va == vb)
         return 0;
     bool okA = false, okB = false;
-    const qlonglong na = a2.toLongLong(&okA), nb = b2.toLongLong(&okB);
+    const qlonglong na = va.toLongLong(&okA), nb = vb.toLongLong(&okB);
     if (okA && okB && na != nb)
         return na < nb ? -1 : 1;
     // Equal numbers written differently (7 and 07) are ordered by their text.
-    return CompareText(a2, b2);
+    return sign(va.compare(vb, Qt::CaseSensitive));
 }
 
 TSortStyle TSortGrid::DetectSortStyle(int ACol) const
 {
+    const QLocale loc = conversionLocale();
     bool numeric = true, dateTime = true, time = true;
     for (int r = 1; r < RowCount() && (numeric || dateTime || time); ++r) {
         const QString t = Cells(ACol, r);
         double v = 0;
-        if (numeric && !toNumber(t, v))
+        if (numeric && !toNumber(loc, t, v))
             numeric = false;
-        if (!numeric && dateTime && !toDateTimeValue(t, v))
+        if (!numeric && dateTime && !toDateTimeValue(loc, t, v))
             dateTime = false;
-        if (!numeric && !dateTime && time && !toTimeValue(t, v))
+        if (!numeric && !dateTime && time && !toTimeValue(loc, t, v))
             time = false;
     }
     if (numeric)
@@ -903,6 +934,8 @@ void TSortGrid::SortByColumn(int ACol)
     int col = ACol;
     {
         Finish finish{this};
+        // An edit in progress is judged before its row moves.
+        validateCell();
         if (OnBeginSort)
             OnBeginSort(this, col);
 
@@ -925,6 +958,7 @@ void TSortGrid::SortByColumn(int ACol)
         for (size_t i = 0; i < origin.size(); ++i)
             origin[i] = int(i);
 
+        const QLocale loc = conversionLocale();
         TSortStyle askedStyle = ssAutomatic;
         std::vector<SortEntry> entries, buffer;
         for (int ki = int(keys.size()) - 1; ki >= 0; --ki) {
@@ -945,11 +979,11 @@ void TSortGrid::SortByColumn(int ACol)
                     e.text = asciiLower(e.text);
                 e.pos = r;
                 if (style == ssNumeric)
-                    e.converted = toNumber(e.text, e.value);
+                    e.converted = toNumber(loc, e.text, e.value);
                 else if (style == ssDateTime)
-                    e.converted = toDateTimeValue(e.text, e.value);
+                    e.converted = toDateTimeValue(loc, e.text, e.value);
                 else if (style == ssTime)
-                    e.converted = toTimeValue(e.text, e.value);
+                    e.converted = toTimeValue(loc, e.text, e.value);
                 entries.push_back(std::move(e));
             }
             // A merge sort: stable, and safe whatever the comparison answers.
@@ -995,6 +1029,8 @@ void TSortGrid::SortByColumn(int ACol)
         for (int r = 1; r < n; ++r)
             store[size_t(r)] = std::move(work[size_t(r)]);
 
+        syncEditor();
+        rememberForValidation();
         // The selected rows stay selected on their data.
         std::set<int> selected;
         for (int r = 1; r < n; ++r)

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 
 #include <functional>
@@ -145,6 +146,9 @@ public:
     TFormatOptions CellFormat(int ACol, int ARow, TGridDrawState State, bool &CheckBox,
                               bool &Combobox, bool &Ellipsis);
 
+    // A title shortened to avail pixels: it then ends in "..", and is never shortened
+    // below three characters.
+    static QString ShortenTitle(const QString &text, int avail, const QFontMetrics &fm);
     // The header arrows, 8 x 7 pixels.
     static QImage ArrowImage(TSortDirection dir);
 
