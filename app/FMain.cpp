@@ -171,6 +171,9 @@ void TFormMain::FormCreate()
     SortGridPred->setCells(0, 0, QString());
     SortGridPred->setCells(1, 0, QStringLiteral("Zeit"));
     SortGridPred->setCells(2, 0, QStringLiteral("Nr."));
+    // 12
+    HelpFile = SPHTMLHelp::helpFileFor(AppInfo::executablePath());
+    SPHTMLHelp::setCurrentHelpFile(HelpFile);
     // 13
     ApplyTimeColumnCount();
     SortGrid1->setCells(0, 0, QStringLiteral("Nr."));

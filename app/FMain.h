@@ -46,6 +46,8 @@ public:
     // The executable's base name: application title, settings key, file names.
     QString ApplicationTitle;
     QString SettingsKey;
+    // The executable's path with ".chm" for its extension.
+    QString HelpFile;
     // Working copies of settings that no control holds.
     bool Sound = true;
     int Acc = 2;

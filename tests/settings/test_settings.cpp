@@ -212,6 +212,7 @@ TEST_F(StartUpTest, RenamedProgramStartsFreshAndSavesUnderItsName)
         EXPECT_EQ(w.ApplicationTitle, "Zeitnahme");
         EXPECT_EQ(w.windowTitle(), "Zeitnahme 1.7");
         EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\Zeitnahme");
+        EXPECT_EQ(w.HelpFile, tmp.dir.path() + "/bin/Zeitnahme.chm");
         EXPECT_EQ(w.pos(), QPoint(243, 112));
     }
     EXPECT_TRUE(QFile::exists(tmp.file("Zeitnahme")));
