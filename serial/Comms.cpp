@@ -7,6 +7,18 @@
 #include <cstring>
 #include <pthread.h>
 
+#if defined(__SANITIZE_THREAD__)
+// Qt's event queue synchronises in code the thread sanitizer does not see; these tell it
+// that the posting thread's writes to the event happen before its delivery.
+extern "C" void __tsan_acquire(void *addr);
+extern "C" void __tsan_release(void *addr);
+#define TORNELO_TSAN_ACQUIRE(p) __tsan_acquire(p)
+#define TORNELO_TSAN_RELEASE(p) __tsan_release(p)
+#else
+#define TORNELO_TSAN_ACQUIRE(p) ((void)(p))
+#define TORNELO_TSAN_RELEASE(p) ((void)(p))
+#endif
+
 namespace {
 
 const QEvent::Type HandOverEventType = QEvent::Type(QEvent::registerEventType());
@@ -307,6 +319,7 @@ quint32 TComPort::ModemStatus()
 
 bool TComPort::event(QEvent *e)
 {
+    TORNELO_TSAN_ACQUIRE(e);
     if (e->type() == HandOverEventType) {
         runHandOver(static_cast<HandOverEvent *>(e)->handOver);
         return true;
@@ -317,7 +330,9 @@ bool TComPort::event(QEvent *e)
 void TComPort::postHandOver(const std::shared_ptr<TComHandOver> &handOver)
 {
     // High priority: a barrier event should not queue behind a burst of paint events.
-    QCoreApplication::postEvent(this, new HandOverEvent(handOver), Qt::HighEventPriority);
+    auto *e = new HandOverEvent(handOver);
+    TORNELO_TSAN_RELEASE(e);
+    QCoreApplication::postEvent(this, e, Qt::HighEventPriority);
 }
 
 void TComPort::runHandOver(const std::shared_ptr<TComHandOver> &handOver)
