@@ -254,7 +254,7 @@ bool LinuxSerialDevice::configure(const SerialLineSettings &s, QString &error)
         return false;
     }
     int err = applyTermios(m_fd, s);
-    // RTS is held asserted only under handshake, as the original line control does.
+    // RTS is asserted only under hardware handshake; otherwise it is held off.
     if (err == 0)
         err = m_ops->setLines(TIOCM_DTR, s.enableDTR);
     if (err == 0)
