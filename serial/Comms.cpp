@@ -2,7 +2,22 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <pthread.h>
+
+#if defined(__SANITIZE_THREAD__)
+// Qt's event queue synchronises in code the thread sanitizer does not see; these tell it
+// that the posting thread's writes to the event happen before its delivery.
+extern "C" void __tsan_acquire(void *addr);
+extern "C" void __tsan_release(void *addr);
+#define TORNELO_TSAN_ACQUIRE(p) __tsan_acquire(p)
+#define TORNELO_TSAN_RELEASE(p) __tsan_release(p)
+#else
+#define TORNELO_TSAN_ACQUIRE(p) ((void)(p))
+#define TORNELO_TSAN_RELEASE(p) ((void)(p))
+#endif
 
 namespace {
 
@@ -107,6 +122,16 @@ bool TComHandOver::waitFinishedOrQueued(int ms)
     return m_finished;
 }
 
+bool TComHandOver::waitFinished(int ms)
+{
+    std::unique_lock lock(m_mutex);
+    if (ms < 0)
+        m_cv.wait(lock, [this] { return m_finished; });
+    else
+        m_cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_finished; });
+    return m_finished;
+}
+
 bool TComHandOver::isFinished() const
 {
     std::lock_guard lock(m_mutex);
@@ -130,7 +155,7 @@ TComThread::~TComThread()
 {
     // The port joins the worker in Close; this only guards against a worker left
     // running, releasing a queued set without dispatching it.
-    if (isRunning()) {
+    if (m_thread.joinable()) {
         while (!m_handOver->isFinished()) {
             requestStop();
             quint32 ignored;
@@ -138,8 +163,22 @@ TComThread::~TComThread()
                 m_handOver->complete();
             m_handOver->waitFinishedOrQueued(stopRepeatMs);
         }
+        m_thread.join();
     }
-    wait();
+}
+
+void TComThread::start()
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+bool TComThread::wait(int ms)
+{
+    if (!m_handOver->waitFinished(ms))
+        return false;
+    if (m_thread.joinable())
+        m_thread.join();
+    return true;
 }
 
 bool TComThread::IsHandOverPending() const
@@ -155,6 +194,7 @@ void TComThread::requestStop()
 
 void TComThread::run()
 {
+    pthread_setname_np(pthread_self(), "TComThread");
     for (;;) {
         if (m_stop.load())
             break;
@@ -210,6 +250,10 @@ SerialLineSettings TComPort::lineSettings() const
 
 void TComPort::Open()
 {
+    // A handler that runs while Close waits for the worker cannot reopen the port: the
+    // device is still in use by the ending worker.
+    if (m_closing)
+        throw EComHandle(QString::fromLocal8Bit(std::strerror(EBUSY)));
     Close();
 
     std::unique_ptr<ISerialDevice> device =
@@ -234,8 +278,9 @@ void TComPort::Open()
 
 void TComPort::Close()
 {
-    if (!m_connected)
-        return;
+    if (!m_connected || m_closing)
+        return; // a handler run by this Close may call it again; the outer call finishes
+    m_closing = true;
     // A dispatch that is running further up the stack (a handler called Close) stops
     // calling handlers once it sees the generation change.
     ++m_generation;
@@ -260,6 +305,7 @@ void TComPort::Close()
     m_device->close();
     m_device.reset();
     m_connected = false;
+    m_closing = false;
     if (OnClose)
         OnClose(this);
 }
@@ -273,6 +319,7 @@ quint32 TComPort::ModemStatus()
 
 bool TComPort::event(QEvent *e)
 {
+    TORNELO_TSAN_ACQUIRE(e);
     if (e->type() == HandOverEventType) {
         runHandOver(static_cast<HandOverEvent *>(e)->handOver);
         return true;
@@ -283,7 +330,9 @@ bool TComPort::event(QEvent *e)
 void TComPort::postHandOver(const std::shared_ptr<TComHandOver> &handOver)
 {
     // High priority: a barrier event should not queue behind a burst of paint events.
-    QCoreApplication::postEvent(this, new HandOverEvent(handOver), Qt::HighEventPriority);
+    auto *e = new HandOverEvent(handOver);
+    TORNELO_TSAN_RELEASE(e);
+    QCoreApplication::postEvent(this, e, Qt::HighEventPriority);
 }
 
 void TComPort::runHandOver(const std::shared_ptr<TComHandOver> &handOver)

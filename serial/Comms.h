@@ -5,7 +5,6 @@
 #include <QEvent>
 #include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <condition_variable>
@@ -15,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 enum TBaudRate
 {
@@ -154,6 +154,8 @@ public:
     // Waits up to ms milliseconds for the worker to end or to queue a set.
     // Returns the state found (finished takes precedence).
     bool waitFinishedOrQueued(int ms);
+    // Waits up to ms milliseconds (forever when negative) for the worker to end.
+    bool waitFinished(int ms);
     bool isFinished() const;
     State state() const;
 
@@ -166,13 +168,21 @@ private:
 };
 
 // The worker of an open port: waits for events of the device and hands each event set
-// to the port's thread.
-class TComThread : public QThread
+// to the port's thread. A plain standard thread: its only synchronisation with the port
+// is the hand-over state, which keeps it checkable by the thread sanitizer.
+class TComThread
 {
-    Q_OBJECT
 public:
     TComThread(TComPort *owner, ISerialDevice *device, quint32 waitMask);
-    ~TComThread() override;
+    ~TComThread();
+    TComThread(const TComThread &) = delete;
+    TComThread &operator=(const TComThread &) = delete;
+
+    void start();
+    // Waits up to ms milliseconds (forever when negative) for the worker to end and joins
+    // it. True when it has ended.
+    bool wait(int ms = -1);
+    bool isFinished() const { return m_handOver->isFinished(); }
 
     quint32 waitMask() const { return m_waitMask; }
     // True while the worker waits for its event set to be dispatched.
@@ -181,15 +191,15 @@ public:
     void requestStop();
     const std::shared_ptr<TComHandOver> &handOverState() const { return m_handOver; }
 
-protected:
-    void run() override;
-
 private:
+    void run();
+
     TComPort *m_owner;
     ISerialDevice *m_device;
     const quint32 m_waitMask;
     std::atomic<bool> m_stop{false};
     std::shared_ptr<TComHandOver> m_handOver;
+    std::thread m_thread;
 };
 
 // A serial port as a source of modem-status events (the program never reads or writes
@@ -264,6 +274,7 @@ private:
     std::unique_ptr<ISerialDevice> m_device;
     std::unique_ptr<TComThread> m_thread;
     bool m_connected = false;
+    bool m_closing = false;
     // Counts opens and closes, so a dispatch notices that a handler closed the port.
     quint64 m_generation = 0;
 

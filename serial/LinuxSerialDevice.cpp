@@ -174,7 +174,47 @@ int applyTermios(int fd, const SerialLineSettings &s)
     return 0;
 }
 
-LinuxSerialDevice::LinuxSerialDevice(QString path) : m_path(std::move(path)) {}
+namespace {
+
+class KernelModemLineOps : public ModemLineOps
+{
+public:
+    explicit KernelModemLineOps(int fd) : m_fd(fd) {}
+    int counters(LineCounters &c) override
+    {
+        serial_icounter_struct ic;
+        std::memset(&ic, 0, sizeof ic);
+        if (ioctl(m_fd, TIOCGICOUNT, &ic) < 0)
+            return errno;
+        c = LineCounters{ic.cts, ic.dsr, ic.rng, ic.dcd};
+        return 0;
+    }
+    int lines(int &tiocm) override { return ioctl(m_fd, TIOCMGET, &tiocm) < 0 ? errno : 0; }
+    int setLines(int tiocm, bool on) override
+    {
+        return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &tiocm) < 0 ? errno : 0;
+    }
+    int waitChange(int tiocm) override { return ioctl(m_fd, TIOCMIWAIT, tiocm) < 0 ? errno : 0; }
+    void pause() override
+    {
+        timespec ts{0, pollIntervalNs};
+        nanosleep(&ts, nullptr);
+    }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+std::unique_ptr<ModemLineOps> kernelModemLineOps(int fd)
+{
+    return std::make_unique<KernelModemLineOps>(fd);
+}
+
+LinuxSerialDevice::LinuxSerialDevice(QString path, ModemLineOpsFactory ops)
+    : m_path(std::move(path)), m_opsFactory(std::move(ops))
+{}
 
 LinuxSerialDevice::~LinuxSerialDevice()
 {
@@ -203,6 +243,7 @@ bool LinuxSerialDevice::open(QString &error)
         return false;
     }
     m_fd = fd;
+    m_ops = m_opsFactory(fd);
     return true;
 }
 
@@ -213,38 +254,20 @@ bool LinuxSerialDevice::configure(const SerialLineSettings &s, QString &error)
         return false;
     }
     int err = applyTermios(m_fd, s);
-    if (err == 0) {
-        const int dtr = TIOCM_DTR;
-        const int rts = TIOCM_RTS;
-        // RTS is held asserted only under handshake, as the original line control does.
-        if (ioctl(m_fd, s.enableDTR ? TIOCMBIS : TIOCMBIC, &dtr) < 0 ||
-            ioctl(m_fd, s.flow == SerialLineSettings::FlowRtsCts ? TIOCMBIS : TIOCMBIC, &rts) < 0)
-            err = errno;
-    }
-    if (err == 0 && !readLines(m_lastLines))
-        err = errno;
+    // RTS is asserted only under hardware handshake; otherwise it is held off.
+    if (err == 0)
+        err = m_ops->setLines(TIOCM_DTR, s.enableDTR);
+    if (err == 0)
+        err = m_ops->setLines(TIOCM_RTS, s.flow == SerialLineSettings::FlowRtsCts);
+    if (err == 0)
+        err = m_ops->lines(m_lastLines);
     if (err != 0) {
         error = systemText(err);
         return false;
     }
-    m_haveCounters = readCounters(m_lastCounters);
+    m_haveCounters = m_ops->counters(m_lastCounters) == 0;
     m_polling = false;
     return true;
-}
-
-bool LinuxSerialDevice::readCounters(LineCounters &c) const
-{
-    serial_icounter_struct ic;
-    std::memset(&ic, 0, sizeof ic);
-    if (ioctl(m_fd, TIOCGICOUNT, &ic) < 0)
-        return false;
-    c = LineCounters{ic.cts, ic.dsr, ic.rng, ic.dcd};
-    return true;
-}
-
-bool LinuxSerialDevice::readLines(int &lines) const
-{
-    return ioctl(m_fd, TIOCMGET, &lines) == 0;
 }
 
 ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, quint32 &events)
@@ -255,9 +278,9 @@ ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, quint32
     if (m_polling)
         return pollEvent(waitMask, events);
 
-    // Edges since the previous wait ended count too.
+    // Edges since the previous wait ended (while its set was dispatched) count too.
     LineCounters now;
-    if (m_haveCounters && readCounters(now)) {
+    if (m_haveCounters && m_ops->counters(now) == 0) {
         events = eventsFromCounters(m_lastCounters, now, waitMask);
         m_lastCounters = now;
         if (events)
@@ -265,15 +288,12 @@ ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, quint32
     }
 
     m_waker.enter();
-    int r = -1;
     int err = EINTR;
-    if (!m_waker.woken()) {
-        r = ioctl(m_fd, TIOCMIWAIT, linesForWaitMask(waitMask));
-        err = errno;
-    }
+    if (!m_waker.woken())
+        err = m_ops->waitChange(linesForWaitMask(waitMask));
     m_waker.leave();
 
-    if (r < 0) {
+    if (err != 0) {
         if (err == EINTR)
             return WaitResult::Interrupted;
         if (err == EINVAL || err == ENOTTY || err == ENOSYS || err == EOPNOTSUPP) {
@@ -281,15 +301,15 @@ ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, quint32
             m_polling = true;
             return pollEvent(waitMask, events);
         }
-        return WaitResult::Failed;
+        return WaitResult::Failed; // for example EIO: the adapter was pulled
     }
 
     int lines = 0;
-    if (m_haveCounters && readCounters(now)) {
+    if (m_haveCounters && m_ops->counters(now) == 0) {
         events = eventsFromCounters(m_lastCounters, now, waitMask);
         m_lastCounters = now;
-        readLines(m_lastLines);
-    } else if (readLines(lines)) {
+        m_ops->lines(m_lastLines);
+    } else if (m_ops->lines(lines) == 0) {
         events = eventsFromStatusChange(modemStatusFromLines(m_lastLines),
                                         modemStatusFromLines(lines), waitMask);
         m_lastLines = lines;
@@ -304,10 +324,9 @@ ISerialDevice::WaitResult LinuxSerialDevice::pollEvent(quint32 waitMask, quint32
     for (;;) {
         if (m_waker.woken())
             return WaitResult::Interrupted;
-        timespec ts{0, pollIntervalNs};
-        nanosleep(&ts, nullptr);
+        m_ops->pause();
         int lines = 0;
-        if (!readLines(lines))
+        if (m_ops->lines(lines) != 0)
             return WaitResult::Failed;
         events = eventsFromStatusChange(modemStatusFromLines(m_lastLines),
                                         modemStatusFromLines(lines), waitMask);
@@ -325,7 +344,7 @@ void LinuxSerialDevice::interrupt()
 quint32 LinuxSerialDevice::modemStatus()
 {
     int lines = 0;
-    if (m_fd < 0 || !readLines(lines))
+    if (m_fd < 0 || !m_ops || m_ops->lines(lines) != 0)
         return 0;
     return modemStatusFromLines(lines);
 }
@@ -351,4 +370,5 @@ void LinuxSerialDevice::close()
     ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;
+    m_ops.reset();
 }

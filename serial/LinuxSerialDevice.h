@@ -4,6 +4,8 @@
 #include "serial/SignalWaker.h"
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <termios.h>
 
 // Transition counters of the four modem-status inputs.
@@ -33,11 +35,26 @@ int setCustomBaudRate(int fd, quint32 rate);
 // Reads the output rate in bit/s; for tests and diagnostics. Returns 0 or an errno value.
 int readBaudRate(int fd, quint32 &rate);
 
+// The kernel's modem-line calls on an open port. Each returns 0 or an errno value.
+class ModemLineOps
+{
+public:
+    virtual ~ModemLineOps() = default;
+    virtual int counters(LineCounters &c) = 0;    // TIOCGICOUNT
+    virtual int lines(int &tiocm) = 0;            // TIOCMGET
+    virtual int setLines(int tiocm, bool on) = 0; // TIOCMBIS / TIOCMBIC
+    virtual int waitChange(int tiocm) = 0;        // TIOCMIWAIT; blocks
+    virtual void pause() = 0;                     // the polling interval (2 ms)
+};
+// Creates the modem-line calls for a descriptor (tests replace the kernel's).
+using ModemLineOpsFactory = std::function<std::unique_ptr<ModemLineOps>(int fd)>;
+std::unique_ptr<ModemLineOps> kernelModemLineOps(int fd);
+
 // A serial port device file (/dev/ttyS0, /dev/ttyUSB0, ...).
 class LinuxSerialDevice : public ISerialDevice
 {
 public:
-    explicit LinuxSerialDevice(QString path);
+    explicit LinuxSerialDevice(QString path, ModemLineOpsFactory ops = kernelModemLineOps);
     ~LinuxSerialDevice() override;
 
     bool open(QString &error) override;
@@ -53,11 +70,11 @@ public:
     int fd() const { return m_fd; }
 
 private:
-    bool readCounters(LineCounters &c) const;
-    bool readLines(int &lines) const;
     WaitResult pollEvent(quint32 waitMask, quint32 &events);
 
     QString m_path;
+    ModemLineOpsFactory m_opsFactory;
+    std::unique_ptr<ModemLineOps> m_ops;
     int m_fd = -1;
     SignalWaker m_waker;
     // Worker-side state: what the previous wait ended with, so that an edge between two

@@ -357,6 +357,34 @@ TEST_F(ComPortTest, ReopenFromHandlerKeepsWorking)
     EXPECT_EQ(line->devicesCreated, 2);
 }
 
+// Handlers run by Close (the pending set) may call Close or Open again.
+TEST_F(ComPortTest, HandlersRunByCloseCannotReenterIt)
+{
+    QString reopenError;
+    port.OnDSR = [&](QObject *) {
+        calls << QStringLiteral("DSR");
+        port.Close();
+        try {
+            port.Open();
+        } catch (const EComHandle &e) {
+            reopenError = e.Message;
+        }
+    };
+    port.Open();
+    calls.clear();
+    line->pushEvents(EV_DSR);
+    for (int i = 0; i < 5000 && !port.ComThread()->IsHandOverPending(); ++i)
+        QThread::usleep(100);
+    ASSERT_TRUE(port.ComThread()->IsHandOverPending());
+    port.Close();
+    EXPECT_EQ(calls, (QStringList{"DSR", "Close"}));
+    EXPECT_EQ(reopenError, "Unable to open com port: Device or resource busy");
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(line->devicesCreated, 1);
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+}
+
 TEST_F(ComPortTest, ModemStatusReadsTheOpenDevice)
 {
     line->setStatus(0x30);
