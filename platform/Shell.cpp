@@ -1,0 +1,66 @@
+#include "platform/Shell.h"
+
+#include "platform/Cp1252.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTextDocument>
+#include <QUrl>
+
+namespace {
+Shell::Hook &hook()
+{
+    static Shell::Hook h;
+    return h;
+}
+QPrinter *g_testPrinter = nullptr;
+} // namespace
+
+void Shell::setHookForTesting(Hook h)
+{
+    hook() = std::move(h);
+}
+
+void Shell::setPrinterForTesting(QPrinter *printer)
+{
+    g_testPrinter = printer;
+}
+
+void Shell::open(const QString &file)
+{
+    if (hook() && hook()(QStringLiteral("open"), file))
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+}
+
+void Shell::print(const QString &file)
+{
+    if (hook() && hook()(QStringLiteral("print"), file))
+        return;
+    if (g_testPrinter) {
+        printHtmlFile(file, *g_testPrinter);
+        return;
+    }
+    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    if (info.isNull())
+        return;
+    QPrinter printer(info, QPrinter::HighResolution);
+    printHtmlFile(file, printer);
+}
+
+bool Shell::printHtmlFile(const QString &file, QPrinter &printer)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError || !printer.isValid())
+        return false;
+    QTextDocument doc;
+    doc.setHtml(Cp1252::decodeText(bytes));
+    doc.print(&printer);
+    return printer.printerState() != QPrinter::Error;
+}
