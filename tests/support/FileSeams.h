@@ -22,11 +22,14 @@ public:
         TFileDialog::setHookForTesting([this](const TFileDialog &d) {
             shown.push_back(
                 Shown{d.kind(), d.Filter, d.FilterIndex, d.InitialDir, d.FileName, d.DefaultExt});
-            if (answers.empty())
-                return std::optional<TFileDialog::Answer>();
-            auto a = answers.front();
-            answers.pop_front();
-            return a;
+            std::optional<TFileDialog::Answer> result;
+            if (!answers.empty()) {
+                const Next next = answers.front();
+                answers.pop_front();
+                if (!next.cancel)
+                    result.emplace(TFileDialog::Answer{next.fileName, next.filterIndex});
+            }
+            return result;
         });
         ErrorBox::setHookForTesting([this](const QString &t) { errors << t; });
         Shell::setHookForTesting([this](const QString &verb, const QString &file) {
@@ -45,9 +48,9 @@ public:
     // The next dialog chooses this file and entry; cancel() makes it cancel.
     void choose(const QString &file, int entry)
     {
-        answers.push_back(TFileDialog::Answer{file, entry});
+        answers.push_back(Next{false, file, entry});
     }
-    void cancel() { answers.push_back(std::nullopt); }
+    void cancel() { answers.push_back(Next{true, QString(), 0}); }
 
     struct Shown
     {
@@ -58,7 +61,14 @@ public:
         QString fileName;
         QString defaultExt;
     };
-    std::deque<std::optional<TFileDialog::Answer>> answers;
+    struct Next
+    {
+        bool cancel;
+        QString fileName;
+        int filterIndex;
+    };
+    // An empty queue cancels.
+    std::deque<Next> answers;
     std::vector<Shown> shown;
     QStringList errors;
     QList<QPair<QString, QString>> verbs;
