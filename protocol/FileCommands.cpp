@@ -106,7 +106,9 @@ bool TFileCommands::saveFile(const QString &fileName, const QByteArray &bytes)
     QSaveFile f(fileName);
     if (!f.open(QIODevice::WriteOnly))
         return false;
-    if (f.write(bytes) != bytes.size()) {
+    // The flush is checked here: a write error left in the buffer until commit() would
+    // not stop commit() from putting the short file in place of the old one.
+    if (f.write(bytes) != bytes.size() || !f.flush()) {
         f.cancelWriting();
         return false;
     }

@@ -278,29 +278,40 @@ TEST_F(TextFiles, FolderThatVanishedIsReported)
     EXPECT_FALSE(QFile::exists(f));
 }
 
+// Saves under a file-size limit, so that the write fails on the way.
+bool saveUnderLimit(TFileCommands &cmd, const QString &f, rlim_t limit)
+{
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = limit;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool ok = cmd.SaveProtocolText(f);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    return ok;
+}
+
 TEST_F(TextFiles, FailureInTheMiddleKeepsThePreviousFile)
 {
     const QString f = path("alt.txt");
     ASSERT_TRUE(writeBytes(f, "alt\r\n"));
-    // A big table against a small file-size limit: the write fails halfway.
+    // A small table fails when the buffered bytes go out, a big one while writing.
+    EXPECT_FALSE(saveUnderLimit(*cmd, f, 20));
+    EXPECT_EQ(fileBytes(f), QByteArray("alt\r\n"));
     g->setRowCount(2000);
     for (int r = 1; r < 2000; ++r) {
         g->setCells(0, r, QString::number(r));
         g->setCells(1, r, QStringLiteral("Fahrer mit langem Namen"));
     }
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    const bool ok = cmd->SaveProtocolText(f);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(seams.errors.size(), 1);
+    EXPECT_FALSE(saveUnderLimit(*cmd, f, 4096));
     EXPECT_EQ(fileBytes(f), QByteArray("alt\r\n"));
+    EXPECT_EQ(seams.errors.size(), 2);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"alt.txt"}); // no leftovers
+    // With room enough the same save succeeds.
+    EXPECT_TRUE(saveUnderLimit(*cmd, f, 1 << 20));
+    EXPECT_TRUE(fileBytes(f).startsWith("Nr.\tFahrer"));
 }
 
 } // namespace
