@@ -134,8 +134,8 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     // leaves the table as it was.
     QFile f(fileName);
     std::optional<QByteArray> bytes;
-    if (f.open(QIODevice::ReadOnly))
-        bytes = TextFormat::readAll(f);
+    if (f.open(QIODevice::ReadOnly) && f.size() <= TextFormat::MaxFileBytes)
+        bytes = TextFormat::readAll(f, TextFormat::MaxFileBytes);
     if (!bytes) {
         ErrorBox::show(m_window,
                        QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName);

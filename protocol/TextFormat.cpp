@@ -42,7 +42,7 @@ bool TextFormat::write(const TSortGrid &g, QIODevice &dev)
     return dev.write(bytes) == bytes.size();
 }
 
-std::optional<QByteArray> TextFormat::readAll(QIODevice &dev)
+std::optional<QByteArray> TextFormat::readAll(QIODevice &dev, qint64 maxBytes)
 {
     QByteArray out;
     char buf[65536];
@@ -55,6 +55,8 @@ std::optional<QByteArray> TextFormat::readAll(QIODevice &dev)
         if (n == 0 && !dev.waitForReadyRead(-1))
             break;
         out.append(buf, n);
+        if (maxBytes >= 0 && out.size() > maxBytes)
+            return std::nullopt;
     }
     return out;
 }

@@ -21,8 +21,12 @@ QByteArray encode(const QString &text);
 // Writes the whole file; false when the device does not take every byte.
 bool write(const TSortGrid &g, QIODevice &dev);
 
-// Every byte up to the end, or nothing when the device fails on the way.
-std::optional<QByteArray> readAll(QIODevice &dev);
+// Every byte up to the end, or nothing when the device fails on the way or holds more
+// than maxBytes.
+std::optional<QByteArray> readAll(QIODevice &dev, qint64 maxBytes = -1);
+// Far beyond any starter list or protocol (a thousand cars with a hundred times each take
+// 1.2 MB); a file chosen by mistake must not exhaust the memory.
+constexpr qint64 MaxFileBytes = 16 * 1024 * 1024;
 // Lines without their ends (CR LF, LF or CR); a final line end adds no empty line.
 QStringList splitLines(const QString &text);
 // The fields of one line as they go into the cells of a row, at most maxFields.

@@ -75,6 +75,11 @@ TEST(TextRead, DeviceThatFailsHalfwayGivesNothing)
     auto all = TextFormat::readAll(buf);
     ASSERT_TRUE(all.has_value());
     EXPECT_EQ(all->size(), 70000);
+    // More than the limit gives nothing.
+    buf.seek(0);
+    EXPECT_FALSE(TextFormat::readAll(buf, 69999).has_value());
+    buf.seek(0);
+    EXPECT_TRUE(TextFormat::readAll(buf, 70000).has_value());
 }
 
 TEST(TextRead, LineEnds)
@@ -244,6 +249,17 @@ TEST_F(TextFiles, UnreadableFileIsReportedAndChangesNothing)
     // A folder cannot be read as a file either.
     EXPECT_FALSE(cmd->LoadProtocolText(dir.path()));
     EXPECT_EQ(seams.errors.size(), 2);
+    EXPECT_EQ(gridRow(*g, 1), before);
+
+    // Nor can a file far too big for a protocol (sparse, it costs no disk space).
+    const QString huge = path("riesig.txt");
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(TextFormat::MaxFileBytes + 1));
+    }
+    EXPECT_FALSE(cmd->LoadProtocolText(huge));
+    EXPECT_EQ(seams.errors.last(), QStringLiteral("Die Datei kann nicht gelesen werden: ") + huge);
     EXPECT_EQ(gridRow(*g, 1), before);
 }
 
