@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QProcess>
 #include <QTextDocument>
 #include <QUrl>
 
@@ -33,7 +34,10 @@ void Shell::open(const QString &file)
 {
     if (hook() && hook()(QStringLiteral("open"), file))
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+    const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+    // Platforms without desktop services (offscreen, a bare X server) still have xdg-open.
+    if (!QDesktopServices::openUrl(url))
+        QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
 }
 
 void Shell::print(const QString &file)

@@ -6,12 +6,15 @@
 #include "tests/support/ResultsGrid.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextDocument>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -132,6 +135,34 @@ TEST(HtmlPrint, PrintedPageHoldsNamesAndTimes)
 
     // A page that is not there prints nothing.
     EXPECT_FALSE(Shell::printHtmlFile(dir.filePath("fehlt.html"), printer));
+}
+
+} // namespace
+
+namespace {
+
+// "open" reaches the system's viewer through xdg-open; a stand-in on the PATH records it.
+TEST(HtmlOpen, ViewerGetsTheAbsolutePage)
+{
+    QTemporaryDir dir;
+    const QString record = dir.filePath("geoeffnet");
+    const QString script = dir.filePath("xdg-open");
+    ASSERT_TRUE(writeBytes(script, ("#!/bin/sh\necho \"$1\" > '" + record + "'\n").toUtf8()));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", dir.path().toUtf8() + ":" + oldPath);
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    writeBytes(dir.filePath("tornelo.html"), "<HTML>");
+    Shell::open("tornelo.html");
+    QDir::setCurrent(oldCwd);
+    qputenv("PATH", oldPath);
+    QByteArray opened;
+    for (int i = 0; i < 500 && opened.isEmpty(); ++i) {
+        QTest::qWait(10);
+        opened = fileBytes(record).trimmed();
+    }
+    EXPECT_EQ(QUrl::fromEncoded(opened).toLocalFile(), dir.filePath("tornelo.html"));
 }
 
 } // namespace
