@@ -2,6 +2,7 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
+#include "protocol/FileCommands.h"
 #include "protocol/ProtocolTables.h"
 #include "serial/Comms.h"
 #include "serial/PortProbe.h"
@@ -154,6 +155,9 @@ void TFormMain::FormCreate()
     // 4: upper and lower row colours before the store is read.
     PanelTimer->setC2(clLime);
     PanelTimer->setC4(clYellow);
+    // 5: names the system does not know keep their built-in ones.
+    files->applicationTitle = ApplicationTitle;
+    files->readFileTypeNames();
     // 6: a missing or unreadable value leaves the defaults, silently.
     TSettings s = currentSettings();
     SettingsIO::load(*m_store, s);
@@ -162,15 +166,17 @@ void TFormMain::FormCreate()
     sbCls->setToolTip(QStringLiteral("Neu / Löschen"));
     // 8
     LabelDate->setText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    // 9
+    SortGridPred->setCells(0, 0, QString());
+    SortGridPred->setCells(1, 0, QStringLiteral("Zeit"));
+    SortGridPred->setCells(2, 0, QStringLiteral("Nr."));
+    // 10
+    files->buildFilters(SpreadsheetAvailable());
     // 11
     bInsertALL->setToolTip(QStringLiteral("Alle Einfügen"));
     bInsert->setToolTip(QStringLiteral("Einfügen"));
     bRestore->setToolTip(QStringLiteral("Zurück / Entfernen"));
     bDel->setToolTip(QStringLiteral("Zwischenprotokoll löschen"));
-    // 9
-    SortGridPred->setCells(0, 0, QString());
-    SortGridPred->setCells(1, 0, QStringLiteral("Zeit"));
-    SortGridPred->setCells(2, 0, QStringLiteral("Nr."));
     // 12
     HelpFile = SPHTMLHelp::helpFileFor(AppInfo::executablePath());
     SPHTMLHelp::setCurrentHelpFile(HelpFile);
@@ -182,6 +188,9 @@ void TFormMain::FormCreate()
     LayoutColumns();
     // 15: probed before the stored port is opened, so that our own port is free.
     PortSet = portProbe()();
+    // 16: the save dialog's type entry is the stored one.
+    files->proposeNames(AppInfo::executablePath());
+    SaveDialog1->FilterIndex = FilterInd;
     // 17
     PanelTimer->ApplyDisplayColors();
     PanelTimer->ShowTime(0, 0);
@@ -456,6 +465,16 @@ void TFormMain::createLowerArea()
     // their last column.
     SortGridPred->OnResize = [this](QObject *) { LayoutColumns(); };
     SortGrid1->OnResize = [this](QObject *) { LayoutColumns(); };
+
+    files = new TFileCommands(*SortGrid1, this, this);
+    OpenDialog1 = &files->OpenDialog1;
+    SaveDialog1 = &files->SaveDialog1;
+    files->layoutColumns = [this] { LayoutColumns(); };
+    files->updateFileButtons = [this] { UpdateFileButtons(); };
+    connect(sbOpen, &QToolButton::clicked, this, &TFormMain::sbOpenClick);
+    connect(sbSave, &QToolButton::clicked, this, &TFormMain::sbSaveClick);
+    connect(sbWeb, &QToolButton::clicked, this, [this] { sbWebClick(sbWeb); });
+    connect(sbPrint, &QToolButton::clicked, this, [this] { sbWebClick(sbPrint); });
 }
 
 void TFormMain::layoutAreas()
@@ -657,4 +676,47 @@ void TFormMain::UpdateFileButtons()
 void TFormMain::ApplyTimeColumnCount()
 {
     tables->ApplyTimeColumnCount();
+}
+
+void TFormMain::sbOpenClick()
+{
+    files->sbOpenClick();
+    // The save dialog took over the type just loaded.
+    FilterInd = SaveDialog1->FilterIndex;
+}
+
+void TFormMain::sbSaveClick()
+{
+    SaveDialog1->FilterIndex = FilterInd;
+    files->sbSaveClick();
+    FilterInd = SaveDialog1->FilterIndex;
+}
+
+void TFormMain::sbWebClick(QObject *Sender)
+{
+    if (Sender == sbWeb)
+        files->sbWebClick(0);
+    else if (Sender == sbPrint)
+        files->sbWebClick(1);
+}
+
+void TFormMain::SaveProtocolText(const QString &FileName)
+{
+    files->SaveProtocolText(FileName);
+}
+
+void TFormMain::LoadProtocolText(const QString &FileName)
+{
+    files->LoadProtocolText(FileName);
+}
+
+void TFormMain::WriteHtmlReport(const QString &FileName)
+{
+    files->WriteHtmlReport(FileName);
+}
+
+bool TFormMain::SpreadsheetAvailable() const
+{
+    // The spreadsheet exchange is not built in yet.
+    return false;
 }

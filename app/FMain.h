@@ -23,6 +23,8 @@ class TClickImage;
 class TSortGrid;
 class TProtocolTables;
 class TComPort;
+class TFileCommands;
+class TFileDialog;
 
 // The main window: the frame that owns every control and forwards each handler to the
 // component that owns the behaviour.
@@ -113,6 +115,10 @@ public:
     TBarrierGuard *guard = nullptr;
     // Both protocol tables and their commands.
     TProtocolTables *tables = nullptr;
+    // Open, Save, the page for the viewer and the printer; it owns both file dialogs.
+    TFileCommands *files = nullptr;
+    TFileDialog *OpenDialog1 = nullptr;
+    TFileDialog *SaveDialog1 = nullptr;
 
     // Chronometer commands and display tick.
     void mStartClick();
@@ -148,6 +154,16 @@ public:
     void LayoutColumns();
     void UpdateFileButtons();
     void ApplyTimeColumnCount();
+
+    // Files, viewer and printer.
+    void sbOpenClick();
+    void sbSaveClick();
+    // sbWeb opens the page in the viewer, sbPrint prints it.
+    void sbWebClick(QObject *Sender);
+    void SaveProtocolText(const QString &FileName);
+    void LoadProtocolText(const QString &FileName);
+    void WriteHtmlReport(const QString &FileName);
+    bool SpreadsheetAvailable() const;
 
     // ICommandPanel
     void setCommandEnabled(ChronoCommand cmd, bool enabled) override;

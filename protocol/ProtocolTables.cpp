@@ -19,8 +19,8 @@ TProtocolTables::TProtocolTables(TSortGrid &pred, TSortGrid &results, const Butt
     // Row insert and row delete share one handler.
     m_pred.OnRowInsert = [this](QObject *s, int r) { SortGridPredRowInsert(s, r); };
     m_pred.OnRowDelete = [this](QObject *s, int r) { SortGridPredRowInsert(s, r); };
-    m_pred.OnGetCellFormat = [this](QObject *s, int c, int r, TGridDrawState st,
-                                    TFormatOptions &f, bool &cb, bool &co, bool &el) {
+    m_pred.OnGetCellFormat = [this](QObject *s, int c, int r, TGridDrawState st, TFormatOptions &f,
+                                    bool &cb, bool &co, bool &el) {
         SortGridPredGetCellFormat(s, c, r, st, f, cb, co, el);
     };
     m_results.OnSelectCell = [this](QObject *s, int c, int r, bool &can) {

@@ -60,8 +60,8 @@ public:
     void SortGridPredSetEditText(QObject *Sender, int ACol, int ARow, const QString &Value);
     void SortGridPredRowInsert(QObject *Sender, int ARow);
     void SortGridPredGetCellFormat(QObject *Sender, int Col, int Row, TGridDrawState State,
-                                   TFormatOptions &FormatOptions, bool &CheckBox,
-                                   bool &Combobox, bool &Ellipsis);
+                                   TFormatOptions &FormatOptions, bool &CheckBox, bool &Combobox,
+                                   bool &Ellipsis);
     // Events of the results protocol.
     void SortGrid1SelectCell(QObject *Sender, int ACol, int ARow, bool &CanSelect);
     void SortGrid1GetCellFormat(QObject *Sender, int Col, int Row, TGridDrawState State,

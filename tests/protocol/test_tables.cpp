@@ -12,7 +12,8 @@ using Tables = MainWindowFixture;
 TEST_F(Tables, StartUpTitlesAndEmptyTables)
 {
     EXPECT_EQ(row(pred(), 0), (QStringList{"", "Zeit", "Nr."}));
-    EXPECT_EQ(row(res(), 0), (QStringList{"Nr.", "Fahrer", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"}));
+    EXPECT_EQ(row(res(), 0),
+              (QStringList{"Nr.", "Fahrer", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"}));
     EXPECT_EQ(pred().RowCount(), 2);
     EXPECT_EQ(res().RowCount(), 2);
     for (QToolButton *b : {w->sbSave, w->sbPrint, w->sbWeb, w->sbCls, w->bInsert, w->bInsertALL,
@@ -90,7 +91,8 @@ TEST_F(Tables, NumbersAreComparedAsTextAndGapsAreFilled)
     zeit(10, 0, 1, 0);
     number(2, "7");
     w->bInsertALLClick();
-    EXPECT_EQ(row(res(), 1), (QStringList{"07", "", "09:00:00,00", "10:00:00,00", "09:10:00,00", ""}));
+    EXPECT_EQ(row(res(), 1),
+              (QStringList{"07", "", "09:00:00,00", "10:00:00,00", "09:10:00,00", ""}));
     EXPECT_EQ(res().RowCount(), 3);
     EXPECT_EQ(row(res(), 2), (QStringList{"7", "", "10:00:01,00", "", "", ""}));
 }
@@ -296,7 +298,8 @@ TEST_F(Tables, WholeSessionAsAUserRunsIt)
         number(i + 1, numbers[i]);
     QTest::mouseClick(w->bInsertALL, Qt::LeftButton);
     EXPECT_TRUE(TProtocolTables::rowBlank(pred(), 1));
-    EXPECT_EQ(row(res(), 1), (QStringList{"1", "", "09:30:00,12", "09:30:20,12", "09:30:50,12", ""}));
+    EXPECT_EQ(row(res(), 1),
+              (QStringList{"1", "", "09:30:00,12", "09:30:20,12", "09:30:50,12", ""}));
     EXPECT_EQ(row(res(), 2), (QStringList{"2", "", "09:30:10,12", "09:30:40,12", "", ""}));
     EXPECT_EQ(row(res(), 3), (QStringList{"3", "", "09:30:30,12", "", "", ""}));
 

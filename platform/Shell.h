@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QPrinter;
+
+// The shell's document verbs for the HTML page: "open" shows it in the system's viewer,
+// "print" renders it to the default printer without a dialog. Failures are not reported.
+namespace Shell {
+void open(const QString &file);
+void print(const QString &file);
+// Renders an HTML file (Windows-1252 or UTF-8) onto the printer; false if it cannot be
+// read or the printer is not usable.
+bool printHtmlFile(const QString &file, QPrinter &printer);
+
+// Tests: the hook sees every verb first and returns true when it handled it.
+using Hook = std::function<bool(const QString &verb, const QString &file)>;
+void setHookForTesting(Hook hook);
+// Tests: "print" goes to this printer instead of the default one (nullptr = default).
+void setPrinterForTesting(QPrinter *printer);
+} // namespace Shell

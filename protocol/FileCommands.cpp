@@ -1,0 +1,179 @@
+#include "protocol/FileCommands.h"
+
+#include "platform/Cp1252.h"
+#include "platform/ErrorBox.h"
+#include "platform/Shell.h"
+#include "protocol/HtmlReport.h"
+#include "protocol/TextFormat.h"
+#include "widgets/SortGrid.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+TFileCommands::TFileCommands(TSortGrid &results, QWidget *window, QObject *parent)
+    : QObject(parent), m_results(results), m_window(window)
+{}
+
+void TFileCommands::readFileTypeNames()
+{
+    FileTypes.read();
+}
+
+void TFileCommands::buildFilters(bool spreadsheetAvailable)
+{
+    m_sheet = spreadsheetAvailable;
+    QString open = FileTypes.text + QStringLiteral(" (*.txt)|*.txt");
+    if (m_sheet)
+        open += QStringLiteral("|") + FileTypes.sheet + QStringLiteral(" (*.xls)|*.xls");
+    OpenDialog1.Filter = open;
+    SaveDialog1.Filter =
+        open + QStringLiteral("|") + FileTypes.web + QStringLiteral(" (*.html)|*.html");
+}
+
+void TFileCommands::proposeNames(const QString &executablePath)
+{
+    const QFileInfo exe(executablePath);
+    OpenDialog1.InitialDir = exe.absolutePath();
+    OpenDialog1.FilterIndex = 1;
+    OpenDialog1.DefaultExt = QStringLiteral("txt");
+    SaveDialog1.InitialDir = exe.absolutePath();
+    SaveDialog1.FileName = exe.completeBaseName() + QStringLiteral(".txt");
+    SaveDialog1.DefaultExt = QStringLiteral("txt");
+}
+
+TFileCommands::FileKind TFileCommands::openEntryKind(int entry) const
+{
+    if (entry == 1)
+        return FileKind::Text;
+    if (entry == 2 && m_sheet)
+        return FileKind::Sheet;
+    return FileKind::None;
+}
+
+TFileCommands::FileKind TFileCommands::saveEntryKind(int entry) const
+{
+    const int web = m_sheet ? 3 : 2;
+    if (entry == web)
+        return FileKind::Web;
+    return openEntryKind(entry);
+}
+
+void TFileCommands::sbOpenClick()
+{
+    if (!OpenDialog1.Execute(m_window))
+        return;
+    const QString name = OpenDialog1.FileName;
+    switch (openEntryKind(OpenDialog1.FilterIndex)) {
+    case FileKind::Text:
+        LoadProtocolText(name);
+        break;
+    case FileKind::Sheet:
+        if (loadProtocolSheet)
+            loadProtocolSheet(name);
+        break;
+    default:
+        break;
+    }
+    // A following Save proposes the file just loaded, in its own format.
+    SaveDialog1.FileName = name;
+    SaveDialog1.FilterIndex = OpenDialog1.FilterIndex;
+}
+
+void TFileCommands::sbSaveClick()
+{
+    if (!SaveDialog1.Execute(m_window))
+        return;
+    const QString name = SaveDialog1.FileName;
+    switch (saveEntryKind(SaveDialog1.FilterIndex)) {
+    case FileKind::Text:
+        SaveProtocolText(name);
+        break;
+    case FileKind::Sheet:
+        if (saveProtocolSheet)
+            saveProtocolSheet(name);
+        break;
+    case FileKind::Web:
+        WriteHtmlReport(name);
+        break;
+    case FileKind::None:
+        break;
+    }
+}
+
+bool TFileCommands::saveFile(const QString &fileName, const QByteArray &bytes)
+{
+    QSaveFile f(fileName);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    // The flush is checked here: a write error left in the buffer until commit() would
+    // not stop commit() from putting the short file in place of the old one.
+    if (f.write(bytes) != bytes.size() || !f.flush()) {
+        f.cancelWriting();
+        return false;
+    }
+    return f.commit();
+}
+
+bool TFileCommands::writeError(const QString &fileName)
+{
+    ErrorBox::show(m_window, QStringLiteral("Der Schreibfehler der Datei: ") + fileName);
+    return false;
+}
+
+bool TFileCommands::SaveProtocolText(const QString &fileName)
+{
+    if (!saveFile(fileName, TextFormat::encode(TextFormat::protocolText(m_results))))
+        return writeError(fileName);
+    return true;
+}
+
+bool TFileCommands::LoadProtocolText(const QString &fileName)
+{
+    // The whole file is read before the table changes: a file that fails on the way
+    // leaves the table as it was.
+    QFile f(fileName);
+    std::optional<QByteArray> bytes;
+    if (f.open(QIODevice::ReadOnly) && f.size() <= TextFormat::MaxFileBytes)
+        bytes = TextFormat::readAll(f, TextFormat::MaxFileBytes);
+    if (!bytes) {
+        ErrorBox::show(m_window,
+                       QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName);
+        return false;
+    }
+    f.close();
+    TextFormat::load(m_results, TextFormat::splitLines(Cp1252::decodeText(*bytes)));
+    const int last = m_results.RowCount() - 1;
+    m_results.setRow(last);
+    m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});
+    if (layoutColumns)
+        layoutColumns();
+    if (updateFileButtons)
+        updateFileButtons();
+    return true;
+}
+
+bool TFileCommands::WriteHtmlReport(const QString &fileName)
+{
+    if (!saveFile(fileName, HtmlReport::pageBytes(m_results, applicationTitle)))
+        return writeError(fileName);
+    return true;
+}
+
+QString TFileCommands::webFileName() const
+{
+    return applicationTitle + QStringLiteral(".html");
+}
+
+void TFileCommands::sbWebClick(int tag)
+{
+    const QString name = webFileName();
+    WriteHtmlReport(name);
+    // An older page of that name is still handed over when the new one failed.
+    if (!QFile::exists(name))
+        return;
+    if (tag == 0)
+        Shell::open(name);
+    else if (tag == 1)
+        Shell::print(name);
+}

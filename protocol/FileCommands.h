@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/FileDialog.h"
+#include "platform/FileTypes.h"
+
+#include <QObject>
+
+#include <functional>
+
+class QWidget;
+class TSortGrid;
+
+// Open and Save of the results protocol (text, spreadsheet, web page), and the page for
+// the viewer and the printer.
+class TFileCommands : public QObject
+{
+    Q_OBJECT
+public:
+    TFileCommands(TSortGrid &results, QWidget *window, QObject *parent = nullptr);
+
+    enum class FileKind
+    {
+        None,
+        Text,
+        Sheet,
+        Web
+    };
+
+    TFileTypeNames FileTypes;
+    TFileDialog OpenDialog1{TFileDialog::OpenKind};
+    TFileDialog SaveDialog1{TFileDialog::SaveKind};
+    // Names the page's title and the fixed page file.
+    QString applicationTitle;
+
+    std::function<void()> layoutColumns;
+    std::function<void()> updateFileButtons;
+    // The spreadsheet entries; while unset they do nothing.
+    std::function<void(const QString &)> loadProtocolSheet;
+    std::function<void(const QString &)> saveProtocolSheet;
+
+    // Start-up: file-type names, filters, proposed name and start folders.
+    void readFileTypeNames();
+    void buildFilters(bool spreadsheetAvailable);
+    void proposeNames(const QString &executablePath);
+
+    // What the entry (from 1) of each dialog stands for.
+    FileKind openEntryKind(int entry) const;
+    FileKind saveEntryKind(int entry) const;
+
+    void sbOpenClick();
+    void sbSaveClick();
+    // Each returns false after it has shown its error box.
+    bool SaveProtocolText(const QString &fileName);
+    bool LoadProtocolText(const QString &fileName);
+    bool WriteHtmlReport(const QString &fileName);
+    // 0 opens the page in the viewer, 1 prints it; anything else only writes it.
+    void sbWebClick(int tag);
+    // The fixed page file: the program's name with ".html", in the working folder.
+    QString webFileName() const;
+
+    // Writes through a temporary file renamed over the old one: a failure on the way
+    // leaves the previous file as it was.
+    static bool saveFile(const QString &fileName, const QByteArray &bytes);
+
+private:
+    bool writeError(const QString &fileName);
+
+    TSortGrid &m_results;
+    QWidget *m_window;
+    bool m_sheet = false;
+};

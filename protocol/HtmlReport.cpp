@@ -1,0 +1,95 @@
+#include "protocol/HtmlReport.h"
+
+#include "platform/Cp1252.h"
+#include "widgets/SortGrid.h"
+
+#include <QIODevice>
+
+QString HtmlReport::escape(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text.at(i);
+        const char16_t u = ch.unicode();
+        if (u == '&')
+            out += QStringLiteral("&amp;");
+        else if (u == '<')
+            out += QStringLiteral("&lt;");
+        else if (u == '>')
+            out += QStringLiteral("&gt;");
+        else if (u == '"')
+            out += QStringLiteral("&quot;");
+        else if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+            out += ch;
+        else {
+            // The page declares ISO-8859-1: everything else goes in as a reference.
+            char32_t code = u;
+            if (ch.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+                code = QChar::surrogateToUcs4(ch, text.at(++i));
+            out += QStringLiteral("&#") + QString::number(quint32(code)) + QLatin1Char(';');
+        }
+    }
+    return out;
+}
+
+QString HtmlReport::pageText(const TSortGrid &g, const QString &title)
+{
+    const QString t = escape(title);
+    QStringList l;
+    l << QStringLiteral("<HTML>") << QStringLiteral("<HEAD>")
+      << QStringLiteral("<!-- Zeitenprotokoll, geschrieben von Tornelo -->")
+      << QStringLiteral("<TITLE>Quendra Zeitenprotokoll ") + t + QStringLiteral("</TITLE>")
+      << QStringLiteral("<META name=description content=\"Quendra professional software "
+                        "development for all\">")
+      << QStringLiteral("<META http-equiv=Content-Type content=\"text/html; charset=iso-8859-1\">")
+      << QStringLiteral("<META name=Webdesign content=\"Quendra\">")
+      << QStringLiteral("<STYLE type=text/css>")
+      << QStringLiteral("body {font-family: Verdana, Arial, Helvetica, sans-serif; font-size: "
+                        "12px; background-color: #F4F4F4; text-align: center}")
+      << QStringLiteral("\th1 {text-decoration: blink; font-size: 26px}")
+      << QStringLiteral("\th3 {  font-weight: normal}")
+      << QStringLiteral("\ttable {font-family: Verdana, Arial, Helvetica, sans-serif; "
+                        "font-size: 12px; background-color: #FFFFFF}")
+      << QStringLiteral("\tth {background-color: #999999; color: #FFFFFF; border: 1px "
+                        "#F4F4F4 dashed; text-align: left; text-indent: 5px}")
+      << QStringLiteral("\ttd {  border: 1px #F4F4F4 dashed; padding-right: 5px; "
+                        "padding-left: 5px}")
+      << QStringLiteral("</STYLE>") << QStringLiteral("</HEAD>");
+
+    l << QStringLiteral("<BODY bgcolor=#FFFFFF text=#000000>") << QStringLiteral("<i>")
+      << QStringLiteral("<h1><font color=\"#0000FF\">Tor</font><font color=\"#FF0000\">ne"
+                        "</font><font color=\"#333333\">lo</font></h1>")
+      << QStringLiteral("<h3>Ergebnisse</h3>") << QStringLiteral("</i>");
+
+    l << QStringLiteral("<table style=\"BORDER-COLLAPSE: collapse; borderColor=#CCCCCC border=1\">")
+      << QStringLiteral("<colgroup> <col align=right> <col></colgroup>") << QStringLiteral("<tr>");
+    for (int c = 0; c < g.ColCount(); ++c)
+        l << QStringLiteral("<th>") + escape(g.Cells(c, 0));
+    l << QStringLiteral("</tr>");
+
+    // Every data row, blank or not.
+    for (int r = 1; r < g.RowCount(); ++r) {
+        QString line = QStringLiteral("<tr>");
+        for (int c = 0; c < g.ColCount(); ++c)
+            line += QStringLiteral("<td>") + escape(g.Cells(c, r));
+        l << line + QStringLiteral("</tr>");
+    }
+
+    l << QStringLiteral("</table>")
+      << QStringLiteral("</table><P align=right><A href=\"https://www.quendra.de/\" title=\"") + t +
+             QStringLiteral("\"><font color=\"#0000FF\">Quen</font><font color=\"#FF0000\">dra"
+                            "</font> &gt;&gt;</A></P></body></html>");
+    return l.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+}
+
+QByteArray HtmlReport::pageBytes(const TSortGrid &g, const QString &title)
+{
+    return Cp1252::encode(pageText(g, title));
+}
+
+bool HtmlReport::write(const TSortGrid &g, const QString &title, QIODevice &dev)
+{
+    const QByteArray bytes = pageBytes(g, title);
+    return dev.write(bytes) == bytes.size();
+}

@@ -1,0 +1,325 @@
+#include "platform/FileTypes.h"
+#include "platform/Printers.h"
+#include "protocol/FileCommands.h"
+#include "tests/support/FileSeams.h"
+#include "tests/support/MainWindowFixture.h"
+#include "tests/support/ResultsGrid.h"
+
+#include <QDir>
+#include <QPrinter>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+// The main window working in a folder of its own (the page for viewer and printer is
+// written into the working folder).
+class FileWindow : public MainWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(work.isValid());
+        oldCwd = QDir::currentPath();
+        QDir::setCurrent(work.path());
+        Printers::setCountForTesting(1);
+        MainWindowFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowFixture::TearDown();
+        Printers::setCountForTesting(-1);
+        QDir::setCurrent(oldCwd);
+    }
+    QString path(const QString &n) const { return work.filePath(n); }
+    void click(QToolButton *b)
+    {
+        ASSERT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    bool fileButtons()
+    {
+        const bool on = w->sbSave->isEnabled();
+        EXPECT_EQ(w->sbWeb->isEnabled(), on);
+        EXPECT_EQ(w->sbCls->isEnabled(), on);
+        EXPECT_EQ(w->sbPrint->isEnabled(), on);
+        return on;
+    }
+
+    QTemporaryDir work;
+    QString oldCwd;
+    FileSeams seams;
+};
+
+TEST_F(FileWindow, DialogsAsTheProgramStarts)
+{
+    TFileTypeNames names;
+    names.read();
+    EXPECT_FALSE(w->SpreadsheetAvailable());
+    EXPECT_EQ(w->OpenDialog1->Filter, names.text + " (*.txt)|*.txt");
+    EXPECT_EQ(w->SaveDialog1->Filter,
+              names.text + " (*.txt)|*.txt|" + names.web + " (*.html)|*.html");
+    EXPECT_EQ(w->OpenDialog1->entryCount(), 1);
+    EXPECT_EQ(w->SaveDialog1->entryCount(), 2);
+    const QString exeDir = settings.dir.path() + "/bin";
+    EXPECT_EQ(w->OpenDialog1->InitialDir, exeDir);
+    EXPECT_EQ(w->SaveDialog1->InitialDir, exeDir);
+    EXPECT_EQ(w->SaveDialog1->FileName, "tornelo.txt");
+    EXPECT_EQ(w->SaveDialog1->DefaultExt, "txt");
+    EXPECT_EQ(w->OpenDialog1->DefaultExt, "txt");
+    EXPECT_EQ(w->OpenDialog1->FilterIndex, 1);
+    EXPECT_EQ(w->SaveDialog1->FilterIndex, 1);
+    EXPECT_EQ(w->sbOpen->toolTip(), "Starterliste oder gespeichertes Protokoll laden");
+    EXPECT_EQ(w->sbSave->toolTip(), QStringLiteral("Speichern unter…"));
+    EXPECT_TRUE(w->sbOpen->isEnabled());
+    EXPECT_FALSE(fileButtons());
+
+    // Open shows its dialog; cancelled, nothing changes.
+    click(w->sbOpen);
+    ASSERT_EQ(seams.shown.size(), 1u);
+    EXPECT_EQ(seams.shown[0].kind, TFileDialog::OpenKind);
+    EXPECT_EQ(seams.shown[0].filter, w->OpenDialog1->Filter);
+    EXPECT_TRUE(TProtocolTables::rowBlank(res(), 1));
+    EXPECT_EQ(w->SaveDialog1->FileName, "tornelo.txt");
+}
+
+TEST(FileTypes, NamesFromTheMimeDatabaseOrTheBuiltInOnes)
+{
+    TFileTypeNames names;
+    EXPECT_EQ(names.text, "Textdatei");
+    EXPECT_EQ(names.web, "Webseite");
+    EXPECT_EQ(names.sheet, "MS Excel");
+    names.read();
+    // Qt carries the shared database, so all three types are known.
+    EXPECT_FALSE(names.text.isEmpty());
+    EXPECT_FALSE(names.web.isEmpty());
+    EXPECT_NE(names.text, names.web);
+}
+
+struct EntryCase
+{
+    bool sheet;
+    int entry;
+    TFileCommands::FileKind open;
+    TFileCommands::FileKind save;
+};
+
+class FileEntries : public ::testing::TestWithParam<EntryCase>
+{
+};
+
+TEST_P(FileEntries, EachEntryStandsForItsType)
+{
+    auto g = makeResults(4);
+    TFileCommands cmd(*g, nullptr);
+    cmd.buildFilters(GetParam().sheet);
+    EXPECT_EQ(cmd.openEntryKind(GetParam().entry), GetParam().open);
+    EXPECT_EQ(cmd.saveEntryKind(GetParam().entry), GetParam().save);
+    EXPECT_EQ(cmd.OpenDialog1.entryCount(), GetParam().sheet ? 2 : 1);
+    EXPECT_EQ(cmd.SaveDialog1.entryCount(), GetParam().sheet ? 3 : 2);
+    if (GetParam().sheet) {
+        EXPECT_EQ(cmd.SaveDialog1.Filter, cmd.FileTypes.text + " (*.txt)|*.txt|" +
+                                              cmd.FileTypes.sheet + " (*.xls)|*.xls|" +
+                                              cmd.FileTypes.web + " (*.html)|*.html");
+    }
+}
+
+using K = TFileCommands::FileKind;
+INSTANTIATE_TEST_SUITE_P(
+    Filters, FileEntries,
+    ::testing::Values(EntryCase{false, 1, K::Text, K::Text}, EntryCase{false, 2, K::None, K::Web},
+                      EntryCase{false, 3, K::None, K::None}, EntryCase{true, 1, K::Text, K::Text},
+                      EntryCase{true, 2, K::Sheet, K::Sheet}, EntryCase{true, 3, K::None, K::Web},
+                      EntryCase{false, 0, K::None, K::None}));
+
+TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
+{
+    const QString starter = path("starter.txt");
+    writeBytes(starter, "Nr.\tFahrer\tZeit 1\tZeit 2\tZeit 3\tZeit 4\r\n12\tMeier\r\n");
+    seams.choose(starter, 1);
+    click(w->sbOpen);
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
+    EXPECT_TRUE(fileButtons());
+    // The save dialog proposes the file just loaded, as text.
+    EXPECT_EQ(w->SaveDialog1->FileName, starter);
+    EXPECT_EQ(w->SaveDialog1->FilterIndex, 1);
+
+    // A time for car 12.
+    key(Qt::Key_F4);
+    zeit(10, 15, 22, 319);
+    number(1, "12");
+    pred().setRow(1);
+    click(w->bInsert);
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "10:15:22,31", "", "", ""}));
+
+    const QString saved = path("protokoll.txt");
+    seams.choose(saved, 1);
+    click(w->sbSave);
+    EXPECT_EQ(seams.shown.back().kind, TFileDialog::SaveKind);
+    EXPECT_EQ(seams.shown.back().fileName, starter);
+    EXPECT_EQ(fileBytes(saved), fileBytes(goldenFile(__FILE__, "protocol_n4.txt")));
+
+    // "Neu / Löschen", then load: the same table, empty cells now one blank.
+    TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
+    click(w->sbCls);
+    EXPECT_TRUE(TProtocolTables::rowBlank(res(), 1));
+    EXPECT_FALSE(fileButtons());
+    seams.choose(saved, 1);
+    click(w->sbOpen);
+    EXPECT_EQ(res().RowCount(), 2);
+    EXPECT_EQ(row(res(), 0),
+              (QStringList{"Nr.", "Fahrer", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"}));
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "10:15:22,31", " ", " ", " "}));
+    EXPECT_EQ(res().Selection(), (TGridRect{0, 1, 5, 1}));
+    EXPECT_TRUE(fileButtons());
+    EXPECT_GE(res().ColWidths(1), 70);
+    EXPECT_TRUE(seams.errors.isEmpty());
+}
+
+TEST_F(FileWindow, ShorterFileReplacesTheWholeTable)
+{
+    const QString big = path("gross.txt");
+    writeBytes(big, "Nr.;Fahrer\r\n1;A\r\n2;B\r\n3;C\r\n4;D\r\n");
+    w->LoadProtocolText(big);
+    EXPECT_EQ(res().RowCount(), 5);
+    const QString small = path("klein.txt");
+    writeBytes(small, "Nr.;Fahrer\r\n9;Z\r\n");
+    w->LoadProtocolText(small);
+    EXPECT_EQ(res().RowCount(), 2);
+    EXPECT_EQ(row(res(), 1), (QStringList{"9", "Z", "", "", "", ""}));
+    EXPECT_EQ(res().Row(), 1);
+    // Insert of a new car adds exactly one fresh row.
+    key(Qt::Key_F4);
+    zeit(11, 0, 0, 0);
+    number(1, "5");
+    pred().setRow(1);
+    click(w->bInsert);
+    EXPECT_EQ(res().RowCount(), 3);
+    EXPECT_EQ(row(res(), 2), (QStringList{"5", "", "11:00:00,00", "", "", ""}));
+}
+
+TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)
+{
+    writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A & B\r\n");
+    w->LoadProtocolText(path("s.txt"));
+    const QString page = path("seite.html");
+    seams.choose(page, 2);
+    click(w->sbSave);
+    const QByteArray bytes = fileBytes(page);
+    EXPECT_TRUE(bytes.startsWith("<HTML>\r\n"));
+    EXPECT_TRUE(bytes.contains("<tr><td>7<td>A &amp; B<td><td><td><td></tr>\r\n"));
+    EXPECT_EQ(w->FilterInd, 2);
+
+    // The next Save starts with the web page selected; a cancel keeps everything.
+    seams.cancel();
+    click(w->sbSave);
+    EXPECT_EQ(seams.shown.back().filterIndex, 2);
+    EXPECT_EQ(w->FilterInd, 2);
+
+    // The entry outlives the program.
+    dlg.reset();
+    w.reset();
+    QSettings s(settings.file(), QSettings::NativeFormat);
+    EXPECT_EQ(s.value("FilterInd").toInt(), 2);
+    w = std::make_unique<TFormMain>(&clock);
+    EXPECT_EQ(w->FilterInd, 2);
+    EXPECT_EQ(w->SaveDialog1->FilterIndex, 2);
+}
+
+TEST_F(FileWindow, UnreadableAndUnwritableFilesAreReported)
+{
+    writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A\r\n");
+    w->LoadProtocolText(path("s.txt"));
+    const QString gone = path("weg.txt");
+    seams.choose(gone, 1);
+    click(w->sbOpen);
+    EXPECT_EQ(seams.errors, QStringList{"Die Datei kann nicht gelesen werden: " + gone});
+    EXPECT_EQ(row(res(), 1), (QStringList{"7", "A", "", "", "", ""}));
+
+    const QString nowhere = path("weg/protokoll.txt");
+    seams.choose(nowhere, 1);
+    click(w->sbSave);
+    EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + nowhere);
+}
+
+TEST_F(FileWindow, WebButtonOpensThePageInTheViewer)
+{
+    writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;Meier\r\n");
+    w->LoadProtocolText(path("s.txt"));
+    click(w->sbWeb);
+    ASSERT_EQ(seams.verbs.size(), 1);
+    EXPECT_EQ(seams.verbs[0], qMakePair(QStringLiteral("open"), QStringLiteral("tornelo.html")));
+    const QByteArray page = fileBytes(path("tornelo.html"));
+    EXPECT_TRUE(page.contains("<TITLE>Quendra Zeitenprotokoll tornelo</TITLE>"));
+    EXPECT_TRUE(page.contains("<tr><td>7<td>Meier"));
+}
+
+TEST_F(FileWindow, PageThatCannotBeWrittenStillShowsTheOldOne)
+{
+    writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;Meier\r\n");
+    w->LoadProtocolText(path("s.txt"));
+    ASSERT_TRUE(writeBytes(path("tornelo.html"), "alt"));
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 100; // smaller than the page
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    w->sbWebClick(w->sbWeb);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(seams.errors, QStringList{"Der Schreibfehler der Datei: tornelo.html"});
+    EXPECT_EQ(fileBytes(path("tornelo.html")), QByteArray("alt"));
+    EXPECT_EQ(seams.verbs.size(), 1);
+
+    // Without any page, nothing is handed to the shell.
+    QFile::remove(path("tornelo.html"));
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::signal(SIGXFSZ, SIG_IGN);
+    w->sbWebClick(w->sbPrint);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(seams.verbs.size(), 1);
+    EXPECT_EQ(seams.errors.size(), 2);
+}
+
+TEST_F(FileWindow, PrintButtonPrintsThePage)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        GTEST_SKIP() << "pdftotext (poppler-utils) missing";
+    writeBytes(path("s.txt"), QStringLiteral("Nr.;Fahrer\r\n12;Jürgen Łoś\r\n").toUtf8());
+    w->LoadProtocolText(path("s.txt"));
+    key(Qt::Key_F4);
+    zeit(10, 15, 22, 310);
+    number(1, "12");
+    pred().setRow(1);
+    click(w->bInsert);
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path("druck.pdf"));
+    Shell::setPrinterForTesting(&printer);
+    seams.passPrint = true;
+    click(w->sbPrint);
+    ASSERT_EQ(seams.verbs.size(), 1);
+    EXPECT_EQ(seams.verbs[0].first, "print");
+
+    QProcess p;
+    p.start("pdftotext", {path("druck.pdf"), "-"});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    const QString text = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_TRUE(text.contains(QStringLiteral("Jürgen Łoś"))) << text.toStdString();
+    EXPECT_TRUE(text.contains("10:15:22,31"));
+
+    // No printer installed: the print button stays off.
+    Printers::setCountForTesting(0);
+    w->UpdateFileButtons();
+    EXPECT_FALSE(w->sbPrint->isEnabled());
+    EXPECT_TRUE(w->sbWeb->isEnabled());
+}
+
+} // namespace

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "platform/ErrorBox.h"
+#include "platform/FileDialog.h"
+#include "platform/Shell.h"
+
+#include <QIODevice>
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
+#include <deque>
+#include <optional>
+
+// Answers the file dialogs in advance and records the error boxes and the shell verbs,
+// so that no file command waits for a person or starts a viewer.
+class FileSeams
+{
+public:
+    FileSeams()
+    {
+        TFileDialog::setHookForTesting([this](const TFileDialog &d) {
+            shown.push_back(
+                Shown{d.kind(), d.Filter, d.FilterIndex, d.InitialDir, d.FileName, d.DefaultExt});
+            std::optional<TFileDialog::Answer> result;
+            if (!answers.empty()) {
+                const Next next = answers.front();
+                answers.pop_front();
+                if (!next.cancel)
+                    result.emplace(TFileDialog::Answer{next.fileName, next.filterIndex});
+            }
+            return result;
+        });
+        ErrorBox::setHookForTesting([this](const QString &t) { errors << t; });
+        Shell::setHookForTesting([this](const QString &verb, const QString &file) {
+            verbs << qMakePair(verb, file);
+            return !passPrint || verb != QStringLiteral("print");
+        });
+    }
+    ~FileSeams()
+    {
+        TFileDialog::setHookForTesting({});
+        ErrorBox::setHookForTesting({});
+        Shell::setHookForTesting({});
+        Shell::setPrinterForTesting(nullptr);
+    }
+
+    // The next dialog chooses this file and entry; cancel() makes it cancel.
+    void choose(const QString &file, int entry)
+    {
+        answers.push_back(Next{false, file, entry});
+    }
+    void cancel() { answers.push_back(Next{true, QString(), 0}); }
+
+    struct Shown
+    {
+        TFileDialog::Kind kind;
+        QString filter;
+        int filterIndex;
+        QString initialDir;
+        QString fileName;
+        QString defaultExt;
+    };
+    struct Next
+    {
+        bool cancel;
+        QString fileName;
+        int filterIndex;
+    };
+    // An empty queue cancels.
+    std::deque<Next> answers;
+    std::vector<Shown> shown;
+    QStringList errors;
+    QList<QPair<QString, QString>> verbs;
+    // Let "print" go on to the printer set with Shell::setPrinterForTesting.
+    bool passPrint = false;
+};
+
+// A device that takes or gives `limit` bytes and then fails.
+class FailingDevice : public QIODevice
+{
+public:
+    explicit FailingDevice(qint64 limit, QByteArray data = {})
+        : m_limit(limit), m_data(std::move(data))
+    {}
+    QByteArray written;
+
+protected:
+    qint64 readData(char *out, qint64 max) override
+    {
+        if (m_pos >= m_limit)
+            return -1;
+        const qint64 n = qMin(max, qMin(m_limit - m_pos, qint64(m_data.size()) - m_pos));
+        if (n <= 0)
+            return -1;
+        memcpy(out, m_data.constData() + m_pos, size_t(n));
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char *in, qint64 len) override
+    {
+        const qint64 room = m_limit - qint64(written.size());
+        if (room <= 0)
+            return -1;
+        const qint64 n = qMin(len, room);
+        written.append(in, n);
+        return n;
+    }
+    bool isSequential() const override { return true; }
+
+private:
+    qint64 m_limit;
+    QByteArray m_data;
+    qint64 m_pos = 0;
+};
