@@ -3,6 +3,7 @@
 #include "settings/Settings.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/SortGrid.h"
+#include "platform/FileDialog.h"
 
 #include "tests/support/TempSettings.h"
 #include "tests/support/TestClock.h"
@@ -213,6 +214,8 @@ TEST_F(StartUpTest, RenamedProgramStartsFreshAndSavesUnderItsName)
         EXPECT_EQ(w.windowTitle(), "Zeitnahme 1.7");
         EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\Zeitnahme");
         EXPECT_EQ(w.HelpFile, tmp.dir.path() + "/bin/Zeitnahme.chm");
+        EXPECT_EQ(w.SaveDialog1->FileName, "Zeitnahme.txt");
+        EXPECT_EQ(w.SaveDialog1->InitialDir, tmp.dir.path() + "/bin");
         EXPECT_EQ(w.pos(), QPoint(243, 112));
     }
     EXPECT_TRUE(QFile::exists(tmp.file("Zeitnahme")));
