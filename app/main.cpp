@@ -34,6 +34,18 @@ int main(int argc, char *argv[])
 
     QApplication::setWindowIcon(Pictures::applicationIcon());
 
+    // SIGTERM and SIGINT (end of the desktop session, Ctrl+C) close the window the normal
+    // way, so the settings are saved and the port is closed. Caught from here on.
+    const bool signalsReady = ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0;
+    if (signalsReady) {
+        struct sigaction sa = {};
+        sa.sa_handler = onTerminate;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+    }
+
     // Help comes up before the main window; without it the program warns once and goes on.
     SPHTMLHelp::startup();
 
@@ -43,22 +55,16 @@ int main(int argc, char *argv[])
     TCfgDialog cfgDialog(&formMain);
     TFormInfo formInfo(&formMain);
 
-    // SIGTERM and SIGINT (end of the desktop session, Ctrl+C) close the window the normal
-    // way, so the settings are saved and the port is closed.
+    // A signal that came while the windows were being created is waiting in the pipe and
+    // closes the window as soon as the loop runs.
     std::unique_ptr<QSocketNotifier> notifier;
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
+    if (signalsReady) {
         notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, &formMain, [&] {
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &formMain, [] {
             char c;
             [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
             QApplication::closeAllWindows();
         });
-        struct sigaction sa = {};
-        sa.sa_handler = onTerminate;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &sa, nullptr);
-        sigaction(SIGINT, &sa, nullptr);
     }
 
     formMain.show();
