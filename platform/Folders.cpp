@@ -16,7 +16,8 @@ bool Folders::writable(const QString &folder)
 
 QString Folders::writableOrDocuments(const QString &folder)
 {
-    if (writable(folder))
+    // Only a folder that exists and refuses writing is replaced.
+    if (!QFileInfo(folder).isDir() || writable(folder))
         return folder;
     const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (QFileInfo(docs).isDir())

@@ -7,7 +7,7 @@
 namespace Folders {
 // True when the current user may create files in the folder (an existing folder only).
 bool writable(const QString &folder);
-// The folder itself when it can be written, else the user's documents folder.
+// The folder itself unless it exists and cannot be written; then the user's documents.
 QString writableOrDocuments(const QString &folder);
 // The folder for the page that the viewer and the printer get: the working folder when
 // it can be written (the page then keeps its bare name), else the user's cache folder.
