@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: deps configure build run test bench demo clean
+.PHONY: deps configure build run test bench demo package clean
 
 deps:
 	@scripts/install-deps
@@ -25,6 +25,10 @@ demo: build
 bench: build
 	@cmake --build $(BUILD) --target benchmarks
 	@for b in $(BUILD)/bench/*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b; done
+
+# The Debian package, written into the build folder.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	@rm -rf $(BUILD)

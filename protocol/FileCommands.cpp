@@ -2,6 +2,7 @@
 
 #include "platform/Cp1252.h"
 #include "platform/ErrorBox.h"
+#include "platform/Folders.h"
 #include "platform/Shell.h"
 #include "protocol/HtmlReport.h"
 #include "protocol/TextFormat.h"
@@ -34,10 +35,13 @@ void TFileCommands::buildFilters(bool spreadsheetAvailable)
 void TFileCommands::proposeNames(const QString &executablePath)
 {
     const QFileInfo exe(executablePath);
-    OpenDialog1.InitialDir = exe.absolutePath();
+    // Installed, the program's folder is read-only: the user's documents are then the
+    // sensible place to start.
+    const QString start = Folders::writableOrDocuments(exe.absolutePath());
+    OpenDialog1.InitialDir = start;
     OpenDialog1.FilterIndex = 1;
     OpenDialog1.DefaultExt = QStringLiteral("txt");
-    SaveDialog1.InitialDir = exe.absolutePath();
+    SaveDialog1.InitialDir = start;
     SaveDialog1.FileName = exe.completeBaseName() + QStringLiteral(".txt");
     SaveDialog1.DefaultExt = QStringLiteral("txt");
 }
@@ -162,7 +166,11 @@ bool TFileCommands::WriteHtmlReport(const QString &fileName)
 
 QString TFileCommands::webFileName() const
 {
-    return applicationTitle + QStringLiteral(".html");
+    // The bare name in the working folder; where that cannot be written (the program
+    // started from a read-only folder), the page goes to the user's cache folder.
+    const QString folder = Folders::pageFolder();
+    const QString name = applicationTitle + QStringLiteral(".html");
+    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
 }
 
 void TFileCommands::sbWebClick(int tag)

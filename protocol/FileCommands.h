@@ -55,7 +55,8 @@ public:
     bool WriteHtmlReport(const QString &fileName);
     // 0 opens the page in the viewer, 1 prints it; anything else only writes it.
     void sbWebClick(int tag);
-    // The fixed page file: the program's name with ".html", in the working folder.
+    // The fixed page file: the program's name with ".html", in the working folder (or
+    // the cache folder when the working folder is read-only).
     QString webFileName() const;
 
     // Writes through a temporary file renamed over the old one: a failure on the way
