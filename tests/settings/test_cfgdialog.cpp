@@ -4,6 +4,7 @@
 #include "protocol/ProtocolTables.h"
 #include "serial/Comms.h"
 #include "serial/SimBarrier.h"
+#include "settings/Settings.h"
 #include "settings/UCfg.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
@@ -42,22 +43,6 @@ quint32 portSet(std::initializer_list<int> ports)
     for (int n : ports)
         set = (set & 0xFFFF) | (1u << (n - 1)) | (quint32(n) << 16);
     return set;
-}
-
-// The program's stored values with some replaced (a store is read up to its first gap).
-QList<QPair<QString, QVariant>> stored(const QMap<QString, QVariant> &over)
-{
-    QList<QPair<QString, QVariant>> v;
-    const QList<QPair<QString, QVariant>> defaults = {
-        {"Port", 0},     {"Alg", 0},     {"Left", 243},    {"Top", 112},   {"Width", 800},
-        {"Height", 530}, {"Sound", 1},   {"C1", 0},        {"C2", 0xFF00}, {"C3", 0x404040},
-        {"Acc", 2},      {"C4", 0xFFFF}, {"FilterInd", 1}, {"Wait", 100},  {"CountRunden", 4}};
-    for (const auto &d : defaults)
-        v << qMakePair(d.first, over.value(d.first, d.second));
-    for (auto it = over.begin(); it != over.end(); ++it)
-        if (it.key().startsWith("Devices/"))
-            v << qMakePair(it.key(), it.value());
-    return v;
 }
 
 // A simulated barrier; the program connects while `action` runs.
@@ -110,12 +95,16 @@ protected:
 
     QString path(const char *name) const { return settings.dir.path() + "/" + name; }
 
-    // The program with the stored values and the ports its probe finds; `opening` is the
-    // barrier the stored port connects to while the window is created.
-    void start(const QMap<QString, QVariant> &over, quint32 ports, Barrier *opening = nullptr)
+    // The program with the stored values, the ports its probe finds and their devices;
+    // `opening` is the barrier the stored port connects to while the window is created.
+    void start(const TSettings &stored, quint32 ports, const QMap<int, QString> &devices = {},
+               Barrier *opening = nullptr)
     {
         TFormMain::portProbe() = [ports] { return ports; };
-        settings.write(stored(over));
+        TQSettingsStore store("tornelo");
+        SettingsIO::save(store, stored);
+        for (auto it = devices.begin(); it != devices.end(); ++it)
+            settings.write({{QStringLiteral("Devices/COM%1").arg(it.key()), it.value()}});
         auto create = [&] { w = std::make_unique<TFormMain>(&clock); };
         if (opening)
             opening->connectDuring(create);
@@ -171,10 +160,6 @@ protected:
                 out << w->SortGridPred->Cells(1, r);
         return out;
     }
-    static void clickHalf(QWidget *half)
-    {
-        QTest::mouseClick(half, Qt::LeftButton, {}, half->rect().center());
-    }
 
     QLocale oldLocale;
     std::function<quint32()> oldProbe = TFormMain::portProbe();
@@ -190,22 +175,12 @@ protected:
 
 TEST_F(CfgDialogTest, F2AndTheButtonOpenItFilledFromTheWorkingValues)
 {
-    start({{"Alg", 1},
-           {"C1", 0xFFFFFF},
-           {"C2", 0x0000FF},
-           {"C4", 0x123456},
-           {"Wait", 2500},
-           {"CountRunden", 7}},
+    start({.Alg = 1, .C1 = clWhite, .C2 = clRed, .C4 = 0x123456, .Wait = 2500, .CountRunden = 7},
           portSet({1, 3}));
     for (bool byButton : {false, true}) {
         edit(
             [&] {
-                EXPECT_EQ(dlg->windowTitle(), "Einstellungen");
-                QStringList ports;
-                for (int i = 0; i < dlg->cbPort->count(); ++i)
-                    ports << dlg->cbPort->itemText(i);
-                EXPECT_EQ(ports, (QStringList{"Keine", "COM1", "COM3"}));
-                EXPECT_EQ(dlg->cbPort->currentIndex(), 0);
+                EXPECT_EQ(dlg->cbPort->currentText(), "Keine");
                 EXPECT_FALSE(dlg->cbAlg->isEnabled());
                 EXPECT_EQ(dlg->cbAlg->currentText(), "Aus");
                 EXPECT_EQ(dlg->seWait->text(), "2,5");
@@ -226,7 +201,7 @@ TEST_F(CfgDialogTest, F2AndTheButtonOpenItFilledFromTheWorkingValues)
 
 TEST_F(CfgDialogTest, StoredPortThatWasNotFoundIsNoSelectionAndOkMakesItNone)
 {
-    start({{"Port", 5}, {"Devices/COM5", path("gone")}}, portSet({1, 3}));
+    start({.Port = 5}, portSet({1, 3}), {{5, path("gone")}});
     edit(
         [&] {
             EXPECT_EQ(dlg->cbPort->currentIndex(), -1);
@@ -253,8 +228,7 @@ TEST_P(CfgPortPick, ThePickTakesEffectAtOnceAndCancelKeepsIt)
 {
     const PickCase c = GetParam();
     Barrier b1(path("b1.sock")), b5(path("b5.sock"));
-    start({{"Port", 5}, {"Devices/COM1", "sim:" + b1.socket}, {"Devices/COM5", "sim:" + b5.socket}},
-          portSet({1, 5}), &b5);
+    start({.Port = 5}, portSet({1, 5}), {{1, "sim:" + b1.socket}, {5, "sim:" + b5.socket}}, &b5);
     ASSERT_TRUE(w->ComPort->Connected());
     edit(
         [&] {
@@ -293,7 +267,7 @@ class CfgLockTime : public CfgDialogTest, public ::testing::WithParamInterface<W
 TEST_P(CfgLockTime, ShownWithOneDecimalAndStoredInWholeTenths)
 {
     const WaitCase c = GetParam();
-    start({{"Wait", c.stored}}, portSet({1}));
+    start({.Wait = c.stored}, portSet({1}));
     edit([&] { EXPECT_EQ(dlg->seWait->text(), c.shown); }, true);
     EXPECT_EQ(w->TimerGesperrt->interval(), c.confirmed);
 }
@@ -304,7 +278,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CfgLockTime,
 
 TEST_F(CfgDialogTest, HeldUpButtonStepsTheLockTimeAndTheCounterReaches100OnlyBySpinning)
 {
-    start({{"Port", 1}, {"Wait", 9700}, {"Devices/COM1", path("gone")}}, portSet({1, 3}));
+    start({.Port = 1, .Wait = 9700}, portSet({1, 3}), {{1, path("gone")}});
     edit(
         [&] {
             TTimerSpeedButton *up = dlg->seWait->Button()->UpButton();
@@ -326,7 +300,8 @@ TEST_F(CfgDialogTest, HeldUpButtonStepsTheLockTimeAndTheCounterReaches100OnlyByS
             EXPECT_EQ(dlg->seCounter->text(), "10");
             dlg->seCounter->selectAll();
             QTest::keyClicks(dlg->seCounter, "99");
-            clickHalf(dlg->seCounter->Button()->UpButton());
+            up = dlg->seCounter->Button()->UpButton();
+            QTest::mouseClick(up, Qt::LeftButton, {}, up->rect().center());
             EXPECT_EQ(dlg->seCounter->text(), "100");
         },
         true);
@@ -337,7 +312,7 @@ TEST_F(CfgDialogTest, HeldUpButtonStepsTheLockTimeAndTheCounterReaches100OnlyByS
 
 TEST_F(CfgDialogTest, AlgorithmMinusOneDisablesThePortListAndStaysAfterOk)
 {
-    start({{"Port", 1}, {"Alg", -1}, {"Devices/COM1", path("gone")}}, portSet({1, 3}));
+    start({.Port = 1, .Alg = -1}, portSet({1, 3}), {{1, path("gone")}});
     edit(
         [&] {
             EXPECT_FALSE(dlg->cbPort->isEnabled());
@@ -376,7 +351,7 @@ TEST_F(CfgDialogTest, UserColourChosenThenCancelledKeepsTheUserEntry)
 TEST_F(CfgDialogTest, ContactTestOnTheWorkerThreadAndTimesAgainAfterThePause)
 {
     Barrier b5(path("b5.sock"));
-    start({{"Wait", 0}, {"Devices/COM5", "sim:" + b5.socket}}, portSet({5}));
+    start({.Wait = 0}, portSet({5}), {{5, "sim:" + b5.socket}});
     QTest::keyClick(w.get(), Qt::Key_F4);
     QTest::keyClick(w.get(), Qt::Key_F3); // the barrier is free
     auto status = [&] { return w->guard->LastLineStatus; };
@@ -415,7 +390,7 @@ TEST_F(CfgDialogTest, ContactTestOnTheWorkerThreadAndTimesAgainAfterThePause)
 
 TEST_F(CfgDialogTest, DuringThePauseTheWindowRunsAndTheRestComesAfterIt)
 {
-    start({{"Port", 1}, {"Devices/COM1", path("gone")}}, portSet({1, 3}));
+    start({.Port = 1}, portSet({1, 3}), {{1, path("gone")}});
     QTest::keyClick(w.get(), Qt::Key_F4);
     edit(
         [&] {
@@ -477,6 +452,25 @@ TEST_F(CfgDialogTest, FewerTimeColumnsKeepTheColumnsThatHoldTimes)
     EXPECT_TRUE(w->StatusBar1->currentMessage().startsWith("Zeitenanzahl 3 statt 2"));
     edit([&] { dlg->seCounter->setValue(1); }, false); // cancelled: nothing applied
     EXPECT_EQ(w->tables->CountRunden(), 3);
+}
+
+TEST_F(CfgDialogTest, EndingTheProgramDuringThePauseKeepsWhatWasConfirmed)
+{
+    start({.Port = 1}, portSet({1, 3}), {{1, path("gone")}});
+    edit(
+        [&] {
+            dlg->cbPort->setCurrentIndex(0);
+            dlg->seCounter->setValue(6);
+        },
+        true);
+    ASSERT_TRUE(w->cfgPausePending());
+    dlg.reset();
+    w.reset(); // saves
+    TSettings s;
+    TQSettingsStore store("tornelo");
+    SettingsIO::load(store, s);
+    EXPECT_EQ(s.CountRunden, 6);
+    EXPECT_EQ(s.Port, 0);
 }
 
 } // namespace
