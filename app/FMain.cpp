@@ -341,24 +341,29 @@ void TFormMain::createUpperArea()
 
     auto makeCommand = [this](TLbButton *&b, const char *name, const QString &caption,
                               const QString &hint, int top, TColor face, TColor hot,
-                              TColor fontColor) {
+                              TColor fontColor, TColor edge) {
         b = new TLbButton(Panel5);
         b->setObjectName(QLatin1String(name));
         b->setText(caption);
         b->setToolTip(hint);
         b->setGeometry(6, top, 130, 40);
+        b->setFocusPolicy(Qt::ClickFocus); // reached by a click, never by Tab
         b->setFont(commandFont());
         b->setColor(face);
         b->setHotTrackColor(hot);
         b->setFontColor(fontColor);
         b->setHotTrackFontColor(clWhite);
+        b->setUseHotTrackFont(true);
+        b->setWordWrap(true);
+        b->setColorLight(edge);
+        b->setColorShadow(edge);
     };
-    makeCommand(bStart, "bStart", QStringLiteral("START"), QStringLiteral("F4"), 56, clLime,
-                clLime, clYellow);
-    makeCommand(bLAP, "bLAP", QStringLiteral("ZEIT"), QStringLiteral("F8"), 104, clBlack,
-                clYellow, clBlack);
-    makeCommand(bReset, "bReset", QStringLiteral("STOPP"), QStringLiteral("F9"), 152, clRed,
-                clRed, clYellow);
+    makeCommand(bStart, "bStart", QStringLiteral("START"), QStringLiteral("F4"), 56, clLime, clLime,
+                clYellow, clGreen);
+    makeCommand(bLAP, "bLAP", QStringLiteral("ZEIT"), QStringLiteral("F8"), 104, clBlack, clYellow,
+                clBlack, clOlive);
+    makeCommand(bReset, "bReset", QStringLiteral("STOPP"), QStringLiteral("F9"), 152, clRed, clRed,
+                clYellow, clMaroon);
     bLAP->setEnabled(false);
     bReset->setEnabled(false);
     connect(bStart, &TLbButton::mouseDown, this, &TFormMain::bStartMouseDown);
