@@ -863,23 +863,21 @@ int TSortGrid::CompareNumericExtended(const QString &a, const QString &b)
 
 TSortStyle TSortGrid::DetectSortStyle(int ACol) const
 {
+    // Each style must hold for every cell, so each is judged over the whole column; a
+    // cell that read as a number still has to read as a time for ssTime.
     const QLocale loc = conversionLocale();
-    bool numeric = true, dateTime = true, time = true;
-    for (int r = 1; r < RowCount() && (numeric || dateTime || time); ++r) {
-        const QString t = Cells(ACol, r);
+    auto allConvert = [&](bool (*convert)(const QLocale &, const QString &, double &)) {
         double v = 0;
-        if (numeric && !toNumber(loc, t, v))
-            numeric = false;
-        if (!numeric && dateTime && !toDateTimeValue(loc, t, v))
-            dateTime = false;
-        if (!numeric && !dateTime && time && !toTimeValue(loc, t, v))
-            time = false;
-    }
-    if (numeric)
+        for (int r = 1; r < RowCount(); ++r)
+            if (!convert(loc, Cells(ACol, r), v))
+                return false;
+        return true;
+    };
+    if (allConvert(toNumber))
         return ssNumeric;
-    if (dateTime)
+    if (allConvert(toDateTimeValue))
         return ssDateTime;
-    if (time)
+    if (allConvert(toTimeValue))
         return ssTime;
     return ssNormal;
 }
