@@ -152,7 +152,9 @@ TSortGrid::TSortGrid(QWidget *parent) : TMyStringGrid(parent)
 
 TSortGrid::~TSortGrid()
 {
-    // The list may live on the owning window, which outlives the grid.
+    // The list may live on the owning window, which outlives the grid; its focus loss
+    // must not write into a grid that is going away.
+    m_comboOpen = false;
     delete m_comboList;
 }
 

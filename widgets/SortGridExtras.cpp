@@ -315,7 +315,11 @@ bool TSortGrid::comboEvent(QEvent *e)
             break;
         }
     } else if (e->type() == QEvent::FocusOut && m_comboOpen) {
-        closeComboList(true);
+        // Focus that goes to another control picks; the window losing its activation (an
+        // other application, a popup, the window closing) leaves the list as it is.
+        const Qt::FocusReason why = static_cast<QFocusEvent *>(e)->reason();
+        if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason)
+            closeComboList(true);
     }
     return false;
 }
