@@ -391,11 +391,6 @@ struct DetectCase
     TSortStyle expected;
 };
 
-void PrintTo(const DetectCase &c, std::ostream *os)
-{
-    *os << c.locale << " {" << c.cells.join(" | ").toStdString() << "}";
-}
-
 class DetectOverPermutations : public ::testing::TestWithParam<DetectCase>
 {
 };
@@ -428,16 +423,3 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"de_DE", {"01.03.24 08:00", "10:00:00", "02.03.24"}, ssNormal},
         DetectCase{"de_DE", {"01.03.24 08:00", "24.12.23 18:30", "02.03.24"}, ssDateTime},
         DetectCase{"de_DE", {"10,5", "9,75", "10", "-1"}, ssNumeric}));
-
-TEST_F(SortTest, AutomaticSortDetectsTheSameStyleForAnyRowOrder)
-{
-    for (const QStringList &keys :
-         {QStringList{"1", "10:00:00", "9:00:00"}, QStringList{"10:00:00", "1", "9:00:00"},
-          QStringList{"9:00:00", "10:00:00", "1"}}) {
-        auto g = keyedGrid(keys);
-        g->SortOptions().SortStyle = ssAutomatic;
-        g->SortByColumn(0);
-        EXPECT_EQ(g->SortOptions().SortStyle, ssNormal) << keys.join(",").toStdString();
-        EXPECT_EQ(dataColumn(*g, 0), (QStringList{"1", "10:00:00", "9:00:00"}));
-    }
-}
