@@ -245,6 +245,36 @@ TEST(SortGridMultiSelect, MouseCtrlShiftAndKeyboardRanges)
 }
 
 namespace {
+class DragCountingGrid : public TSortGrid
+{
+public:
+    int drags = 0;
+
+protected:
+    void BeginDrag() override { ++drags; }
+};
+} // namespace
+
+TEST(SortGridMultiSelect, DragStartsAfterMoreThanTenPixelsOnASelectedRow)
+{
+    for (const auto &[row, move, drags] :
+         {std::tuple{2, QPoint(10, -10), 0}, std::tuple{2, QPoint(0, 11), 1},
+          std::tuple{3, QPoint(20, 0), 0}}) {
+        DragCountingGrid g;
+        g.resize(300, 200);
+        showActive(g);
+        g.setMultiSelect(true);
+        click(g, g.CellRect(0, 2).center());
+        const QPoint from = g.CellRect(0, row).center(), to = from + move;
+        QTest::mousePress(g.viewport(), Qt::LeftButton, {}, from);
+        QMouseEvent ev(QEvent::MouseMove, to, g.viewport()->mapToGlobal(to), Qt::NoButton,
+                       Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(g.viewport(), &ev);
+        EXPECT_EQ(g.drags, drags) << row << " " << move.x() << "," << move.y();
+    }
+}
+
+namespace {
 double thumbShare(QScrollBar *bar)
 {
     QStyleOptionSlider opt;
