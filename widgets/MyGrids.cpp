@@ -303,6 +303,7 @@ void TMyCustomGrid::updateScrollBars()
     hb->setRange(m_fixedCols, std::max(m_fixedCols, MaxLeftCol()));
     hb->setPageStep(std::max(1, VisibleColCount()));
     hb->setValue(m_leftCol);
+    ScrollBarsUpdated();
     m_syncingBars = false;
 }
 

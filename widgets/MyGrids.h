@@ -169,6 +169,8 @@ protected:
     virtual void ColWidthsChanged() {}
     virtual void RowHeightsChanged() {}
     virtual void TopLeftChanged() {}
+    // After the scroll bars were set from the grid's size and position.
+    virtual void ScrollBarsUpdated() {}
     virtual void EditorShown() {}
     virtual bool CanEditShow() const;
     // The focus came into the grid (or its editor) from outside, or left both.
@@ -190,6 +192,7 @@ protected:
     // Fills the cell as the base grid does before handing it to DrawCell.
     void PrepareCanvas(QPainter &p, int col, int row, TGridDrawState state);
     void UpdateEditorGeometry();
+    void UpdateScrollBars() { updateScrollBars(); }
     bool isInGrid(QWidget *w) const;
 
     void paintEvent(QPaintEvent *e) override;
