@@ -248,16 +248,21 @@ TSettings TFormMain::currentSettings() const
 
 void TFormMain::applySettings(const TSettings &s)
 {
-    // The minimum size raises smaller stored sizes.
-    resize(qMax(s.Width, minimumWidth()), qMax(s.Height, minimumHeight()));
     // A position on no screen (a monitor that is gone) falls back to the design position.
     QPoint pos(s.Left, s.Top);
     const QRect probe(pos + QPoint(20, 20), QSize(40, 40));
-    bool onScreen = false;
+    QScreen *onScreen = nullptr;
     for (QScreen *screen : QGuiApplication::screens())
-        onScreen = onScreen || screen->availableGeometry().intersects(probe);
+        if (!onScreen && screen->availableGeometry().intersects(probe))
+            onScreen = screen;
     if (!onScreen && !QGuiApplication::screens().isEmpty())
         pos = QPoint(243, 112);
+    // The size is held to the screen's free area before the window system sees it: a huge
+    // stored size would make it allocate the window's pixels. The minimum size still wins.
+    QSize size(s.Width, s.Height);
+    if (QScreen *screen = onScreen ? onScreen : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size.expandedTo(minimumSize()));
     move(pos);
     ComPort->setPort(quint8(s.Port));
     ComPort->Tag = s.Alg;
