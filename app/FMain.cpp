@@ -476,6 +476,11 @@ void TFormMain::createLowerArea()
     SaveDialog1 = &files->SaveDialog1;
     files->layoutColumns = [this] { LayoutColumns(); };
     files->updateFileButtons = [this] { UpdateFileButtons(); };
+    files->raiseTimeColumns = [this](int n) {
+        tables->setCountRunden(n);
+        ApplyTimeColumnCount();
+    };
+    files->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
     connect(sbOpen, &QToolButton::clicked, this, &TFormMain::sbOpenClick);
     connect(sbSave, &QToolButton::clicked, this, &TFormMain::sbSaveClick);
     connect(sbWeb, &QToolButton::clicked, this, [this] { sbWebClick(sbWeb); });

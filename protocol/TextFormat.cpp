@@ -6,6 +6,8 @@
 
 #include <QIODevice>
 
+#include <limits>
+
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 } // namespace
@@ -98,16 +100,50 @@ QStringList TextFormat::splitFields(QString line, int maxFields)
     return fields;
 }
 
+namespace {
+// Fields up to the last one that is not blank: what a row must hold of the line.
+qsizetype usedFields(const QStringList &fields)
+{
+    qsizetype n = fields.size();
+    while (n > 0 && TProtocolTables::isBlank(fields[n - 1]))
+        --n;
+    return n;
+}
+
+// The fields of the lines that make rows. An empty line (or one of blanks and separators)
+// inside a hand-made or exported list would leave a blank row, and a blank first car
+// turns off saving for the whole session.
+QList<QStringList> rowFields(const QStringList &lines, int maxFields)
+{
+    QList<QStringList> rows;
+    rows.reserve(lines.size());
+    for (const QString &line : lines) {
+        QStringList fields = TextFormat::splitFields(line, maxFields);
+        if (rows.isEmpty() || usedFields(fields) > 0)
+            rows << std::move(fields);
+    }
+    return rows;
+}
+} // namespace
+
+int TextFormat::columnsUsed(const QStringList &lines)
+{
+    qsizetype most = 0;
+    for (const QStringList &fields : rowFields(lines, std::numeric_limits<int>::max()))
+        most = qMax(most, usedFields(fields));
+    return int(most);
+}
+
 int TextFormat::load(TSortGrid &g, const QStringList &lines)
 {
-    const int n = int(lines.size());
+    const QList<QStringList> rows = rowFields(lines, g.ColCount());
+    const int n = int(rows.size());
     if (g.RowCount() < n)
         g.setRowCount(n);
     for (int i = 0; i < n; ++i) {
         g.clearRow(i);
-        const QStringList fields = splitFields(lines[i], g.ColCount());
-        for (int c = 0; c < fields.size(); ++c)
-            g.setCells(c, i, fields[c]);
+        for (int c = 0; c < rows[i].size(); ++c)
+            g.setCells(c, i, rows[i][c]);
     }
     // Rows of the previous table must not survive under the new one.
     for (int r = qMax(n, 1); r < g.RowCount(); ++r)

@@ -31,8 +31,14 @@ constexpr qint64 MaxFileBytes = 16 * 1024 * 1024;
 QStringList splitLines(const QString &text);
 // The fields of one line as they go into the cells of a row, at most maxFields.
 QStringList splitFields(QString line, int maxFields);
-// Puts the lines into the grid from the title row on, sets the row count to the lines
-// read (at least the title row and one data row) and gives blank titles of columns 0
-// and 1 their defaults. Returns the number of lines read.
+// The most time columns a table can have.
+constexpr int MaxTimeColumns = 100;
+// The columns a table needs to take every field of the lines that load puts into it,
+// up to the last field that is not blank.
+int columnsUsed(const QStringList &lines);
+// Puts the lines into the grid from the title row on, sets the row count to the rows
+// filled (at least the title row and one data row) and gives blank titles of columns 0
+// and 1 their defaults. The first line is the title row whatever it holds; a later line
+// that would give a blank row is skipped. Returns the number of rows filled.
 int load(TSortGrid &g, const QStringList &lines);
 } // namespace TextFormat
