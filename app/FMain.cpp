@@ -259,9 +259,16 @@ void TFormMain::applySettings(const TSettings &s)
         pos = QPoint(243, 112);
     // The size is held to the screen's free area before the window system sees it: a huge
     // stored size would make it allocate the window's pixels. The minimum size still wins.
+    // A window cut to the area is also moved into it, so that none of it lies off screen.
     QSize size(s.Width, s.Height);
-    if (QScreen *screen = onScreen ? onScreen : QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size());
+    if (QScreen *screen = onScreen ? onScreen : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        if (size.width() > area.width())
+            pos.setX(area.left());
+        if (size.height() > area.height())
+            pos.setY(area.top());
+        size = size.boundedTo(area.size());
+    }
     resize(size.expandedTo(minimumSize()));
     move(pos);
     ComPort->setPort(quint8(s.Port));
