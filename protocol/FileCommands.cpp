@@ -186,22 +186,8 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     if (!bytes)
         return readError(fileName);
     f.close();
-    const QStringList lines = TextFormat::splitLines(Cp1252::decodeText(*bytes));
-    // A protocol saved with more time columns than the setting keeps all its times.
-    const int times = TextFormat::columnsUsed(lines) - 2;
-    if (times > m_results.ColCount() - 2 && raiseTimeColumns) {
-        const int n = qMin(times, TextFormat::MaxTimeColumns);
-        raiseTimeColumns(n);
-        if (showStatus)
-            showStatus(times > n ? QStringLiteral("Zeitenanzahl auf %1 erhöht, mehr geht nicht: "
-                                                  "die Zeiten ab Zeit %2 wurden nicht geladen.")
-                                       .arg(n)
-                                       .arg(n + 1)
-                                 : QStringLiteral("Zeitenanzahl auf %1 erhöht, damit alle Zeiten "
-                                                  "der Datei Platz haben.")
-                                       .arg(n));
-    }
-    TextFormat::load(m_results, lines);
+    TextFormat::load(m_results, TextFormat::splitLines(Cp1252::decodeText(*bytes)),
+                     [this](int columns) { moreTimeColumns(columns - 2); });
     const int last = m_results.RowCount() - 1;
     m_results.setRow(last);
     m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});
@@ -210,6 +196,26 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     if (updateFileButtons)
         updateFileButtons();
     return true;
+}
+
+void TFileCommands::moreTimeColumns(int times)
+{
+    // A protocol saved with more time columns than the setting keeps all its times.
+    const int n = qMin(times, TextFormat::MaxTimeColumns);
+    if (!raiseTimeColumns)
+        return;
+    raiseTimeColumns(n);
+    if (!showStatus)
+        return;
+    if (times > n)
+        showStatus(QStringLiteral("Zeitenanzahl auf %1 erhöht, mehr geht nicht: die Zeiten ab "
+                                  "Zeit %2 wurden nicht geladen.")
+                       .arg(n)
+                       .arg(n + 1));
+    else
+        showStatus(QStringLiteral("Zeitenanzahl auf %1 erhöht, damit alle Zeiten der Datei "
+                                  "Platz haben.")
+                       .arg(n));
 }
 
 bool TFileCommands::WriteHtmlReport(const QString &fileName)

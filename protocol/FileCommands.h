@@ -70,6 +70,8 @@ public:
 private:
     bool writeError(const QString &fileName);
     bool readError(const QString &fileName);
+    // A file being loaded holds this many times per car, more than the table has columns.
+    void moreTimeColumns(int times);
 
     TSortGrid &m_results;
     QWidget *m_window;

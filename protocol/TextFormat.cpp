@@ -110,40 +110,41 @@ qsizetype usedFields(const QStringList &fields)
     return n;
 }
 
-// The fields of the lines that make rows. An empty line (or one of blanks and separators)
-// inside a hand-made or exported list would leave a blank row, and a blank first car
-// turns off saving for the whole session.
-QList<QStringList> rowFields(const QStringList &lines, int maxFields)
+// Puts the rows into the grid; returns how many rows were filled and the columns that
+// would hold every field that is not blank. An empty line (or one of blanks and
+// separators) inside a hand-made or exported list would leave a blank row, and a blank
+// first car turns off saving for the whole session: such lines are skipped.
+std::pair<int, int> fillRows(TSortGrid &g, const QStringList &lines)
 {
-    QList<QStringList> rows;
-    rows.reserve(lines.size());
+    if (g.RowCount() < lines.size())
+        g.setRowCount(int(lines.size()));
+    int row = 0;
+    qsizetype used = 0;
     for (const QString &line : lines) {
-        QStringList fields = TextFormat::splitFields(line, maxFields);
-        if (rows.isEmpty() || usedFields(fields) > 0)
-            rows << std::move(fields);
+        const QStringList fields = TextFormat::splitFields(line, std::numeric_limits<int>::max());
+        const qsizetype n = usedFields(fields);
+        if (row > 0 && n == 0)
+            continue;
+        used = qMax(used, n);
+        g.clearRow(row);
+        for (int c = 0; c < fields.size() && c < g.ColCount(); ++c)
+            g.setCells(c, row, fields[c]);
+        ++row;
     }
-    return rows;
+    return {row, int(used)};
 }
 } // namespace
 
-int TextFormat::columnsUsed(const QStringList &lines)
+int TextFormat::load(TSortGrid &g, const QStringList &lines,
+                     const std::function<void(int columns)> &needColumns)
 {
-    qsizetype most = 0;
-    for (const QStringList &fields : rowFields(lines, std::numeric_limits<int>::max()))
-        most = qMax(most, usedFields(fields));
-    return int(most);
-}
-
-int TextFormat::load(TSortGrid &g, const QStringList &lines)
-{
-    const QList<QStringList> rows = rowFields(lines, g.ColCount());
-    const int n = int(rows.size());
-    if (g.RowCount() < n)
-        g.setRowCount(n);
-    for (int i = 0; i < n; ++i) {
-        g.clearRow(i);
-        for (int c = 0; c < rows[i].size(); ++c)
-            g.setCells(c, i, rows[i][c]);
+    auto [n, used] = fillRows(g, lines);
+    if (used > g.ColCount() && needColumns) {
+        const int before = g.ColCount();
+        needColumns(used);
+        // Seldom: filled once more, now with room for the fields that did not fit.
+        if (g.ColCount() > before)
+            n = fillRows(g, lines).first;
     }
     // Rows of the previous table must not survive under the new one.
     for (int r = qMax(n, 1); r < g.RowCount(); ++r)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QIODevice;
@@ -33,12 +34,13 @@ QStringList splitLines(const QString &text);
 QStringList splitFields(QString line, int maxFields);
 // The most time columns a table can have.
 constexpr int MaxTimeColumns = 100;
-// The columns a table needs to take every field of the lines that load puts into it,
-// up to the last field that is not blank.
-int columnsUsed(const QStringList &lines);
 // Puts the lines into the grid from the title row on, sets the row count to the rows
 // filled (at least the title row and one data row) and gives blank titles of columns 0
 // and 1 their defaults. The first line is the title row whatever it holds; a later line
-// that would give a blank row is skipped. Returns the number of rows filled.
-int load(TSortGrid &g, const QStringList &lines);
+// that would give a blank row is skipped. When a line has fields that are not blank
+// beyond the grid's last column, needColumns is told how many columns would hold them
+// all, before the rows are filled; fields beyond the last column are dropped. Returns the
+// number of rows filled.
+int load(TSortGrid &g, const QStringList &lines,
+         const std::function<void(int columns)> &needColumns = {});
 } // namespace TextFormat
