@@ -261,16 +261,28 @@ TSettings TFormMain::currentSettings() const
 
 void TFormMain::applySettings(const TSettings &s)
 {
-    // The minimum size raises smaller stored sizes.
-    resize(qMax(s.Width, minimumWidth()), qMax(s.Height, minimumHeight()));
     // A position on no screen (a monitor that is gone) falls back to the design position.
     QPoint pos(s.Left, s.Top);
     const QRect probe(pos + QPoint(20, 20), QSize(40, 40));
-    bool onScreen = false;
+    QScreen *onScreen = nullptr;
     for (QScreen *screen : QGuiApplication::screens())
-        onScreen = onScreen || screen->availableGeometry().intersects(probe);
+        if (!onScreen && screen->availableGeometry().intersects(probe))
+            onScreen = screen;
     if (!onScreen && !QGuiApplication::screens().isEmpty())
         pos = QPoint(243, 112);
+    // The size is held to the screen's free area before the window system sees it: a huge
+    // stored size would make it allocate the window's pixels. The minimum size still wins.
+    // A window cut to the area is also moved into it, so that none of it lies off screen.
+    QSize size(s.Width, s.Height);
+    if (QScreen *screen = onScreen ? onScreen : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        if (size.width() > area.width())
+            pos.setX(area.left());
+        if (size.height() > area.height())
+            pos.setY(area.top());
+        size = size.boundedTo(area.size());
+    }
+    resize(size.expandedTo(minimumSize()));
     move(pos);
     ComPort->setPort(quint8(s.Port));
     ComPort->Tag = s.Alg;
@@ -489,6 +501,11 @@ void TFormMain::createLowerArea()
     SaveDialog1 = &files->SaveDialog1;
     files->layoutColumns = [this] { LayoutColumns(); };
     files->updateFileButtons = [this] { UpdateFileButtons(); };
+    files->raiseTimeColumns = [this](int n) {
+        tables->setCountRunden(n);
+        ApplyTimeColumnCount();
+    };
+    files->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
     connect(sbOpen, &QToolButton::clicked, this, &TFormMain::sbOpenClick);
     connect(sbSave, &QToolButton::clicked, this, &TFormMain::sbSaveClick);
     connect(sbWeb, &QToolButton::clicked, this, [this] { sbWebClick(sbWeb); });

@@ -357,23 +357,41 @@ void TSortGrid::AutoSizeCol(int ACol, bool Force)
         return;
     if (ColWidths(ACol) == -1 && !Force)
         return;
+    setColWidths(ACol, FittedColWidth(ACol));
+}
+
+int TSortGrid::FittedColWidth(int ACol)
+{
+    if (ACol < 0 || ACol >= ColCount())
+        return 0;
     m_cellFont = font();
     m_cellBrush = toQColor(Color());
     m_cellFontColor = palette().color(QPalette::Text);
-    int header = 0, widest = 0;
-    for (int r = 0; r < RowCount(); ++r) {
+    auto measure = [&](int r) {
         bool cb = false, co = false, el = false;
         const TFormatOptions f = CellFormat(ACol, r, cellState(ACol, r), cb, co, el);
-        const int w = QFontMetrics(f.Font).horizontalAdvance(Cells(ACol, r));
-        if (r == 0)
-            header = w + (ACol == m_sortOptions.SortCol && m_sortOptions.CanSort ? 12 : 0);
-        else
-            widest = std::max(widest, w);
+        return QFontMetrics(f.Font).horizontalAdvance(Cells(ACol, r));
+    };
+    int header = 0, widest = 0;
+    if (RowCount() > 0)
+        header = measure(0) + (ACol == m_sortOptions.SortCol && m_sortOptions.CanSort ? 12 : 0);
+    if (m_keepColumnFit) {
+        widest = keptWidest(ACol, measure);
+    } else {
+        for (int r = 1; r < RowCount(); ++r)
+            widest = std::max(widest, measure(r));
     }
     const int w = std::max(header, widest);
     const QFontMetrics fm(font());
-    setColWidths(ACol, w <= 0 ? fm.horizontalAdvance(QStringLiteral("xx"))
-                              : w + fm.horizontalAdvance(QStringLiteral("X")));
+    return w <= 0 ? fm.horizontalAdvance(QStringLiteral("xx"))
+                  : w + fm.horizontalAdvance(QStringLiteral("X"));
+}
+
+void TSortGrid::setKeepColumnFit(bool v)
+{
+    m_keepColumnFit = v;
+    if (!v)
+        forgetKeptWidths();
 }
 
 int TSortGrid::FindInColumn(int ACol, const QString &Text, bool IgnoreCase) const

@@ -144,6 +144,13 @@ public:
     bool Sorting() const { return m_sorting; }
 
     void AutoSizeCol(int ACol, bool Force);
+    // The width AutoSizeCol gives the column, without giving it.
+    int FittedColWidth(int ACol);
+    // AutoSizeCol measures only the data cells whose text changed since its last call on
+    // the column, so that fitting costs the same for ten rows and for ten thousand. Only
+    // for grids whose format handler gives every data cell of a column the same font.
+    bool KeepColumnFit() const { return m_keepColumnFit; }
+    void setKeepColumnFit(bool v);
     int FindInColumn(int ACol, const QString &Text, bool IgnoreCase) const;
     void GotoCell(int ACol, int ARow, bool Scroll);
     void ScrollToCell(int ACol, int ARow);
@@ -286,6 +293,7 @@ private:
     TVertAlignment m_alignVert = taTopJustify;
     TCellBevelStyle m_bevelStyle = cbNone;
     bool m_extendedKeys = false;
+    bool m_keepColumnFit = false;
     bool m_multiSelect = false;
     bool m_hideRows = false;
     bool m_filtered = false;
