@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/Timer.h"
 #include "settings/Settings.h"
 #include "timing/Chronometer.h"
 
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -59,6 +61,10 @@ public:
     TSettings currentSettings() const;
     // Puts loaded settings into the components that use them.
     void applySettings(const TSettings &s);
+    // Where the window's own timers come from (tests hand in test timers).
+    TimerFactory timerFactory = makeQtTimer;
+    // True during the second after "OK" with another port, before the rest is applied.
+    bool cfgPausePending() const;
 
     // Hidden menu: its items exist for their shortcuts; a disabled item does nothing.
     QMenu *HideMenu1 = nullptr;
@@ -173,6 +179,11 @@ protected:
     void resizeEvent(QResizeEvent *e) override;
 
 private:
+    // What the settings dialog's "OK" changes, in its order; opens the port if asked.
+    void applyCfg(const TSettings &chosen, bool openPort);
+    void cfgPauseEnded();
+    // The last time column (1..N) holding a time in the results protocol; 0 if none.
+    int lastUsedTimeColumn() const;
     void createMenu();
     void createUpperArea();
     void createLowerArea();
@@ -182,4 +193,8 @@ private:
     std::unique_ptr<ISettingsStore> m_ownStore;
     ISettingsStore *m_store = nullptr;
     bool m_destroyed = false;
+    // The port stays closed for a second after another port was confirmed; the window
+    // keeps running meanwhile and the rest of "OK" is applied when it ends.
+    std::unique_ptr<ITimer> m_cfgPause;
+    std::optional<TSettings> m_pendingCfg;
 };

@@ -12,6 +12,28 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
+namespace {
+enum class PathKind
+{
+    Missing,
+    Regular,
+    Other
+};
+
+// What a name stands for, links followed. A link that leads nowhere counts as another
+// kind of thing: writing through it would create a file somewhere else.
+PathKind pathKind(const QString &fileName)
+{
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat st = {};
+    if (::stat(path.constData(), &st) == 0)
+        return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
+    return ::lstat(path.constData(), &st) == 0 ? PathKind::Other : PathKind::Missing;
+}
+} // namespace
+
 TFileCommands::TFileCommands(TSortGrid &results, QWidget *window, QObject *parent)
     : QObject(parent), m_results(results), m_window(window)
 {}
@@ -68,6 +90,11 @@ void TFileCommands::sbOpenClick()
     if (!OpenDialog1.Execute(m_window))
         return;
     const QString name = OpenDialog1.FileName;
+    // A pipe or a device would block the window or act on the device when opened.
+    if (pathKind(name) != PathKind::Regular) {
+        readError(name);
+        return;
+    }
     switch (openEntryKind(OpenDialog1.FilterIndex)) {
     case FileKind::Text:
         LoadProtocolText(name);
@@ -107,6 +134,9 @@ void TFileCommands::sbSaveClick()
 
 bool TFileCommands::saveFile(const QString &fileName, const QByteArray &bytes)
 {
+    // The new file would be renamed over a device or a pipe and replace it.
+    if (pathKind(fileName) == PathKind::Other)
+        return false;
     QSaveFile f(fileName);
     if (!f.open(QIODevice::WriteOnly))
         return false;
@@ -125,28 +155,43 @@ bool TFileCommands::writeError(const QString &fileName)
     return false;
 }
 
+bool TFileCommands::readError(const QString &fileName)
+{
+    ErrorBox::show(m_window, QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName);
+    return false;
+}
+
 bool TFileCommands::SaveProtocolText(const QString &fileName)
 {
-    if (!saveFile(fileName, TextFormat::encode(TextFormat::protocolText(m_results))))
+    const QString text = TextFormat::protocolText(m_results);
+    // An empty file would take the place of a saved protocol and lose it.
+    if (text.isEmpty()) {
+        ErrorBox::show(m_window, QStringLiteral("Nichts zu speichern: die erste Zeile des "
+                                                "Protokolls hat keine Startnummer.\n"
+                                                "Die Datei wurde nicht geschrieben: ") +
+                                     fileName);
+        return false;
+    }
+    if (!saveFile(fileName, TextFormat::encode(text)))
         return writeError(fileName);
     return true;
 }
 
 bool TFileCommands::LoadProtocolText(const QString &fileName)
 {
+    if (pathKind(fileName) != PathKind::Regular)
+        return readError(fileName);
     // The whole file is read before the table changes: a file that fails on the way
     // leaves the table as it was.
     QFile f(fileName);
     std::optional<QByteArray> bytes;
     if (f.open(QIODevice::ReadOnly) && f.size() <= TextFormat::MaxFileBytes)
         bytes = TextFormat::readAll(f, TextFormat::MaxFileBytes);
-    if (!bytes) {
-        ErrorBox::show(m_window,
-                       QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName);
-        return false;
-    }
+    if (!bytes)
+        return readError(fileName);
     f.close();
-    TextFormat::load(m_results, TextFormat::splitLines(Cp1252::decodeText(*bytes)));
+    TextFormat::load(m_results, TextFormat::splitLines(Cp1252::decodeText(*bytes)),
+                     [this](int columns) { moreTimeColumns(columns - 2); });
     const int last = m_results.RowCount() - 1;
     m_results.setRow(last);
     m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});
@@ -155,6 +200,26 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     if (updateFileButtons)
         updateFileButtons();
     return true;
+}
+
+void TFileCommands::moreTimeColumns(int times)
+{
+    // A protocol saved with more time columns than the setting keeps all its times.
+    const int n = qMin(times, TextFormat::MaxTimeColumns);
+    if (!raiseTimeColumns)
+        return;
+    raiseTimeColumns(n);
+    if (!showStatus)
+        return;
+    if (times > n)
+        showStatus(QStringLiteral("Zeitenanzahl auf %1 erhöht, mehr geht nicht: die Zeiten ab "
+                                  "Zeit %2 wurden nicht geladen.")
+                       .arg(n)
+                       .arg(n + 1));
+    else
+        showStatus(QStringLiteral("Zeitenanzahl auf %1 erhöht, damit alle Zeiten der Datei "
+                                  "Platz haben.")
+                       .arg(n));
 }
 
 bool TFileCommands::WriteHtmlReport(const QString &fileName)
@@ -177,8 +242,9 @@ void TFileCommands::sbWebClick(int tag)
 {
     const QString name = webFileName();
     WriteHtmlReport(name);
-    // An older page of that name is still handed over when the new one failed.
-    if (!QFile::exists(name))
+    // An older page of that name is still handed over when the new one failed; something
+    // that is not a file is not.
+    if (pathKind(name) != PathKind::Regular)
         return;
     if (tag == 0)
         Shell::open(name);

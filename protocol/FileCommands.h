@@ -34,6 +34,10 @@ public:
 
     std::function<void()> layoutColumns;
     std::function<void()> updateFileButtons;
+    // Gives the results protocol n time columns (a loaded file holds more than it has).
+    std::function<void(int n)> raiseTimeColumns;
+    // A note in the status bar.
+    std::function<void(const QString &)> showStatus;
     // The spreadsheet entries; while unset they do nothing.
     std::function<void(const QString &)> loadProtocolSheet;
     std::function<void(const QString &)> saveProtocolSheet;
@@ -60,11 +64,15 @@ public:
     QString webFileName() const;
 
     // Writes through a temporary file renamed over the old one: a failure on the way
-    // leaves the previous file as it was.
+    // leaves the previous file as it was. A target that exists but is not a file (a
+    // device, a pipe) is refused.
     static bool saveFile(const QString &fileName, const QByteArray &bytes);
 
 private:
     bool writeError(const QString &fileName);
+    bool readError(const QString &fileName);
+    // A file being loaded holds this many times per car, more than the table has columns.
+    void moreTimeColumns(int times);
 
     TSortGrid &m_results;
     QWidget *m_window;

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -200,6 +201,48 @@ TEST_F(FileWindow, ShorterFileReplacesTheWholeTable)
     click(w->bInsert);
     EXPECT_EQ(res().RowCount(), 3);
     EXPECT_EQ(row(res(), 2), (QStringList{"5", "", "11:00:00,00", "", "", ""}));
+}
+
+TEST_F(FileWindow, EmptyLinesOfAStarterListLeaveNoBlankCar)
+{
+    const QString starter = path("starter.txt");
+    writeBytes(starter, "Nr.;Fahrer\r\n\r\n12;Meier\r\n;;\r\n13;Kunz\r\n");
+    w->LoadProtocolText(starter);
+    EXPECT_EQ(res().RowCount(), 3);
+    key(Qt::Key_F4);
+    zeit(10, 15, 22, 319);
+    number(1, "12");
+    pred().setRow(1);
+    click(w->bInsert);
+    seams.choose(starter, 1);
+    click(w->sbSave);
+    EXPECT_TRUE(fileBytes(starter).contains("12\tMeier\t10:15:22,31\t"));
+    // A save that would give an empty file leaves the saved one as it is.
+    res().setCells(0, 1, QString());
+    EXPECT_FALSE(w->files->SaveProtocolText(starter));
+    EXPECT_TRUE(seams.errors.value(0).startsWith("Nichts zu speichern"));
+    EXPECT_TRUE(fileBytes(starter).contains("10:15:22,31"));
+}
+
+TEST_F(FileWindow, ProtocolWithMoreTimesRaisesTheTimeColumns)
+{
+    for (const auto &[times, n, status] :
+         {std::tuple(6, 6, "Zeitenanzahl auf 6 erhöht, damit alle Zeiten der Datei Platz haben."),
+          std::tuple(120, 100,
+                     "Zeitenanzahl auf 100 erhöht, mehr geht nicht: die Zeiten ab "
+                     "Zeit 101 wurden nicht geladen.")}) {
+        QByteArray title = "Nr.\tFahrer\t", car = "12\tMeier\t";
+        for (int k = 1; k <= times; ++k) {
+            title += "Zeit " + QByteArray::number(k) + "\t";
+            car += "10:00:" + QByteArray::number(k % 50 + 10) + ",00\t";
+        }
+        writeBytes(path("p.txt"), title + "\r\n" + car + "\r\n");
+        w->LoadProtocolText(path("p.txt"));
+        EXPECT_EQ(w->tables->CountRunden(), n);
+        EXPECT_EQ(w->StatusBar1->currentMessage(), QString::fromUtf8(status));
+        w->SaveProtocolText(path("wieder.txt"));
+        EXPECT_EQ(fileBytes(path("wieder.txt")) == fileBytes(path("p.txt")), times == n);
+    }
 }
 
 TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)
