@@ -40,15 +40,14 @@ TSheetCommands::~TSheetCommands() = default;
 
 bool TSheetCommands::busy() const
 {
-    return m_app.busy() || m_installing;
+    return m_running;
 }
 
-QString TSheetCommands::convertToFor(const QString &fileName)
+QString TSheetCommands::convertToFor(const QString &suffix)
 {
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == QLatin1String("xlsx"))
+    if (suffix.compare(QLatin1String("xlsx"), Qt::CaseInsensitive) == 0)
         return QStringLiteral("xlsx:Calc MS Excel 2007 XML");
-    if (suffix == QLatin1String("ods"))
+    if (suffix.compare(QLatin1String("ods"), Qt::CaseInsensitive) == 0)
         return QStringLiteral("ods:calc8");
     return QStringLiteral("xls:MS Excel 97");
 }
@@ -60,6 +59,7 @@ bool TSheetCommands::prepare(const QString &status)
     m_work = std::make_unique<QTemporaryDir>(base + QStringLiteral("/sheet-XXXXXX"));
     if (!m_work->isValid() || !QDir(m_work->path()).mkpath(QStringLiteral("out")))
         return false;
+    m_running = true;
     if (showBusy)
         showBusy(true, status);
     return true;
@@ -68,6 +68,8 @@ bool TSheetCommands::prepare(const QString &status)
 void TSheetCommands::end(bool ok, const QString &error)
 {
     m_work.reset();
+    m_loading = false;
+    m_running = false;
     if (showBusy)
         showBusy(false, QString());
     if (!ok)
@@ -86,6 +88,7 @@ void TSheetCommands::LoadProtocolSheet(const QString &fileName)
         emit finished(false);
         return;
     }
+    m_loading = true;
     if (!prepare(QStringLiteral("Tabelle wird gelesen: ") + fileName)) {
         end(false, readMessage(fileName));
         return;
@@ -115,7 +118,7 @@ void TSheetCommands::LoadProtocolSheet(const QString &fileName)
                   });
 }
 
-void TSheetCommands::SaveProtocolSheet(const QString &fileName)
+void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &suffix)
 {
     if (busy())
         return;
@@ -126,6 +129,7 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName)
         emit finished(false);
         return;
     }
+    m_loading = false;
     if (!prepare(QStringLiteral("Tabelle wird geschrieben: ") + fileName)) {
         end(false, writeMessage(fileName));
         return;
@@ -143,7 +147,7 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName)
     }
     doc.close();
     const QString outDir = m_work->path() + QStringLiteral("/out");
-    m_app.convert(fods, convertToFor(fileName), outDir,
+    m_app.convert(fods, convertToFor(suffix.isEmpty() ? target.suffix() : suffix), outDir,
                   [this, fileName](const SpreadsheetApp::Result &r) {
                       if (!r.ok) {
                           end(false, writeMessage(fileName) + QStringLiteral("\n") + r.message);
@@ -157,12 +161,10 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName)
 // thread (the rename waits for the disk): an existing file is replaced only by a whole one.
 void TSheetCommands::install(const QString &converted, const QString &target)
 {
-    m_installing = true;
     auto *watcher = new QFutureWatcher<QString>(this);
     connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, target] {
         const QString error = watcher->result();
         watcher->deleteLater();
-        m_installing = false;
         end(error.isEmpty(), writeMessage(target) + QStringLiteral("\n") + error);
     });
     watcher->setFuture(QtConcurrent::run([converted, target]() -> QString {

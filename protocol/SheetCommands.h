@@ -30,12 +30,15 @@ public:
     std::function<void(bool busy, const QString &status)> showBusy;
 
     void LoadProtocolSheet(const QString &fileName);
-    void SaveProtocolSheet(const QString &fileName);
+    // suffix (xls, xlsx, ods) chooses the format; empty: the name's own suffix.
+    void SaveProtocolSheet(const QString &fileName, const QString &suffix = QString());
     bool busy() const;
+    // A load is running: the results protocol is about to be replaced.
+    bool loading() const { return busy() && m_loading; }
 
-    // LibreOffice's --convert-to argument for the format the name asks for (.xlsx, .ods;
-    // anything else is written as Excel 97).
-    static QString convertToFor(const QString &fileName);
+    // LibreOffice's --convert-to argument for a suffix (xlsx, ods; anything else is
+    // written as Excel 97).
+    static QString convertToFor(const QString &suffix);
 
     SpreadsheetApp &application() { return m_app; }
 
@@ -52,5 +55,6 @@ private:
     QWidget *m_window;
     SpreadsheetApp m_app;
     std::unique_ptr<QTemporaryDir> m_work;
-    bool m_installing = false;
+    bool m_running = false;
+    bool m_loading = false;
 };

@@ -1,15 +1,18 @@
 // Spreadsheet exchange: the document and text formats alone, then the real LibreOffice
 // (skipped with a reason where it is not installed) and a stand-in that holds a
 // conversion open as long as a test wants.
+#include "platform/Printers.h"
 #include "protocol/SheetCommands.h"
 #include "protocol/SheetFormat.h"
 #include "tests/support/FileSeams.h"
+#include "tests/support/MainWindowFixture.h"
 #include "tests/support/ResultsGrid.h"
 #include "tests/support/TestTimer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -24,11 +27,6 @@ std::vector<QStringList> rows(std::initializer_list<QStringList> l)
 }
 
 // Restores the spreadsheet program after a test that replaced it.
-struct ProgramGuard
-{
-    ~ProgramGuard() { SpreadsheetApp::setExecutableForTesting(QString()); }
-};
-
 } // namespace
 
 TEST(SheetText, FieldsQuotesAndLineEnds)
@@ -140,14 +138,14 @@ TEST(SheetDocument, SpreadsheetsAreKnownByNameOrFirstBytes)
 
 // A stand-in for LibreOffice: it writes the answer file given in its environment into the
 // output folder, but only once the test has created the release file.
-class FakeOffice : public ::testing::Test
+class FakeSoffice
 {
-protected:
-    void SetUp() override
+public:
+    FakeSoffice()
     {
         script = dir.path() + "/soffice";
         QFile f(script);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.open(QIODevice::WriteOnly);
         f.write("#!/bin/sh\n"
                 "out=''; prev=''\n"
                 "for a in \"$@\"; do [ \"$prev\" = --outdir ] && out=\"$a\"; prev=\"$a\"; done\n"
@@ -161,31 +159,36 @@ protected:
         qputenv("RELEASE", (dir.path() + "/release").toLocal8Bit());
         qputenv("ANSWER", QByteArray());
     }
-    void TearDown() override
+    ~FakeSoffice()
     {
+        SpreadsheetApp::setExecutableForTesting(QString());
         qunsetenv("RELEASE");
         qunsetenv("ANSWER");
     }
     void answer(const QByteArray &text)
     {
         QFile a(dir.path() + "/answer");
-        ASSERT_TRUE(a.open(QIODevice::WriteOnly));
+        a.open(QIODevice::WriteOnly);
         a.write(text);
         qputenv("ANSWER", a.fileName().toLocal8Bit());
     }
     void release() { QFile(dir.path() + "/release").open(QIODevice::WriteOnly); }
-    QString input(const char *name)
+    QString input(const char *name, const QByteArray &bytes = "x")
     {
         const QString p = dir.path() + "/" + name;
         QFile f(p);
         f.open(QIODevice::WriteOnly);
-        f.write("x");
+        f.write(bytes);
         return p;
     }
 
     QTemporaryDir dir;
     QString script;
-    ProgramGuard guard;
+};
+
+class FakeOffice : public ::testing::Test, public FakeSoffice
+{
+protected:
     FileSeams seams;
 };
 
@@ -358,4 +361,104 @@ TEST_F(RealOffice, WrittenWorkbookHasItsLookAndProperties)
     EXPECT_TRUE(xml.contains("fo:font-weight=\"bold\""));
     EXPECT_TRUE(xml.contains("fo:border=\"0.74pt solid #000000\""));
     EXPECT_TRUE(xml.contains("fo:border=\"1.76pt solid #000000\""));
+}
+
+// The main window while a conversion runs.
+class SheetWindow : public MainWindowFixture, public FakeSoffice
+{
+protected:
+    void SetUp() override
+    {
+        Printers::setCountForTesting(1);
+        MainWindowFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowFixture::TearDown();
+        Printers::setCountForTesting(-1);
+    }
+    bool finished()
+    {
+        QSignalSpy done(w->findChild<TSheetCommands *>(), &TSheetCommands::finished);
+        release();
+        return done.wait(30000);
+    }
+    FileSeams seams;
+};
+
+TEST_F(SheetWindow, WindowGoesOnWhileALoadRuns)
+{
+    EXPECT_TRUE(w->SpreadsheetAvailable());
+    EXPECT_EQ(w->OpenDialog1->entryCount(), 4);
+    EXPECT_EQ(w->SaveDialog1->entryCount(), 5);
+    key(Qt::Key_F4);
+    zeit(10, 20, 0, 0);
+    number(1, "7");
+
+    answer("Nr.\tFahrer\n12\tMeier\n");
+    seams.choose(input("liste.ods"), 4);
+    QTest::mouseClick(w->sbOpen, Qt::LeftButton);
+    EXPECT_EQ(w->StatusBar1->currentMessage(),
+              "Tabelle wird gelesen: " + dir.path() + "/liste.ods");
+    EXPECT_EQ(w->cursor().shape(), Qt::BusyCursor);
+    for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbWeb, w->sbCls, w->bInsert, w->bInsertALL})
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+
+    // Times are taken and numbered meanwhile; moving them waits for the new table.
+    zeit(10, 20, 5, 120);
+    EXPECT_EQ(pred().Cells(1, 2), "10:20:05,12");
+    number(2, "12");
+    EXPECT_FALSE(w->bInsert->isEnabled());
+
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
+    EXPECT_TRUE(w->StatusBar1->currentMessage().isEmpty());
+    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+    for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbCls, w->bInsertALL})
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+    QTest::mouseClick(w->bInsertALL, Qt::LeftButton);
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "10:20:05,12", "", "", ""}));
+}
+
+TEST_F(SheetWindow, SpreadsheetUnderTheTextEntryIsReadAsASheet)
+{
+    answer("Nr.\tFahrer\n5\tSchulz\n");
+    const QByteArray ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\0\0binary", 16);
+    seams.choose(input("liste.txt", ole), 1);
+    QTest::mouseClick(w->sbOpen, Qt::LeftButton);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(row(res(), 1), (QStringList{"5", "Schulz", "", "", "", ""}));
+    EXPECT_TRUE(seams.errors.isEmpty());
+}
+
+TEST_F(SheetWindow, SaveTakesTheFormatOfTheEntryOrTheName)
+{
+    w->SortGrid1->setCells(0, 1, "1");
+    w->UpdateFileButtons();
+    const struct
+    {
+        const char *name;
+        int entry;
+        const char *format;
+    } cases[] = {{"a.xlsx", 4, "xlsx:"},
+                 {"b.ods", 5, "ods:"},
+                 {"c.xls", 2, "xls:"},
+                 {"d.ods", 2, "ods:"},
+                 {"e", 4, "xlsx:"}};
+    // The stand-in answers with its arguments, so the test sees what was asked for.
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("echo \"$@\" > \"$out/answer.txt\"\n");
+    f.close();
+    answer("x");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = dir.path() + "/" + c.name;
+        seams.choose(target, c.entry);
+        QTest::mouseClick(w->sbSave, Qt::LeftButton);
+        ASSERT_TRUE(finished());
+        QFile out(target);
+        ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(out.readAll().contains(QByteArray("--convert-to ") + c.format));
+    }
 }
