@@ -5,6 +5,7 @@
 #include "platform/ErrorBox.h"
 #include "protocol/FileCommands.h"
 #include "protocol/ProtocolTables.h"
+#include "protocol/SheetCommands.h"
 #include "serial/Comms.h"
 #include "serial/PortProbe.h"
 #include "settings/UCfg.h"
@@ -13,9 +14,9 @@
 #include "widgets/ClickImage.h"
 #include "widgets/DlgYesNo.h"
 #include "widgets/FInfo.h"
-#include "widgets/SortGrid.h"
 #include "widgets/LbButtons.h"
 #include "widgets/SPHTMLHelp.h"
+#include "widgets/SortGrid.h"
 
 #include <QAction>
 #include <QApplication>
@@ -163,6 +164,7 @@ void TFormMain::FormCreate()
     PanelTimer->setC4(clYellow);
     // 5: names the system does not know keep their built-in ones.
     files->applicationTitle = ApplicationTitle;
+    sheets->applicationTitle = ApplicationTitle;
     files->readFileTypeNames();
     // 6: a missing or unreadable value leaves the defaults, silently.
     TSettings s = currentSettings();
@@ -390,8 +392,8 @@ void TFormMain::createUpperArea()
     ImageLSzeit->hide(); // shown only while the port is open
     connect(ImageLSzeit, &TClickImage::clicked, this, &TFormMain::ImageLSzeitClick);
 
-    bHelp = toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40,
-                       QStyle::SP_DialogHelpButton);
+    bHelp =
+        toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40, QStyle::SP_DialogHelpButton);
     bCFG = toolButton(Panel5, "bCFG", QStringLiteral("[F2] Einstellungen"), 40,
                       QStyle::SP_FileDialogDetailedView);
     bInfo = toolButton(Panel5, "bInfo", QStringLiteral("[Alt+I] Info"), 40,
@@ -435,8 +437,8 @@ void TFormMain::createUpperArea()
                         QStyle::SP_DialogSaveButton);
     sbPrint = toolButton(Panel5, "sbPrint", QStringLiteral("Drucken"), 36,
                          QStyle::SP_FileDialogContentsView);
-    sbWeb = toolButton(Panel5, "sbWeb", QStringLiteral("Als Webseite..."), 36,
-                       QStyle::SP_DriveNetIcon);
+    sbWeb =
+        toolButton(Panel5, "sbWeb", QStringLiteral("Als Webseite..."), 36, QStyle::SP_DriveNetIcon);
     sbCls = toolButton(Panel5, "sbCls", QString(), 36, QStyle::SP_TrashIcon);
     const int fileLefts[] = {98, 138, 178, 218, 258};
     QToolButton *files[] = {sbOpen, sbSave, sbPrint, sbWeb, sbCls};
@@ -506,6 +508,21 @@ void TFormMain::createLowerArea()
         ApplyTimeColumnCount();
     };
     files->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
+    sheets = new TSheetCommands(*SortGrid1, this, this);
+    sheets->layoutColumns = [this] { LayoutColumns(); };
+    sheets->updateFileButtons = [this] { UpdateFileButtons(); };
+    sheets->showBusy = [this](bool busy, const QString &status) { sheetBusy(busy, status); };
+    files->loadProtocolSheet = [this](const QString &f) { LoadProtocolSheet(f); };
+    files->saveProtocolSheet = [this](const QString &f, const QString &suffix) {
+        SaveProtocolSheet(f, suffix);
+    };
+    tables->heldDisabled = [this](QAbstractButton *b) {
+        if (!sheets->busy())
+            return false;
+        if (b == sbSave || b == sbPrint || b == sbWeb || b == sbCls)
+            return true;
+        return sheets->loading() && (b == bInsert || b == bInsertALL || b == bRestore);
+    };
     connect(sbOpen, &QToolButton::clicked, this, &TFormMain::sbOpenClick);
     connect(sbSave, &QToolButton::clicked, this, &TFormMain::sbSaveClick);
     connect(sbWeb, &QToolButton::clicked, this, [this] { sbWebClick(sbWeb); });
@@ -845,8 +862,30 @@ void TFormMain::WriteHtmlReport(const QString &FileName)
     files->WriteHtmlReport(FileName);
 }
 
+void TFormMain::LoadProtocolSheet(const QString &FileName)
+{
+    sheets->LoadProtocolSheet(FileName);
+}
+
+void TFormMain::SaveProtocolSheet(const QString &FileName, const QString &suffix)
+{
+    sheets->SaveProtocolSheet(FileName, suffix);
+}
+
 bool TFormMain::SpreadsheetAvailable() const
 {
-    // The spreadsheet exchange is not built in yet.
-    return false;
+    return SpreadsheetApp::available();
+}
+
+void TFormMain::sheetBusy(bool busy, const QString &status)
+{
+    sbOpen->setEnabled(!busy);
+    if (busy) {
+        StatusBar1->showMessage(status);
+        setCursor(Qt::BusyCursor);
+    } else {
+        StatusBar1->clearMessage();
+        unsetCursor();
+    }
+    tables->refreshButtons();
 }

@@ -26,6 +26,7 @@ class TSortGrid;
 class TProtocolTables;
 class TComPort;
 class TFileCommands;
+class TSheetCommands;
 class TFileDialog;
 
 // The main window: the frame that owns every control and forwards each handler to the
@@ -123,6 +124,7 @@ public:
     TProtocolTables *tables = nullptr;
     // Open, Save, the page for the viewer and the printer; it owns both file dialogs.
     TFileCommands *files = nullptr;
+    TSheetCommands *sheets = nullptr;
     TFileDialog *OpenDialog1 = nullptr;
     TFileDialog *SaveDialog1 = nullptr;
 
@@ -169,6 +171,9 @@ public:
     void SaveProtocolText(const QString &FileName);
     void LoadProtocolText(const QString &FileName);
     void WriteHtmlReport(const QString &FileName);
+    void LoadProtocolSheet(const QString &FileName);
+    // suffix: the format (xls, xlsx, ods); empty: the name's own.
+    void SaveProtocolSheet(const QString &FileName, const QString &suffix = QString());
     bool SpreadsheetAvailable() const;
 
     // ICommandPanel
@@ -179,6 +184,9 @@ protected:
     void resizeEvent(QResizeEvent *e) override;
 
 private:
+    // While a spreadsheet conversion runs: file buttons off (and, loading, the buttons that
+    // move times into the results protocol), the status bar says what runs, busy cursor.
+    void sheetBusy(bool busy, const QString &status);
     // What the settings dialog's "OK" changes, in its order; opens the port if asked.
     void applyCfg(const TSettings &chosen, bool openPort);
     void cfgPauseEnded();

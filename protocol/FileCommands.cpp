@@ -5,6 +5,7 @@
 #include "platform/Folders.h"
 #include "platform/Shell.h"
 #include "protocol/HtmlReport.h"
+#include "protocol/SheetFormat.h"
 #include "protocol/TextFormat.h"
 #include "widgets/SortGrid.h"
 
@@ -46,12 +47,14 @@ void TFileCommands::readFileTypeNames()
 void TFileCommands::buildFilters(bool spreadsheetAvailable)
 {
     m_sheet = spreadsheetAvailable;
-    QString open = FileTypes.text + QStringLiteral(" (*.txt)|*.txt");
-    if (m_sheet)
-        open += QStringLiteral("|") + FileTypes.sheet + QStringLiteral(" (*.xls)|*.xls");
-    OpenDialog1.Filter = open;
-    SaveDialog1.Filter =
-        open + QStringLiteral("|") + FileTypes.web + QStringLiteral(" (*.html)|*.html");
+    const QString text = FileTypes.text + QStringLiteral(" (*.txt)|*.txt");
+    const QString xls = QStringLiteral("|") + FileTypes.sheet + QStringLiteral(" (*.xls)|*.xls");
+    const QString more = QStringLiteral("|") + FileTypes.sheetXlsx +
+                         QStringLiteral(" (*.xlsx)|*.xlsx|") + FileTypes.sheetOds +
+                         QStringLiteral(" (*.ods)|*.ods");
+    const QString web = QStringLiteral("|") + FileTypes.web + QStringLiteral(" (*.html)|*.html");
+    OpenDialog1.Filter = m_sheet ? text + xls + more : text;
+    SaveDialog1.Filter = m_sheet ? text + xls + web + more : text + web;
 }
 
 void TFileCommands::proposeNames(const QString &executablePath)
@@ -72,17 +75,31 @@ TFileCommands::FileKind TFileCommands::openEntryKind(int entry) const
 {
     if (entry == 1)
         return FileKind::Text;
-    if (entry == 2 && m_sheet)
+    if (m_sheet && entry >= 2 && entry <= 4)
         return FileKind::Sheet;
     return FileKind::None;
 }
 
 TFileCommands::FileKind TFileCommands::saveEntryKind(int entry) const
 {
-    const int web = m_sheet ? 3 : 2;
-    if (entry == web)
+    if (entry == 1)
+        return FileKind::Text;
+    if (!m_sheet)
+        return entry == 2 ? FileKind::Web : FileKind::None;
+    if (entry == 3)
         return FileKind::Web;
-    return openEntryKind(entry);
+    if (entry == 2 || entry == 4 || entry == 5)
+        return FileKind::Sheet;
+    return FileKind::None;
+}
+
+QString TFileCommands::saveEntrySuffix(int entry) const
+{
+    if (saveEntryKind(entry) != FileKind::Sheet)
+        return {};
+    return entry == 4   ? QStringLiteral("xlsx")
+           : entry == 5 ? QStringLiteral("ods")
+                        : QStringLiteral("xls");
 }
 
 void TFileCommands::sbOpenClick()
@@ -95,7 +112,22 @@ void TFileCommands::sbOpenClick()
         readError(name);
         return;
     }
-    switch (openEntryKind(OpenDialog1.FilterIndex)) {
+    FileKind kind = openEntryKind(OpenDialog1.FilterIndex);
+    // A spreadsheet chosen under the text entry would fill the table with its bytes.
+    if (kind == FileKind::Text) {
+        QFile f(name);
+        if (f.open(QIODevice::ReadOnly) && SheetFormat::looksLikeSpreadsheet(name, f.read(8))) {
+            if (!m_sheet) {
+                ErrorBox::show(m_window, QStringLiteral("Die Datei kann nicht gelesen werden: ") +
+                                             name +
+                                             QStringLiteral("\nEs ist eine Tabellendatei; dafür "
+                                                            "wird LibreOffice gebraucht."));
+                return;
+            }
+            kind = FileKind::Sheet;
+        }
+    }
+    switch (kind) {
     case FileKind::Text:
         LoadProtocolText(name);
         break;
@@ -121,8 +153,13 @@ void TFileCommands::sbSaveClick()
         SaveProtocolText(name);
         break;
     case FileKind::Sheet:
-        if (saveProtocolSheet)
-            saveProtocolSheet(name);
+        if (saveProtocolSheet) {
+            // The name's own spreadsheet suffix wins over the entry.
+            const QString suffix = QFileInfo(name).suffix().toLower();
+            const bool named = suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx") ||
+                               suffix == QLatin1String("ods");
+            saveProtocolSheet(name, named ? suffix : saveEntrySuffix(SaveDialog1.FilterIndex));
+        }
         break;
     case FileKind::Web:
         WriteHtmlReport(name);

@@ -38,18 +38,23 @@ public:
     std::function<void(int n)> raiseTimeColumns;
     // A note in the status bar.
     std::function<void(const QString &)> showStatus;
-    // The spreadsheet entries; while unset they do nothing.
+    // The spreadsheet entries; while unset they do nothing. Saving gets the suffix of the
+    // format to write (xls, xlsx, ods).
     std::function<void(const QString &)> loadProtocolSheet;
-    std::function<void(const QString &)> saveProtocolSheet;
+    std::function<void(const QString &, const QString &suffix)> saveProtocolSheet;
 
     // Start-up: file-type names, filters, proposed name and start folders.
     void readFileTypeNames();
     void buildFilters(bool spreadsheetAvailable);
     void proposeNames(const QString &executablePath);
 
-    // What the entry (from 1) of each dialog stands for.
+    // What the entry (from 1) of each dialog stands for. The spreadsheet formats come
+    // after the text (and, saving, the web page) entries, so that the entry numbers stored
+    // by earlier versions keep their meaning.
     FileKind openEntryKind(int entry) const;
     FileKind saveEntryKind(int entry) const;
+    // The spreadsheet format of a Sheet entry: "xls", "xlsx" or "ods".
+    QString saveEntrySuffix(int entry) const;
 
     void sbOpenClick();
     void sbSaveClick();

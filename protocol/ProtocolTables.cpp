@@ -113,7 +113,14 @@ bool TProtocolTables::tableEmpty(const TSortGrid &g)
 void TProtocolTables::setEnabled(QAbstractButton *b, bool on)
 {
     if (b)
-        b->setEnabled(on);
+        b->setEnabled(on && !(heldDisabled && heldDisabled(b)));
+}
+
+void TProtocolTables::refreshButtons()
+{
+    updatePredButtons(qBound(0, m_pred.Row(), m_pred.RowCount() - 1), true);
+    setEnabled(m_buttons.bRestore, !isBlank(m_results.Cells(2, m_results.Row())));
+    UpdateFileButtons();
 }
 
 bool TProtocolTables::enabled(QAbstractButton *b) const

@@ -1,4 +1,5 @@
 #include "platform/FileTypes.h"
+#include "platform/Spreadsheet.h"
 #include "platform/Printers.h"
 #include "protocol/FileCommands.h"
 #include "tests/support/FileSeams.h"
@@ -28,12 +29,15 @@ protected:
         oldCwd = QDir::currentPath();
         QDir::setCurrent(work.path());
         Printers::setCountForTesting(1);
+        // These are the cases without the spreadsheet application.
+        SpreadsheetApp::setExecutableForTesting(QStringLiteral("-"));
         MainWindowFixture::SetUp();
     }
     void TearDown() override
     {
         MainWindowFixture::TearDown();
         Printers::setCountForTesting(-1);
+        SpreadsheetApp::setExecutableForTesting(QString());
         QDir::setCurrent(oldCwd);
     }
     QString path(const QString &n) const { return work.filePath(n); }
@@ -107,6 +111,7 @@ struct EntryCase
     int entry;
     TFileCommands::FileKind open;
     TFileCommands::FileKind save;
+    const char *suffix = "";
 };
 
 class FileEntries : public ::testing::TestWithParam<EntryCase>
@@ -120,12 +125,14 @@ TEST_P(FileEntries, EachEntryStandsForItsType)
     cmd.buildFilters(GetParam().sheet);
     EXPECT_EQ(cmd.openEntryKind(GetParam().entry), GetParam().open);
     EXPECT_EQ(cmd.saveEntryKind(GetParam().entry), GetParam().save);
-    EXPECT_EQ(cmd.OpenDialog1.entryCount(), GetParam().sheet ? 2 : 1);
-    EXPECT_EQ(cmd.SaveDialog1.entryCount(), GetParam().sheet ? 3 : 2);
+    EXPECT_EQ(cmd.OpenDialog1.entryCount(), GetParam().sheet ? 4 : 1);
+    EXPECT_EQ(cmd.SaveDialog1.entryCount(), GetParam().sheet ? 5 : 2);
+    EXPECT_EQ(cmd.saveEntrySuffix(GetParam().entry), GetParam().suffix);
     if (GetParam().sheet) {
-        EXPECT_EQ(cmd.SaveDialog1.Filter, cmd.FileTypes.text + " (*.txt)|*.txt|" +
-                                              cmd.FileTypes.sheet + " (*.xls)|*.xls|" +
-                                              cmd.FileTypes.web + " (*.html)|*.html");
+        EXPECT_EQ(cmd.SaveDialog1.Filter,
+                  cmd.FileTypes.text + " (*.txt)|*.txt|" + cmd.FileTypes.sheet + " (*.xls)|*.xls|" +
+                      cmd.FileTypes.web + " (*.html)|*.html|" + cmd.FileTypes.sheetXlsx +
+                      " (*.xlsx)|*.xlsx|" + cmd.FileTypes.sheetOds + " (*.ods)|*.ods");
     }
 }
 
@@ -134,8 +141,11 @@ INSTANTIATE_TEST_SUITE_P(
     Filters, FileEntries,
     ::testing::Values(EntryCase{false, 1, K::Text, K::Text}, EntryCase{false, 2, K::None, K::Web},
                       EntryCase{false, 3, K::None, K::None}, EntryCase{true, 1, K::Text, K::Text},
-                      EntryCase{true, 2, K::Sheet, K::Sheet}, EntryCase{true, 3, K::None, K::Web},
-                      EntryCase{false, 0, K::None, K::None}));
+                      EntryCase{true, 2, K::Sheet, K::Sheet, "xls"},
+                      EntryCase{true, 3, K::Sheet, K::Web},
+                      EntryCase{true, 4, K::Sheet, K::Sheet, "xlsx"},
+                      EntryCase{true, 5, K::None, K::Sheet, "ods"},
+                      EntryCase{true, 6, K::None, K::None}, EntryCase{false, 0, K::None, K::None}));
 
 TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
 {
