@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
     // The main window first: its creation runs before the three dialogs exist.
     TFormMain formMain;
     TFDlgYesNo dlgYesNo(&formMain);
-    TCfgDialog cfgDialog(&formMain);
+    TCfgDialog cfgDialog(formMain.PortSet, formMain.ComPort, &formMain);
     TFormInfo formInfo(&formMain);
 
     // A signal that came while the windows were being created is waiting in the pipe and
