@@ -22,6 +22,13 @@ QString shown(const QString &s)
     return blank(s) ? QString() : s;
 }
 
+// A time column whose title a loaded file left empty is still named for the reader.
+QString title(const TableData &t, int col)
+{
+    const QString s = t.cell(col, 0);
+    return col >= 2 && blank(s) ? QStringLiteral("Zeit ") + QString::number(col - 1) : s;
+}
+
 bool rowBlank(const QStringList &row)
 {
     for (const QString &c : row)
@@ -135,7 +142,7 @@ QByteArray LivePages::json(const LiveSnapshot &s)
     const TableData &t = s.results;
     QJsonArray titles, timeTitles, rows;
     for (int c = 0; c < t.colCount; ++c)
-        (c < 2 ? titles : timeTitles).append(t.cell(c, 0));
+        (c < 2 ? titles : timeTitles).append(title(t, c));
     for (int r = 1; r < t.rowCount(); ++r) {
         if (rowBlank(t.rows[size_t(r)]))
             continue;
@@ -169,7 +176,7 @@ QByteArray LivePages::page(const LiveSnapshot &s)
             (s.lastTime.isEmpty() ? QStringLiteral("&ndash;") : escape(s.lastTime)) +
             QStringLiteral("</b></p>\n<div class=\"wrap\"><table id=\"results\"><thead><tr>");
     for (int c = 0; c < t.colCount; ++c)
-        html += QStringLiteral("<th>") + escape(t.cell(c, 0)) + QStringLiteral("</th>");
+        html += QStringLiteral("<th>") + escape(title(t, c)) + QStringLiteral("</th>");
     html += QStringLiteral("</tr></thead><tbody>\n");
     for (int r = 1; r < t.rowCount(); ++r) {
         if (rowBlank(t.rows[size_t(r)]))

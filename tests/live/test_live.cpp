@@ -18,7 +18,7 @@ std::shared_ptr<LiveSnapshot> snapshot(const QString &driver, const QString &tim
     auto s = std::make_shared<LiveSnapshot>();
     s->title = QStringLiteral("tornelo");
     s->results.colCount = 4;
-    s->results.rows = {{"Nr.", "Fahrer", "Zeit 1", "Zeit 2"},
+    s->results.rows = {{"Nr.", "Fahrer", "Zeit 1", " "},
                        {"12", driver, time, " "},
                        {" ", "", "", ""},
                        {"7", "Łoś", "", ""}};
