@@ -22,11 +22,28 @@ struct Parser
 CommandLine CommandLine::parse(const QStringList &arguments, bool lenient)
 {
     CommandLine c;
+    // The parser knows no option with an optional value, so --live is taken out first.
+    QStringList rest;
+    for (const QString &a : arguments) {
+        if (a == QLatin1String("--live") || a == QLatin1String("-live")) {
+            c.live = true;
+        } else if (a.startsWith(QLatin1String("--live="))) {
+            c.live = true;
+            bool ok = false;
+            const uint port = a.mid(7).toUInt(&ok);
+            if (ok && port > 0 && port < 65536)
+                c.livePort = quint16(port);
+            else if (c.error.isEmpty())
+                c.error = QStringLiteral("Ungültiger Port für --live: ") + a.mid(7);
+        } else {
+            rest << a;
+        }
+    }
     Parser parser;
-    const bool ok = parser.p.parse(arguments);
+    const bool ok = parser.p.parse(rest);
     c.help = parser.p.isSet(parser.help);
     c.version = parser.p.isSet(parser.version);
-    if (lenient)
+    if (lenient || !c.error.isEmpty())
         return c;
     if (!ok) {
         const QStringList unknown = parser.p.unknownOptionNames();
@@ -48,6 +65,7 @@ QString CommandLine::helpText(const QString &programName)
                           "Optionen:\n"
                           "  -h, --help     zeigt diese Hilfe und endet\n"
                           "  -v, --version  zeigt die Version und endet\n"
+                          "  --live[=PORT]  zeigt die Ergebnisse im lokalen Netz (Port 8080)\n"
                           "\n"
                           "Die Einstellungen stehen in ~/.config/Quendra/%1.conf.\n")
         .arg(programName);

@@ -3,12 +3,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The program's few command-line options. Help and version are answered before any
 // window exists, so they also work where there is no display.
 struct CommandLine
 {
     bool help = false;
     bool version = false;
+    // --live: the live results on; --live=PORT on that port.
+    bool live = false;
+    std::optional<quint16> livePort;
     // Empty when the arguments were understood; otherwise what was wrong, in German.
     QString error;
 

@@ -1,5 +1,6 @@
 #include "app/FMain.h"
 
+#include "app/LiveResults.h"
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
 #include "platform/ErrorBox.h"
@@ -131,6 +132,10 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     StatusBar1->setFixedHeight(kStatusHeight);
     StatusBar1->setSizeGripEnabled(true);
     setStatusBar(StatusBar1);
+    LabelLive = new QLabel(StatusBar1);
+    LabelLive->setObjectName("LabelLive");
+    LabelLive->hide();
+    StatusBar1->addPermanentWidget(LabelLive);
 
     chrono->setDisplayOutput(PanelTimer);
     chrono->setCaptureOutput(tables);
@@ -870,6 +875,22 @@ void TFormMain::LoadProtocolSheet(const QString &FileName)
 void TFormMain::SaveProtocolSheet(const QString &FileName, const QString &suffix)
 {
     sheets->SaveProtocolSheet(FileName, suffix);
+}
+
+void TFormMain::startLiveResults(bool commandLineLive, std::optional<quint16> commandLinePort)
+{
+    const TLiveResults::Config c = TLiveResults::withCommandLine(TLiveResults::readSettings(),
+                                                                 commandLineLive, commandLinePort);
+    if (!c.enabled || live)
+        return;
+    live = new TLiveResults(*SortGrid1, this);
+    live->applicationTitle = ApplicationTitle;
+    live->setTimerFactory(timerFactory);
+    live->showStatus = [this](const QString &text) {
+        LabelLive->setText(text);
+        LabelLive->setVisible(!text.isEmpty());
+    };
+    live->start(c);
 }
 
 bool TFormMain::SpreadsheetAvailable() const

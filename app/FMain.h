@@ -26,6 +26,7 @@ class TSortGrid;
 class TProtocolTables;
 class TComPort;
 class TFileCommands;
+class TLiveResults;
 class TSheetCommands;
 class TFileDialog;
 
@@ -124,6 +125,9 @@ public:
     TProtocolTables *tables = nullptr;
     // Open, Save, the page for the viewer and the printer; it owns both file dialogs.
     TFileCommands *files = nullptr;
+    // The live results on the local network (off unless the settings or --live ask).
+    TLiveResults *live = nullptr;
+    QLabel *LabelLive = nullptr;
     TSheetCommands *sheets = nullptr;
     TFileDialog *OpenDialog1 = nullptr;
     TFileDialog *SaveDialog1 = nullptr;
@@ -175,6 +179,10 @@ public:
     // suffix: the format (xls, xlsx, ods); empty: the name's own.
     void SaveProtocolSheet(const QString &FileName, const QString &suffix = QString());
     bool SpreadsheetAvailable() const;
+    // Starts the live results when the settings file ([Live] Enabled) or the command line
+    // (--live, --live=PORT) asks for them.
+    void startLiveResults(bool commandLineLive = false,
+                          std::optional<quint16> commandLinePort = std::nullopt);
 
     // ICommandPanel
     void setCommandEnabled(ChronoCommand cmd, bool enabled) override;

@@ -94,6 +94,7 @@ int main(int argc, char *argv[])
         });
     }
 
+    formMain.startLiveResults(commandLine.live, commandLine.livePort);
     formMain.show();
     const int rc = app.exec();
     formMain.FormDestroy();

@@ -1153,6 +1153,7 @@ void TMyStringGrid::setCells(int col, int row, const QString &value)
         return;
     r[col] = value;
     m_fit.cellChanged(col, row);
+    ++m_revision;
     if (row < RowCount() && col < ColCount()) {
         InvalidateCell(col, row);
         if (EditorMode() && col == Col() && row == Row() && InplaceEditor()->text() != value) {
@@ -1183,6 +1184,7 @@ void TMyStringGrid::clearRow(int row)
     if (row >= 0 && row < int(m_rows.size())) {
         m_rows[size_t(row)].clear();
         m_fit.cellChanged(-1, row);
+        ++m_revision;
         InvalidateRow(row);
         if (row == Row())
             syncEditor();
@@ -1258,6 +1260,7 @@ void TMyStringGrid::SetEditText(int col, int row, const QString &value)
 
 void TMyStringGrid::SizeChanged(int oldColCount, int oldRowCount)
 {
+    ++m_revision;
     // Columns that leave the grid take their texts with them; rows are kept (see header).
     if (ColCount() < oldColCount) {
         for (QStringList &r : m_rows)
@@ -1270,6 +1273,7 @@ void TMyStringGrid::SizeChanged(int oldColCount, int oldRowCount)
 
 void TMyStringGrid::ColumnMoved(int from, int to)
 {
+    ++m_revision;
     for (QStringList &r : m_rows) {
         if (r.size() <= std::max(from, to)) {
             if (r.isEmpty())
@@ -1285,6 +1289,7 @@ void TMyStringGrid::ColumnMoved(int from, int to)
 
 void TMyStringGrid::RowMoved(int from, int to)
 {
+    ++m_revision;
     if (int(m_rows.size()) <= std::max(from, to))
         m_rows.resize(size_t(std::max(from, to)) + 1);
     QStringList moved = std::move(m_rows[size_t(from)]);
@@ -1296,6 +1301,7 @@ void TMyStringGrid::RowMoved(int from, int to)
 
 void TMyStringGrid::ColumnDeleted(int col)
 {
+    ++m_revision;
     for (QStringList &r : m_rows)
         if (col < r.size())
             r.removeAt(col);
@@ -1305,6 +1311,7 @@ void TMyStringGrid::ColumnDeleted(int col)
 
 void TMyStringGrid::RowDeleted(int row)
 {
+    ++m_revision;
     // The row leaves storage too, so that it never reappears when the grid grows.
     if (row < int(m_rows.size()))
         m_rows.erase(m_rows.begin() + row);

@@ -276,6 +276,9 @@ public:
     void clearCol(int col);
     // A row's text as the cells joined, each followed by a line break.
     QString RowText(int row) const;
+    // Changes whenever a text, the size or the order of rows or columns changes, so that
+    // a reader can tell cheaply whether it must look again.
+    quint64 contentRevision() const { return m_revision; }
 
     // Moves a row (IsColumn false) or a column to a new index, shifting the others.
     void MoveColRow(bool IsColumn, int FromIndex, int ToIndex);
@@ -298,6 +301,7 @@ protected:
     std::vector<QStringList> &storage()
     {
         m_fit.clear();
+        ++m_revision;
         return m_rows;
     }
     // The widest data cell of a column, measuring only the cells whose text changed since
@@ -309,4 +313,5 @@ protected:
 private:
     std::vector<QStringList> m_rows;
     TColumnFit m_fit;
+    quint64 m_revision = 0;
 };

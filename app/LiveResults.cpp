@@ -1,0 +1,95 @@
+#include "app/LiveResults.h"
+
+#include "platform/AppInfo.h"
+#include "protocol/GridTable.h"
+#include "widgets/SortGrid.h"
+
+#include <QSettings>
+
+TLiveResults::Config TLiveResults::readSettings()
+{
+    Config c;
+    const QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quendra"),
+                          AppInfo::baseName());
+    const QString enabled = store.value(QStringLiteral("Live/Enabled")).toString().trimmed();
+    c.enabled = enabled == QLatin1String("1") ||
+                enabled.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    bool ok = false;
+    const int port = store.value(QStringLiteral("Live/Port")).toInt(&ok);
+    if (ok && port > 0 && port < 65536)
+        c.options.port = quint16(port);
+    const QString address = store.value(QStringLiteral("Live/Address")).toString().trimmed();
+    QHostAddress a;
+    if (!address.isEmpty() && a.setAddress(address))
+        c.options.address = a;
+    return c;
+}
+
+TLiveResults::Config TLiveResults::withCommandLine(Config c, bool live, std::optional<quint16> port)
+{
+    if (live)
+        c.enabled = true;
+    if (port)
+        c.options.port = *port;
+    return c;
+}
+
+TLiveResults::TLiveResults(TSortGrid &results, QObject *parent)
+    : QObject(parent), m_results(results)
+{
+    connect(&m_server, &TLiveServer::listening, this, [this](quint16 port) {
+        m_listening = true;
+        m_port = port;
+        if (showStatus)
+            showStatus(QStringLiteral("Live-Ergebnisse: ") +
+                       TLiveServer::addressForPhones(m_options, port));
+    });
+    connect(&m_server, &TLiveServer::failed, this, [this](const QString &reason) {
+        if (showStatus)
+            showStatus(QStringLiteral("Live-Ergebnisse nicht gestartet: ") + reason);
+    });
+}
+
+void TLiveResults::start(const Config &c)
+{
+    if (!c.enabled)
+        return;
+    m_options = c.options;
+    publish();
+    m_server.start(c.options);
+    // The results protocol changes through many paths (typing, loading, sorting); a look
+    // at its revision a few times a second finds them all and costs nothing.
+    m_check = m_makeTimer();
+    m_check->onTimeout = [this] { publishIfChanged(); };
+    m_check->start(CheckMs);
+}
+
+void TLiveResults::noteCapture(const QString &timeText, const TimeOfDay &t)
+{
+    if (!m_check)
+        return;
+    m_lastTime = timeText;
+    m_lastTimeOfDay = QStringLiteral("%1:%2:%3.%4")
+                          .arg(t.hour, 2, 10, QLatin1Char('0'))
+                          .arg(t.minute, 2, 10, QLatin1Char('0'))
+                          .arg(t.second, 2, 10, QLatin1Char('0'))
+                          .arg(t.millisecond, 3, 10, QLatin1Char('0'));
+    publish();
+}
+
+void TLiveResults::publishIfChanged()
+{
+    if (m_results.contentRevision() != m_seen)
+        publish();
+}
+
+void TLiveResults::publish()
+{
+    auto s = std::make_shared<LiveSnapshot>();
+    s->title = applicationTitle;
+    s->results = GridTable::snapshot(m_results);
+    s->lastTime = m_lastTime;
+    s->lastTimeOfDay = m_lastTimeOfDay;
+    m_seen = m_results.contentRevision();
+    m_server.publish(std::move(s));
+}

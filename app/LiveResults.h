@@ -1,0 +1,64 @@
+#pragma once
+
+#include "live/LiveServer.h"
+#include "platform/Clock.h"
+#include "platform/Timer.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class TSortGrid;
+
+// The live results as the window runs them: what the settings file and the command line
+// ask for, the snapshots of the results protocol handed to the server after each change,
+// and what the status bar says.
+class TLiveResults : public QObject
+{
+    Q_OBJECT
+public:
+    struct Config
+    {
+        bool enabled = false;
+        TLiveServer::Options options;
+    };
+    // The [Live] group of the program's settings file (Enabled, Port, Address); a value
+    // that cannot be read keeps its default.
+    static Config readSettings();
+    // --live switches it on, --live=PORT also chooses the port.
+    static Config withCommandLine(Config c, bool live, std::optional<quint16> port);
+
+    TLiveResults(TSortGrid &results, QObject *parent = nullptr);
+
+    QString applicationTitle;
+    // The permanent status-bar text (address to type, or why it is not running).
+    std::function<void(const QString &)> showStatus;
+    void setTimerFactory(TimerFactory f) { m_makeTimer = std::move(f); }
+
+    void start(const Config &c);
+    bool running() const { return m_listening; }
+    quint16 port() const { return m_port; }
+
+    // A time taken: published at once with its time of day.
+    void noteCapture(const QString &timeText, const TimeOfDay &t);
+    // Publishes if the results protocol changed since the last snapshot.
+    void publishIfChanged();
+    void publish();
+
+    // How often the results protocol is looked at for changes.
+    static constexpr int CheckMs = 250;
+
+private:
+    TSortGrid &m_results;
+    TLiveServer m_server;
+    TimerFactory m_makeTimer = makeQtTimer;
+    std::unique_ptr<ITimer> m_check;
+    quint64 m_seen = ~quint64(0);
+    QString m_lastTime, m_lastTimeOfDay;
+    bool m_listening = false;
+    quint16 m_port = 0;
+    TLiveServer::Options m_options;
+};

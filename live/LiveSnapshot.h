@@ -1,0 +1,31 @@
+#pragma once
+
+#include "protocol/TableData.h"
+
+#include <QByteArray>
+#include <QString>
+
+// What the live results show: a copy of the results protocol and the last time taken,
+// made on the UI thread after each change and read by the server's thread only.
+struct LiveSnapshot
+{
+    QString title;         // the application title
+    TableData results;     // row 0: Nr., Fahrer, Zeit 1..N
+    QString lastTime;      // the last time taken as the tables show it, empty before the first
+    QString lastTimeOfDay; // the same time of day with milliseconds (HH:MM:SS.mmm)
+};
+
+// The answers built from a snapshot. Pure functions, so they are tested without a server.
+namespace LivePages {
+// title, timeTitles, rows of number/driver/times, lastTime; UTF-8.
+QByteArray json(const LiveSnapshot &s);
+// The results page for phones: the same table as the web page, refreshing itself from
+// results.json; UTF-8, every cell text escaped.
+QByteArray page(const LiveSnapshot &s);
+// A small stopwatch icon (SVG).
+QByteArray icon();
+// A strong validator of the JSON answer.
+QByteArray etag(const QByteArray &json);
+// "&", "<", ">", '"' and "'" as entities.
+QString escape(const QString &text);
+} // namespace LivePages

@@ -1,0 +1,182 @@
+#include "live/LiveServer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+#include "tests/live/HttpAsk.h"
+
+namespace {
+
+std::shared_ptr<LiveSnapshot> snapshot(const QString &driver, const QString &time = {})
+{
+    auto s = std::make_shared<LiveSnapshot>();
+    s->title = QStringLiteral("tornelo");
+    s->results.colCount = 4;
+    s->results.rows = {{"Nr.", "Fahrer", "Zeit 1", " "},
+                       {"12", driver, time, " "},
+                       {" ", "", "", ""},
+                       {"7", "Łoś", "", ""}};
+    if (!time.isEmpty()) {
+        s->lastTime = time;
+        s->lastTimeOfDay = QStringLiteral("10:15:22.318");
+    }
+    return s;
+}
+
+class Live : public ::testing::Test
+{
+protected:
+    quint16 startServer(TLiveServer::Options o = {})
+    {
+        o.address = QHostAddress::LocalHost;
+        o.port = 0;
+        QSignalSpy up(&server, &TLiveServer::listening);
+        server.start(o);
+        if (!up.wait(10000))
+            return 0;
+        return up.at(0).at(0).value<quint16>();
+    }
+    TLiveServer server;
+};
+
+} // namespace
+
+TEST(LivePages, JsonHoldsTheTableAndTheLastTime)
+{
+    const auto s = snapshot(QStringLiteral("Meier"), QStringLiteral("10:15:22,31"));
+    const QJsonObject o = QJsonDocument::fromJson(LivePages::json(*s)).object();
+    EXPECT_EQ(o["title"].toString(), "tornelo");
+    EXPECT_EQ(o["timeTitles"].toArray(), QJsonArray({"Zeit 1", "Zeit 2"}));
+    const QJsonArray rows = o["rows"].toArray();
+    // The blank row is left out; a cell of only blanks reads as empty.
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].toObject()["number"].toString(), "12");
+    EXPECT_EQ(rows[0].toObject()["times"].toArray(), QJsonArray({"10:15:22,31", ""}));
+    EXPECT_EQ(rows[1].toObject()["driver"].toString(), "Łoś");
+    EXPECT_EQ(o["lastTime"].toObject()["timeOfDay"].toString(), "10:15:22.318");
+    EXPECT_TRUE(QJsonDocument::fromJson(LivePages::json(*snapshot("x")))["lastTime"].isNull());
+}
+
+TEST(LivePages, HostileTextsStayText)
+{
+    const QString evil = QStringLiteral("<script>alert(1)</script>");
+    const auto s = snapshot(evil);
+    const QByteArray page = LivePages::page(*s);
+    EXPECT_FALSE(page.contains(evil.toUtf8()));
+    EXPECT_TRUE(page.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
+    EXPECT_TRUE(page.contains("Łoś"));
+    const QJsonObject o = QJsonDocument::fromJson(LivePages::json(*s)).object();
+    EXPECT_EQ(o["rows"].toArray()[0].toObject()["driver"].toString(), evil);
+}
+
+TEST_F(Live, PageAndJsonFollowThePublishedSnapshot)
+{
+    server.publish(snapshot(QStringLiteral("<script>alert(1)</script>")));
+    const quint16 port = startServer();
+    ASSERT_NE(port, 0);
+
+    const Answer page = ask(port, get("/"));
+    EXPECT_EQ(page.status, 200);
+    EXPECT_TRUE(page.header("Content-Type").startsWith("text/html"));
+    EXPECT_TRUE(page.body.contains("&lt;script&gt;alert(1)"));
+    EXPECT_FALSE(page.body.contains("<script>alert(1)"));
+
+    const Answer first = ask(port, get("/results.json"));
+    ASSERT_EQ(first.status, 200);
+    const QByteArray etag = first.header("ETag");
+    ASSERT_FALSE(etag.isEmpty());
+    EXPECT_EQ(ask(port, get("/results.json", "If-None-Match: " + etag + "\r\n")).status, 304);
+
+    // A taken time moved into the results: the next poll sees it, under a new validator.
+    server.publish(snapshot(QStringLiteral("Meier"), QStringLiteral("10:15:22,31")));
+    const Answer next = ask(port, get("/results.json", "If-None-Match: " + etag + "\r\n"));
+    ASSERT_EQ(next.status, 200);
+    EXPECT_NE(next.header("ETag"), etag);
+    const QJsonObject o = QJsonDocument::fromJson(next.body).object();
+    EXPECT_EQ(o["lastTime"].toObject()["time"].toString(), "10:15:22,31");
+    EXPECT_TRUE(ask(port, get("/")).body.contains("10:15:22,31"));
+    EXPECT_EQ(ask(port, get("/favicon.ico")).status, 200);
+}
+
+TEST_F(Live, EverythingElseIsRefused)
+{
+    server.publish(snapshot(QStringLiteral("Meier")));
+    const quint16 port = startServer();
+    ASSERT_NE(port, 0);
+    const QByteArray huge(1024 * 1024, 'a');
+    const struct
+    {
+        QByteArray request;
+        int status;
+    } cases[] = {
+        {get("/../README.md"), 404},
+        {get("/%2e%2e/"), 404},
+        {get("/%2e%2e/README.md"), 404},
+        {get("//etc/passwd"), 404},
+        {get("/results.json/../../CMakeLists.txt"), 404},
+        {get("http://127.0.0.1/"), 404},
+        {get("/index.html"), 404},
+        {get("/", "Upgrade: websocket\r\nConnection: Upgrade\r\n"), 404},
+        {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc", 405},
+        {"DELETE /results.json HTTP/1.1\r\nHost: x\r\n\r\n", 405},
+        {"GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + huge + "\r\n\r\n", 413},
+        {"GET /" + huge + " HTTP/1.1\r\n\r\n", 413},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.request.left(60).toStdString());
+        const Answer a = ask(port, c.request);
+        EXPECT_EQ(a.status, c.status);
+        EXPECT_TRUE(a.body.isEmpty());
+    }
+    // Still serving after all that.
+    EXPECT_EQ(ask(port, get("/results.json")).status, 200);
+}
+
+TEST_F(Live, ConnectionsAreBoundedAndIdleOnesClosed)
+{
+    TLiveServer::Options o;
+    o.maxConnections = 4;
+    o.idleMs = 300;
+    const quint16 port = startServer(o);
+    ASSERT_NE(port, 0);
+    std::vector<std::unique_ptr<QTcpSocket>> open;
+    for (int i = 0; i < 4; ++i) {
+        open.push_back(std::make_unique<QTcpSocket>());
+        open.back()->connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(open.back()->waitForConnected(10000));
+    }
+    // The server has taken all four before it sees the fifth: it answers each of them.
+    for (auto &s : open) {
+        s->write(get("/favicon.svg"));
+        ASSERT_TRUE(s->waitForReadyRead(10000));
+        s->readAll();
+    }
+    EXPECT_EQ(ask(port, get("/")).status, 503);
+    // Silent connections are closed by the server, which then takes new ones again.
+    for (auto &s : open) {
+        if (s->state() == QAbstractSocket::ConnectedState) {
+            EXPECT_TRUE(s->waitForDisconnected(10000));
+        }
+    }
+    EXPECT_EQ(ask(port, get("/")).status, 200);
+}
+
+TEST_F(Live, OccupiedPortIsReported)
+{
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost, 0));
+    TLiveServer::Options o;
+    o.address = QHostAddress::LocalHost;
+    o.port = occupant.serverPort();
+    QSignalSpy failed(&server, &TLiveServer::failed);
+    server.start(o);
+    ASSERT_TRUE(failed.wait(10000));
+    EXPECT_EQ(failed.at(0).at(0).toString(),
+              QStringLiteral("Port %1 ist belegt").arg(occupant.serverPort()));
+}

@@ -1,0 +1,139 @@
+// The live results as the running window serves them, over real HTTP on 127.0.0.1.
+#include "app/CommandLine.h"
+#include "app/LiveResults.h"
+#include "tests/live/HttpAsk.h"
+#include "tests/support/MainWindowFixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+QByteArray getBody(quint16 port, const QByteArray &path)
+{
+    return ask(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").body;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+class LiveWindow : public MainWindowFixture
+{
+protected:
+    // Waits, processing events, until the condition holds (or a generous deadline).
+    template <typename F> bool until(F f)
+    {
+        for (int i = 0; i < 1000; ++i) {
+            if (f())
+                return true;
+            QTest::qWait(10);
+        }
+        return false;
+    }
+    QJsonObject json(quint16 port)
+    {
+        return QJsonDocument::fromJson(getBody(port, "/results.json")).object();
+    }
+    QLabel *label() { return w->findChild<QLabel *>("LabelLive"); }
+};
+
+} // namespace
+
+TEST(LiveOptions, SettingsAndCommandLine)
+{
+    TempSettings settings;
+    {
+        QSettings s(settings.file(), QSettings::IniFormat);
+        s.setValue("Live/Enabled", "1");
+        s.setValue("Live/Port", "abc");
+        s.setValue("Live/Address", "192.168.7.20");
+    }
+    TLiveResults::Config c = TLiveResults::readSettings();
+    EXPECT_TRUE(c.enabled);
+    EXPECT_EQ(c.options.port, 8080);
+    EXPECT_EQ(c.options.address, QHostAddress("192.168.7.20"));
+    const struct
+    {
+        QStringList args;
+        bool live;
+        int port;
+        bool error;
+    } cases[] = {{{"t"}, false, 0, false},
+                 {{"t", "--live"}, true, 0, false},
+                 {{"t", "--live=9090"}, true, 9090, false},
+                 {{"t", "--live=0"}, true, 0, true},
+                 {{"t", "--live=x"}, true, 0, true}};
+    for (const auto &k : cases) {
+        const CommandLine cl = CommandLine::parse(k.args, false);
+        EXPECT_EQ(cl.live, k.live);
+        EXPECT_EQ(cl.livePort.value_or(0), k.port);
+        EXPECT_EQ(!cl.error.isEmpty(), k.error);
+    }
+    c = TLiveResults::withCommandLine(TLiveResults::Config{}, true, quint16(9090));
+    EXPECT_TRUE(c.enabled);
+    EXPECT_EQ(c.options.port, 9090);
+}
+
+TEST_F(LiveWindow, OffUnlessAskedFor)
+{
+    w->startLiveResults();
+    EXPECT_EQ(w->live, nullptr);
+    EXPECT_FALSE(label()->isVisible());
+}
+
+TEST_F(LiveWindow, PageAndJsonFollowTheTables)
+{
+    const QString list = settings.dir.path() + "/liste.txt";
+    QFile f(list);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("Nr.;Fahrer\r\n7;<script>alert(1)</script>\r\n8;Meier\r\n");
+    f.close();
+    w->LoadProtocolText(list);
+
+    const quint16 port = freePort();
+    w->startLiveResults(true, port);
+    ASSERT_TRUE(until([&] { return label()->text().startsWith("Live-Ergebnisse: http://"); }))
+        << label()->text().toStdString();
+    EXPECT_TRUE(label()->text().endsWith(QString(":%1/").arg(port)));
+
+    const QByteArray page = getBody(port, "/");
+    EXPECT_TRUE(page.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
+    EXPECT_FALSE(page.contains("<script>alert(1)"));
+    EXPECT_EQ(json(port)["rows"].toArray()[0].toObject()["driver"].toString(),
+              "<script>alert(1)</script>");
+
+    // A time taken and moved into car 8's row.
+    key(Qt::Key_F4);
+    zeit(10, 15, 22, 318);
+    number(1, "8");
+    QTest::mouseClick(w->bInsert, Qt::LeftButton);
+    ASSERT_EQ(res().Cells(2, 2), "10:15:22,31");
+    ASSERT_TRUE(until([&] {
+        const QJsonArray rows = json(port)["rows"].toArray();
+        return rows.size() == 2 &&
+               rows[1].toObject()["times"].toArray()[0].toString() == "10:15:22,31";
+    }));
+    EXPECT_TRUE(getBody(port, "/").contains("10:15:22,31"));
+}
+
+TEST_F(LiveWindow, OccupiedPortIsReportedAndTheProgramGoesOn)
+{
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
+    w->startLiveResults(true, occupant.serverPort());
+    ASSERT_TRUE(until([&] { return label()->isVisible(); }));
+    EXPECT_EQ(
+        label()->text(),
+        QString("Live-Ergebnisse nicht gestartet: Port %1 ist belegt").arg(occupant.serverPort()));
+    key(Qt::Key_F4);
+    zeit(11, 0, 0, 0);
+    EXPECT_EQ(pred().Cells(1, 1), "11:00:00,00");
+}
