@@ -21,16 +21,14 @@ extern "C" void __tsan_release(void *addr);
 
 namespace {
 
-const QEvent::Type HandOverEventType = QEvent::Type(QEvent::registerEventType());
+const QEvent::Type WakeEventType = QEvent::Type(QEvent::registerEventType());
 
-// Carries a queued event set's hand-over to the port's thread.
-class HandOverEvent : public QEvent
+// Asks the port's thread to drain a worker's queue.
+class WakeEvent : public QEvent
 {
 public:
-    explicit HandOverEvent(std::shared_ptr<TComHandOver> h)
-        : QEvent(HandOverEventType), handOver(std::move(h))
-    {}
-    std::shared_ptr<TComHandOver> handOver;
+    explicit WakeEvent(std::shared_ptr<TComQueue> q) : QEvent(WakeEventType), queue(std::move(q)) {}
+    std::shared_ptr<TComQueue> queue;
 };
 
 struct EventBit
@@ -69,43 +67,66 @@ quint32 baudRateValue(TBaudRate rate, quint32 userRate)
     return userRate;
 }
 
-// --- TComHandOver ------------------------------------------------------------------
+// --- TComQueue ---------------------------------------------------------------------
 
-void TComHandOver::handOver(quint32 mask, const std::function<void()> &notify)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_mask = mask;
-        m_state = Queued;
-    }
-    m_cv.notify_all();
-    notify();
-    std::unique_lock lock(m_mutex);
-    m_cv.wait(lock, [this] { return m_state == Idle; });
-}
-
-bool TComHandOver::take(quint32 &mask)
+bool TComQueue::push(const std::vector<SerialEvent> &events)
 {
     std::lock_guard lock(m_mutex);
-    if (m_state != Queued)
+    for (const SerialEvent &e : events) {
+        if (m_items.size() >= limit)
+            ++m_dropped;
+        else
+            m_items.push_back({e, false, cnPollingFallback});
+    }
+    const bool wake = !m_wakePending;
+    m_wakePending = true;
+    return wake;
+}
+
+bool TComQueue::pushNotice(TComNotice kind)
+{
+    std::lock_guard lock(m_mutex);
+    m_items.push_back({SerialEvent{}, true, kind});
+    const bool wake = !m_wakePending;
+    m_wakePending = true;
+    return wake;
+}
+
+void TComQueue::clearWake()
+{
+    std::lock_guard lock(m_mutex);
+    m_wakePending = false;
+}
+
+bool TComQueue::pop(Item &item)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_items.empty())
         return false;
-    mask = m_mask;
-    m_state = Dispatching;
+    item = m_items.front();
+    m_items.pop_front();
     return true;
 }
 
-void TComHandOver::complete()
+void TComQueue::clear()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_state != Dispatching)
-            return;
-        m_state = Idle;
-    }
-    m_cv.notify_all();
+    std::lock_guard lock(m_mutex);
+    m_items.clear();
 }
 
-void TComHandOver::setFinished()
+size_t TComQueue::size() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_items.size();
+}
+
+quint64 TComQueue::dropped() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_dropped;
+}
+
+void TComQueue::setFinished()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -114,15 +135,7 @@ void TComHandOver::setFinished()
     m_cv.notify_all();
 }
 
-bool TComHandOver::waitFinishedOrQueued(int ms)
-{
-    std::unique_lock lock(m_mutex);
-    m_cv.wait_for(lock, std::chrono::milliseconds(ms),
-                  [this] { return m_finished || m_state == Queued; });
-    return m_finished;
-}
-
-bool TComHandOver::waitFinished(int ms)
+bool TComQueue::waitFinished(int ms)
 {
     std::unique_lock lock(m_mutex);
     if (ms < 0)
@@ -132,37 +145,26 @@ bool TComHandOver::waitFinished(int ms)
     return m_finished;
 }
 
-bool TComHandOver::isFinished() const
+bool TComQueue::isFinished() const
 {
     std::lock_guard lock(m_mutex);
     return m_finished;
 }
 
-TComHandOver::State TComHandOver::state() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_state;
-}
-
 // --- TComThread --------------------------------------------------------------------
 
-TComThread::TComThread(TComPort *owner, ISerialDevice *device, quint32 waitMask)
-    : m_owner(owner), m_device(device), m_waitMask(waitMask),
-      m_handOver(std::make_shared<TComHandOver>())
+TComThread::TComThread(TComPort *owner, ISerialDevice *device, quint32 waitMask,
+                       const IStampClock &clock)
+    : m_owner(owner), m_device(device), m_waitMask(waitMask), m_clock(clock),
+      m_queue(std::make_shared<TComQueue>())
 {}
 
 TComThread::~TComThread()
 {
-    // The port joins the worker in Close; this only guards against a worker left
-    // running, releasing a queued set without dispatching it.
+    // The port joins the worker in Close; this only guards against a worker left running.
     if (m_thread.joinable()) {
-        while (!m_handOver->isFinished()) {
+        while (!m_queue->waitFinished(stopRepeatMs))
             requestStop();
-            quint32 ignored;
-            if (m_handOver->take(ignored))
-                m_handOver->complete();
-            m_handOver->waitFinishedOrQueued(stopRepeatMs);
-        }
         m_thread.join();
     }
 }
@@ -174,16 +176,11 @@ void TComThread::start()
 
 bool TComThread::wait(int ms)
 {
-    if (!m_handOver->waitFinished(ms))
+    if (!m_queue->waitFinished(ms))
         return false;
     if (m_thread.joinable())
         m_thread.join();
     return true;
-}
-
-bool TComThread::IsHandOverPending() const
-{
-    return m_handOver->state() != TComHandOver::Idle;
 }
 
 void TComThread::requestStop()
@@ -195,11 +192,12 @@ void TComThread::requestStop()
 void TComThread::run()
 {
     pthread_setname_np(pthread_self(), "TComThread");
+    bool pollingReported = false;
     for (;;) {
         if (m_stop.load())
             break;
-        quint32 events = 0;
-        const ISerialDevice::WaitResult r = m_device->waitEvent(m_waitMask, events);
+        SerialWait got;
+        const ISerialDevice::WaitResult r = m_device->waitEvent(m_waitMask, m_clock, got);
         // When the stop request and a completion coincide, the stop counts.
         if (m_stop.load())
             break;
@@ -207,12 +205,25 @@ void TComThread::run()
             break; // ends quietly; the port stays connected until Close
         if (r != ISerialDevice::WaitResult::Events)
             continue;
-        events &= m_waitMask;
-        if (events != 0)
-            m_handOver->handOver(events, [this] { m_owner->postHandOver(m_handOver); });
+        std::vector<SerialEvent> sets;
+        sets.reserve(got.events.size());
+        for (SerialEvent e : got.events) {
+            e.events &= m_waitMask;
+            if (e.events != 0)
+                sets.push_back(e);
+        }
+        bool wake = false;
+        if (got.switchedToPolling && !pollingReported) {
+            pollingReported = true;
+            wake = m_queue->pushNotice(cnPollingFallback);
+        }
+        if (!sets.empty())
+            wake = m_queue->push(sets) || wake;
+        if (wake)
+            m_owner->postWake(m_queue);
     }
     m_device->purge();
-    m_handOver->setFinished();
+    m_queue->setFinished();
 }
 
 // --- TComPort ----------------------------------------------------------------------
@@ -250,8 +261,8 @@ SerialLineSettings TComPort::lineSettings() const
 
 void TComPort::Open()
 {
-    // A handler that runs while Close waits for the worker cannot reopen the port: the
-    // device is still in use by the ending worker.
+    // A handler that runs while Close dispatches the last event sets cannot reopen the
+    // port: the device is still in use.
     if (m_closing)
         throw EComHandle(QString::fromLocal8Bit(std::strerror(EBUSY)));
     Close();
@@ -268,7 +279,9 @@ void TComPort::Open()
     }
 
     m_device = std::move(device);
-    m_thread = std::make_unique<TComThread>(this, m_device.get(), eventMask(m_events));
+    m_thread =
+        std::make_unique<TComThread>(this, m_device.get(), eventMask(m_events), *m_stampClock);
+    m_droppedBefore = 0;
     m_thread->start();
     m_connected = true;
     ++m_generation;
@@ -283,24 +296,25 @@ void TComPort::Close()
     m_closing = true;
     // A dispatch that is running further up the stack (a handler called Close) stops
     // calling handlers once it sees the generation change.
+    const bool fromHandler = m_current != nullptr;
     ++m_generation;
 
-    const std::shared_ptr<TComHandOver> handOver = m_thread->handOverState();
+    // The worker never waits for this thread, so it ends as soon as it sees the request;
+    // the request is repeated because a wake-up sent just before it starts waiting can be
+    // lost.
+    const std::shared_ptr<TComQueue> queue = m_thread->queue();
     m_thread->requestStop();
-    for (;;) {
-        // A worker blocked in a hand-over cannot see the stop request: run its set first
-        // (or release it when Close was called from one of its handlers).
-        const TComHandOver::State st = handOver->state();
-        if (st == TComHandOver::Queued)
-            runHandOver(handOver);
-        else if (st == TComHandOver::Dispatching)
-            handOver->complete();
-        if (handOver->waitFinishedOrQueued(stopRepeatMs))
-            break;
+    while (!queue->waitFinished(stopRepeatMs))
         m_thread->requestStop();
-    }
     m_thread->wait();
     m_thread.reset();
+
+    // What the worker saw before it ended is delivered, unless a handler is closing the
+    // port: the rest then belongs to a port that no longer exists.
+    if (fromHandler)
+        queue->clear();
+    else
+        drain(queue);
 
     m_device->close();
     m_device.reset();
@@ -320,33 +334,54 @@ quint32 TComPort::ModemStatus()
 bool TComPort::event(QEvent *e)
 {
     TORNELO_TSAN_ACQUIRE(e);
-    if (e->type() == HandOverEventType) {
-        runHandOver(static_cast<HandOverEvent *>(e)->handOver);
+    if (e->type() == WakeEventType) {
+        const std::shared_ptr<TComQueue> &queue = static_cast<WakeEvent *>(e)->queue;
+        // A wake-up left over from an earlier worker finds its queue already drained by
+        // Close.
+        if (m_thread && m_thread->queue() == queue && !m_closing)
+            drain(queue);
         return true;
     }
     return QObject::event(e);
 }
 
-void TComPort::postHandOver(const std::shared_ptr<TComHandOver> &handOver)
+void TComPort::postWake(const std::shared_ptr<TComQueue> &queue)
 {
     // High priority: a barrier event should not queue behind a burst of paint events.
-    auto *e = new HandOverEvent(handOver);
+    auto *e = new WakeEvent(queue);
     TORNELO_TSAN_RELEASE(e);
     QCoreApplication::postEvent(this, e, Qt::HighEventPriority);
 }
 
-void TComPort::runHandOver(const std::shared_ptr<TComHandOver> &handOver)
-{
-    quint32 mask = 0;
-    if (!handOver->take(mask))
-        return; // already run by Close, or left over from an earlier worker
-    dispatchEvents(mask);
-    handOver->complete();
-}
-
-void TComPort::dispatchEvents(quint32 mask)
+void TComPort::drain(const std::shared_ptr<TComQueue> &queue)
 {
     const quint64 generation = m_generation;
+    queue->clearWake();
+    TComQueue::Item item;
+    while (m_generation == generation && queue->pop(item)) {
+        if (item.notice) {
+            if (OnNotice)
+                OnNotice(this, item.kind);
+        } else {
+            dispatchEvents(item.event);
+        }
+    }
+    // Losses are reported once per drain that finds more of them.
+    const quint64 dropped = queue->dropped();
+    if (dropped > m_droppedBefore) {
+        m_dropped += dropped - m_droppedBefore;
+        m_droppedBefore = dropped;
+        if (OnNotice && m_generation == generation)
+            OnNotice(this, cnEventsDropped);
+    }
+}
+
+void TComPort::dispatchEvents(const SerialEvent &e)
+{
+    const quint64 generation = m_generation;
+    const quint32 mask = e.events;
+    const SerialEvent *outer = m_current;
+    m_current = &e;
     // A handler may close or reopen the port; the rest of this set then belongs to a
     // port that no longer exists and is dropped.
     auto current = [&] { return m_generation == generation; };
@@ -365,4 +400,5 @@ void TComPort::dispatchEvents(quint32 mask)
     fire(EV_RXFLAG, OnRxFlag);
     fire(EV_RLSD, OnRLSD);
     fire(EV_ERR, OnError);
+    m_current = outer;
 }

@@ -136,10 +136,23 @@ void SimBarrierServer::serviceClient()
 void SimBarrierServer::setContacts(quint32 contacts)
 {
     m_contacts = contacts & MS_ALL_LINES;
+    send(SimBarrier::contactsLine(m_contacts));
+}
+
+void SimBarrierServer::blip(quint32 pairBit)
+{
+    const quint32 closed = (m_contacts | pairBit) & MS_ALL_LINES;
+    m_contacts &= ~pairBit;
+    send(SimBarrier::contactsLine(closed) + SimBarrier::contactsLine(m_contacts));
+}
+
+void SimBarrierServer::send(const QByteArray &message)
+{
+    m_lastChange.mono = std::chrono::steady_clock::now();
+    m_lastChange.wall = std::chrono::system_clock::now();
     if (m_clientFd < 0)
         return;
-    const QByteArray line = SimBarrier::contactsLine(m_contacts);
-    if (::send(m_clientFd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) < 0)
+    if (::send(m_clientFd, message.constData(), size_t(message.size()), MSG_NOSIGNAL) < 0)
         dropClient();
 }
 

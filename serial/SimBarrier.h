@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <chrono>
+
 // The simulated light barrier speaks over a Unix stream socket. The barrier (the
 // listening side, tools/barrier-sim) sends one line per change of its contacts:
 //   "contacts 0x20\n"   the closed pin pairs, as modem-status bits (0x20 = "4+6")
@@ -55,11 +57,25 @@ public:
     void setContacts(quint32 contacts);
     void closeContact(quint32 pairBit) { setContacts(m_contacts | pairBit); }
     void openContact(quint32 pairBit) { setContacts(m_contacts & ~pairBit); }
+    // Closes and opens the contact in one message, so that the port sees both changes at
+    // once: a pass shorter than the port can resolve.
+    void blip(quint32 pairBit);
+
+    // When the last change was sent, on the wall clock and on the monotonic clock (read
+    // together, just before sending).
+    struct ChangeTime
+    {
+        std::chrono::system_clock::time_point wall;
+        std::chrono::steady_clock::time_point mono;
+    };
+    ChangeTime lastChange() const { return m_lastChange; }
 
     void shutdown();
 
 private:
     void dropClient();
+    void send(const QByteArray &message);
+    ChangeTime m_lastChange;
     QString m_path;
     int m_listenFd = -1;
     int m_clientFd = -1;

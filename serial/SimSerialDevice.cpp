@@ -109,6 +109,8 @@ bool SimSerialDevice::configure(const SerialLineSettings &settings, QString &err
     m_dtr = settings.enableDTR;
     m_rts = settings.flow == SerialLineSettings::FlowRtsCts;
     m_status.store(SimBarrier::statusForContacts(m_contacts, m_dtr, m_rts));
+    m_reportedStatus = m_status.load();
+    m_reportedCounters = m_counters;
     return true;
 }
 
@@ -122,26 +124,40 @@ bool SimSerialDevice::takeLine(QByteArray &line)
     return true;
 }
 
-ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, quint32 &events)
+void SimSerialDevice::takeLines()
 {
-    events = 0;
+    QByteArray line;
+    while (takeLine(line)) {
+        quint32 contacts = 0;
+        if (!SimBarrier::parseContactsLine(line, contacts))
+            continue;
+        const quint32 before = m_status.load();
+        const quint32 after = SimBarrier::statusForContacts(contacts, m_dtr, m_rts);
+        m_contacts = contacts;
+        m_counters = countersAfterChange(m_counters, before, after);
+        m_status.store(after);
+    }
+}
+
+ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, const IStampClock &clock,
+                                                     SerialWait &out)
+{
+    // Lines that came with an earlier read (the greeting's) count from now.
+    TimeStamp stamp = clock.stamp();
     for (;;) {
-        QByteArray line;
-        // One line at a time, so that every edge is handed over on its own.
-        while (takeLine(line)) {
-            quint32 contacts = 0;
-            if (!SimBarrier::parseContactsLine(line, contacts))
-                continue;
-            const quint32 before = m_status.load();
-            const quint32 after = SimBarrier::statusForContacts(contacts, m_dtr, m_rts);
-            m_contacts = contacts;
-            m_status.store(after);
-            events = eventsFromStatusChange(before, after, waitMask);
-            if (events)
+        takeLines();
+        if (!(m_counters == m_reportedCounters)) {
+            out.events = edgesBetween(m_reportedStatus, m_reportedCounters, m_status.load(),
+                                      m_counters, waitMask, stamp);
+            m_reportedStatus = m_status.load();
+            m_reportedCounters = m_counters;
+            if (!out.events.empty())
                 return WaitResult::Events;
         }
         pollfd pfd[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
         const int r = ::poll(pfd, 2, -1);
+        // The time of the change, before anything else.
+        stamp = clock.stamp();
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -149,7 +165,7 @@ ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, quint32 &
         }
         if (pfd[0].revents & POLLIN)
             return WaitResult::Interrupted;
-        char buf[256];
+        char buf[512];
         const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n == 0)
             return WaitResult::Failed; // the barrier went away, like a pulled adapter

@@ -17,7 +17,7 @@ public:
 
     bool open(QString &error) override;
     bool configure(const SerialLineSettings &settings, QString &error) override;
-    WaitResult waitEvent(quint32 waitMask, quint32 &events) override;
+    WaitResult waitEvent(quint32 waitMask, const IStampClock &clock, SerialWait &out) override;
     void interrupt() override;
     quint32 modemStatus() override;
     int inQueue() override { return 0; }
@@ -29,7 +29,8 @@ public:
 
 private:
     bool takeLine(QByteArray &line);
-    void applyContacts(quint32 contacts);
+    // Takes every complete line received so far, counting each input's changes.
+    void takeLines();
 
     QString m_socketPath;
     int m_fd = -1;
@@ -38,6 +39,12 @@ private:
     quint32 m_contacts = 0;
     bool m_dtr = false;
     bool m_rts = false;
+    // Like the kernel, the port end counts every change of its inputs; what arrives in one
+    // read is seen together, so changes in quick succession merge as they do on a real
+    // port and reach the worker as counters that moved more than the status word shows.
+    LineCounters m_counters;
+    quint32 m_reportedStatus = 0;
+    LineCounters m_reportedCounters;
     // Written by the worker, read by ModemStatus on the port's thread.
     std::atomic<quint32> m_status{0};
 };

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -44,7 +45,8 @@ protected:
                 EXPECT_EQ(QThread::currentThread(), qApp->thread());
                 calls << QStringLiteral("%1:%2")
                              .arg(QLatin1String(name))
-                             .arg(port.ModemStatus(), 0, 16);
+                             .arg(port.EventStatus(), 0, 16);
+                stamps << port.EventStamp().monotonicNs;
             };
         };
         port.OnRing = rec("Ring");
@@ -81,6 +83,7 @@ protected:
     QString socket;
     SimBarrierServer server;
     QStringList calls;
+    QList<qint64> stamps;
     TComPort port;
 };
 
@@ -111,6 +114,23 @@ TEST_F(SimPortTest, EveryEdgeOfAQuickPassIsHandedOverOnItsOwn)
         EXPECT_EQ(calls[i], "RLSD:80");
         EXPECT_EQ(calls[i + 1], "RLSD:0");
     }
+}
+
+// Both changes of a pass arrive in one read, as two edges within one wait do on a real
+// port: the counters show them, the status word no longer does. Both are delivered, with
+// the one stamp of that wake-up, which lies after the barrier sent them.
+TEST_F(SimPortTest, PassMergedIntoOneWakeUpIsDeliveredEdgeByEdge)
+{
+    openWithBarrier();
+    server.blip(0x20);
+    const qint64 sentNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              server.lastChange().mono.time_since_epoch())
+                              .count();
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(calls, (QStringList{"DSR:20", "DSR:0"}));
+    EXPECT_EQ(stamps[0], stamps[1]);
+    EXPECT_GE(stamps[0], sentNs);
+    EXPECT_EQ(port.ModemStatus(), 0u);
 }
 
 TEST_F(SimPortTest, ContactsShowOnlyOnDrivenLines)

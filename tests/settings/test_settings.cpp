@@ -1,6 +1,7 @@
 #include "app/FMain.h"
 #include "protocol/ProtocolTables.h"
 #include "settings/Settings.h"
+#include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/SortGrid.h"
 #include "platform/FileDialog.h"
@@ -151,7 +152,7 @@ TEST_F(StartUpTest, FirstStartUsesDefaultsAndCloseWritesAllValues)
         TFormMain w(&clock);
         EXPECT_EQ(w.size(), QSize(800, 530));
         EXPECT_EQ(w.pos(), QPoint(243, 112));
-        EXPECT_EQ(w.TimerGesperrt->interval(), 100);
+        EXPECT_EQ(w.guard->lockTime(), 100);
         EXPECT_EQ(w.PanelTimer->C1(), clBlack);
         EXPECT_EQ(w.PanelTimer->C2(), clLime);
         EXPECT_EQ(w.PanelTimer->C4(), clYellow);
@@ -178,7 +179,7 @@ TEST_F(StartUpTest, PartialStoresRestoreWhatComesBeforeTheGap)
     {
         TFormMain w(&clock);
         EXPECT_EQ(w.currentSettings().Alg, 1);
-        EXPECT_EQ(w.TimerGesperrt->interval(), 100);
+        EXPECT_EQ(w.guard->lockTime(), 100);
         EXPECT_EQ(w.size(), QSize(800, 530));
     }
     TempSettings other;
@@ -189,7 +190,7 @@ TEST_F(StartUpTest, PartialStoresRestoreWhatComesBeforeTheGap)
         EXPECT_EQ(w.pos(), QPoint(10, 20));
         EXPECT_EQ(w.size(), QSize(800, 700)); // the minimum raises the width
         EXPECT_EQ(w.PanelTimer->C1(), clBlack);             // after the missing "Sound"
-        EXPECT_EQ(w.TimerGesperrt->interval(), 100);
+        EXPECT_EQ(w.guard->lockTime(), 100);
     }
     QSettings s(other.file(), QSettings::IniFormat);
     EXPECT_EQ(s.value("Width").toInt(), 800);
@@ -237,7 +238,7 @@ TEST_F(StartUpTest, StoredColoursReachTheDisplay)
     // The top segment of the first upper digit (a zero) is lit blue, the lower one red.
     EXPECT_EQ(img.pixelColor(8 + 22, 11 + 5), QColor(Qt::blue));
     EXPECT_EQ(img.pixelColor(8 + 22, 136 + 5), QColor(Qt::red));
-    EXPECT_EQ(w.TimerGesperrt->interval(), 0);
+    EXPECT_EQ(w.guard->lockTime(), 0);
     EXPECT_EQ(w.tables->CountRunden(), 2);
     EXPECT_EQ(w.SortGrid1->ColCount(), 4);
     EXPECT_EQ(w.FilterInd, 2);
