@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <pthread.h>
+#include <sched.h>
 
 #if defined(__SANITIZE_THREAD__)
 // Qt's event queue synchronises in code the thread sanitizer does not see; these tell it
@@ -46,6 +47,12 @@ constexpr EventBit eventBits[] = {
 // How long Close waits for the worker before waking it again: a wake sent just before
 // the worker enters its wait can be lost.
 constexpr int stopRepeatMs = 20;
+
+// Above ordinary threads, well below the kernel's interrupt threads.
+constexpr int workerRealtimePriority = 10;
+// Wake-ups without events a healthy device never comes near (its wait ticks 50 times a
+// second while nothing happens).
+constexpr int maxIdleWakeUpsPerSecond = 1000;
 
 } // namespace
 
@@ -189,9 +196,31 @@ void TComThread::requestStop()
     m_device->interrupt();
 }
 
+bool raiseWorkerPriority()
+{
+    sched_param param{};
+    param.sched_priority = workerRealtimePriority;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
+
+static void lowerWorkerPriority()
+{
+    sched_param param{};
+    param.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+}
+
 void TComThread::run()
 {
     pthread_setname_np(pthread_self(), "TComThread");
+    // A stamp is only as good as the moment the worker gets the processor after its wait
+    // returns; on a busy machine that can take milliseconds. Where the system allows it,
+    // the worker runs before ordinary threads (it sleeps almost all the time).
+    bool realtime = raiseWorkerPriority();
+    // A device that keeps waking without anything to report would keep a real-time
+    // thread on the processor: such a worker goes back to ordinary scheduling.
+    int idleWakeUps = 0;
+    auto idleSince = std::chrono::steady_clock::now();
     bool pollingReported = false;
     for (;;) {
         if (m_stop.load())
@@ -203,6 +232,17 @@ void TComThread::run()
             break;
         if (r == ISerialDevice::WaitResult::Failed)
             break; // ends quietly; the port stays connected until Close
+        if (realtime && got.events.empty()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - idleSince > std::chrono::seconds(1)) {
+                idleSince = now;
+                idleWakeUps = 0;
+            }
+            if (++idleWakeUps > maxIdleWakeUpsPerSecond) {
+                lowerWorkerPriority();
+                realtime = false;
+            }
+        }
         if (r != ISerialDevice::WaitResult::Events)
             continue;
         std::vector<SerialEvent> sets;
@@ -296,7 +336,7 @@ void TComPort::Close()
     m_closing = true;
     // A dispatch that is running further up the stack (a handler called Close) stops
     // calling handlers once it sees the generation change.
-    const bool fromHandler = m_current != nullptr;
+    const bool fromHandler = m_draining > 0;
     ++m_generation;
 
     // The worker never waits for this thread, so it ends as soon as it sees the request;
@@ -357,6 +397,7 @@ void TComPort::drain(const std::shared_ptr<TComQueue> &queue)
 {
     const quint64 generation = m_generation;
     queue->clearWake();
+    ++m_draining;
     TComQueue::Item item;
     while (m_generation == generation && queue->pop(item)) {
         if (item.notice) {
@@ -366,6 +407,7 @@ void TComPort::drain(const std::shared_ptr<TComQueue> &queue)
             dispatchEvents(item.event);
         }
     }
+    --m_draining;
     // Losses are reported once per drain that finds more of them.
     const quint64 dropped = queue->dropped();
     if (dropped > m_droppedBefore) {

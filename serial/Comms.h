@@ -133,6 +133,10 @@ public:
 
 class TComPort;
 
+// Asks real-time scheduling for the calling thread, as the port's worker does; false where
+// the system does not allow it (then the thread keeps ordinary scheduling).
+bool raiseWorkerPriority();
+
 // What the port tells its owner besides line events.
 enum TComNotice
 {
@@ -309,8 +313,10 @@ private:
     bool m_connected = false;
     bool m_closing = false;
     const IStampClock *m_stampClock = &systemStampClock();
-    // The event set whose handlers run now (UI thread only).
+    // The event set whose handlers run now, and how many drains are running (a handler
+    // may close the port) (UI thread only).
     const SerialEvent *m_current = nullptr;
+    int m_draining = 0;
     quint64 m_dropped = 0;
     quint64 m_droppedBefore = 0; // what the current worker's queue had dropped when reported
     // Counts opens and closes, so a dispatch notices that a handler closed the port.

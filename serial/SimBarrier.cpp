@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -46,6 +48,19 @@ quint32 SimBarrier::statusForContacts(quint32 contacts, bool dtr, bool rts)
     if (rts)
         s |= contacts & (MS_CTS_ON | MS_RING_ON);
     return s;
+}
+
+QByteArray SimBarrier::wallClockText(std::chrono::system_clock::time_point t)
+{
+    using namespace std::chrono;
+    const auto us = duration_cast<microseconds>(t.time_since_epoch()).count();
+    const std::time_t secs = std::time_t(us / 1'000'000);
+    std::tm local{};
+    localtime_r(&secs, &local);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%06lld", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<long long>(us % 1'000'000));
+    return QByteArray(buf);
 }
 
 SimBarrierServer::~SimBarrierServer()

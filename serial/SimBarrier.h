@@ -26,6 +26,10 @@ bool parseContactsLine(const QByteArray &line, quint32 &contacts);
 // and "7+9").
 quint32 statusForContacts(quint32 contacts, bool dtr, bool rts);
 
+// A moment on the wall clock as the barrier logs it: local time of day to the
+// microsecond, "HH:MM:SS.ffffff".
+QByteArray wallClockText(std::chrono::system_clock::time_point t);
+
 } // namespace SimBarrier
 
 // The listening side of the simulated barrier (used by tools/barrier-sim and tests).
