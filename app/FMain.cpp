@@ -2,6 +2,7 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
+#include "platform/Timer.h"
 #include "protocol/FileCommands.h"
 #include "protocol/ProtocolTables.h"
 #include "serial/Comms.h"
@@ -102,7 +103,12 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     ComPort->OnClose = [this](QObject *s) { ComPortClose(s); };
     ComPort->OnNotice = [this](QObject *s, TComNotice n) { ComPortNotice(s, n); };
 
-    guard = new TBarrierGuard(this);
+    // A precise timer: a coarse one may end the lock time on screen a few milliseconds early.
+    guard = new TBarrierGuard(this, [] {
+        auto t = std::make_unique<QtTimer>();
+        t->setTimerType(Qt::PreciseTimer);
+        return std::unique_ptr<ITimer>(std::move(t));
+    });
     guard->stampClock = &m_stamps;
     // ZEIT through its menu item, so that a disabled ZEIT does nothing here too, but for
     // the time of the pass.

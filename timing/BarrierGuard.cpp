@@ -11,7 +11,15 @@ void TBarrierGuard::setLockTimer(std::unique_ptr<ITimer> timer)
 {
     m_lockTimer = std::move(timer);
     m_lockTimer->setSingleShot(true);
-    m_lockTimer->onTimeout = [this] { TimerGesperrtTimer(); };
+    m_lockTimer->onTimeout = [this] {
+        // Timers may fire a little early; the barrier is not shown free before the lock
+        // time has really ended, since changes until then are still ignored.
+        const qint64 leftNs = m_lockEndsNs - stampClock->stamp().monotonicNs;
+        if (m_lockRunning && leftNs > 0)
+            m_lockTimer->start(int((leftNs + 999'999) / 1'000'000));
+        else
+            TimerGesperrtTimer();
+    };
 }
 
 TBarrierGuard::~TBarrierGuard() = default;

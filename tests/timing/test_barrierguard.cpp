@@ -202,6 +202,22 @@ TEST_F(BarrierTest, LateChangeSetsTheTimerForWhatIsLeftOfTheLockTime)
     EXPECT_EQ(timer->interval(), 0);
 }
 
+// A timer that fires early does not show the barrier free before the lock time is over.
+TEST_F(BarrierTest, EarlyTimerWaitsForTheRestOfTheLockTime)
+{
+    w->guard->setLockTime(100);
+    runningAndFree();
+    prompt(kDsr, 0);
+    stamps.set(95);
+    timer->fire();
+    EXPECT_EQ(iconState(), 0);
+    EXPECT_TRUE(w->guard->lockTimeRunning());
+    EXPECT_EQ(timer->interval(), 5);
+    moveTo(100);
+    EXPECT_EQ(iconState(), 1);
+    EXPECT_FALSE(w->guard->lockTimeRunning());
+}
+
 TEST_F(BarrierTest, TriggerEdgeAndStatusFilter)
 {
     w->guard->setLockTime(0); // no lock time: every qualifying change counts
