@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: deps configure build run test bench demo clean
+.PHONY: deps configure build run test bench demo package clean
 
 deps:
 	@scripts/install-deps
@@ -29,6 +29,10 @@ bench: build
 		[ -f "$$b" ] && [ -x "$$b" ] || continue; \
 		echo "== $$b"; QT_QPA_PLATFORM=offscreen "$$b" || exit 1; \
 	done
+
+# The Debian package, written into the build folder.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	@rm -rf $(BUILD)

@@ -2,22 +2,26 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
+#include "platform/ErrorBox.h"
 #include "platform/Timer.h"
 #include "protocol/FileCommands.h"
 #include "protocol/ProtocolTables.h"
+#include "protocol/SheetCommands.h"
 #include "serial/Comms.h"
 #include "serial/PortProbe.h"
+#include "settings/UCfg.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 #include "widgets/DlgYesNo.h"
 #include "widgets/FInfo.h"
-#include "widgets/SortGrid.h"
 #include "widgets/LbButtons.h"
 #include "widgets/SPHTMLHelp.h"
+#include "widgets/SortGrid.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDate>
 #include <QLabel>
 #include <QLocale>
@@ -28,6 +32,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 constexpr int kUpperHeight = 239;
@@ -119,6 +125,7 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     };
     guard->readStatus = [this] { return ComPort->ModemStatus(); };
     guard->algorithm = [this] { return ComPort->Tag; };
+    guard->contactTest = [] { return static_cast<IContactTest *>(CfgDialog); };
     guard->showLockState = [this](int s) {
         ImageLSzeit->setPixmap(ImageList1.value(s));
         ImageLSzeit->update();
@@ -168,6 +175,7 @@ void TFormMain::FormCreate()
     PanelTimer->setC4(clYellow);
     // 5: names the system does not know keep their built-in ones.
     files->applicationTitle = ApplicationTitle;
+    sheets->applicationTitle = ApplicationTitle;
     files->readFileTypeNames();
     // 6: a missing or unreadable value leaves the defaults, silently.
     TSettings s = currentSettings();
@@ -230,6 +238,13 @@ void TFormMain::FormDestroy()
     if (m_destroyed)
         return;
     m_destroyed = true;
+    // Closing during the pause after "OK" keeps what was confirmed.
+    if (m_pendingCfg) {
+        m_cfgPause->stop();
+        const TSettings chosen = *m_pendingCfg;
+        m_pendingCfg.reset();
+        applyCfg(chosen, false);
+    }
     // A store that cannot be written keeps the previous run's values; nothing to report.
     if (m_store)
         SettingsIO::save(*m_store, currentSettings());
@@ -259,16 +274,28 @@ TSettings TFormMain::currentSettings() const
 
 void TFormMain::applySettings(const TSettings &s)
 {
-    // The minimum size raises smaller stored sizes.
-    resize(qMax(s.Width, minimumWidth()), qMax(s.Height, minimumHeight()));
     // A position on no screen (a monitor that is gone) falls back to the design position.
     QPoint pos(s.Left, s.Top);
     const QRect probe(pos + QPoint(20, 20), QSize(40, 40));
-    bool onScreen = false;
+    QScreen *onScreen = nullptr;
     for (QScreen *screen : QGuiApplication::screens())
-        onScreen = onScreen || screen->availableGeometry().intersects(probe);
+        if (!onScreen && screen->availableGeometry().intersects(probe))
+            onScreen = screen;
     if (!onScreen && !QGuiApplication::screens().isEmpty())
         pos = QPoint(243, 112);
+    // The size is held to the screen's free area before the window system sees it: a huge
+    // stored size would make it allocate the window's pixels. The minimum size still wins.
+    // A window cut to the area is also moved into it, so that none of it lies off screen.
+    QSize size(s.Width, s.Height);
+    if (QScreen *screen = onScreen ? onScreen : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        if (size.width() > area.width())
+            pos.setX(area.left());
+        if (size.height() > area.height())
+            pos.setY(area.top());
+        size = size.boundedTo(area.size());
+    }
+    resize(size.expandedTo(minimumSize()));
     move(pos);
     ComPort->setPort(quint8(s.Port));
     ComPort->Tag = s.Alg;
@@ -339,24 +366,29 @@ void TFormMain::createUpperArea()
 
     auto makeCommand = [this](TLbButton *&b, const char *name, const QString &caption,
                               const QString &hint, int top, TColor face, TColor hot,
-                              TColor fontColor) {
+                              TColor fontColor, TColor edge) {
         b = new TLbButton(Panel5);
         b->setObjectName(QLatin1String(name));
         b->setText(caption);
         b->setToolTip(hint);
         b->setGeometry(6, top, 130, 40);
+        b->setFocusPolicy(Qt::ClickFocus); // reached by a click, never by Tab
         b->setFont(commandFont());
         b->setColor(face);
         b->setHotTrackColor(hot);
         b->setFontColor(fontColor);
         b->setHotTrackFontColor(clWhite);
+        b->setUseHotTrackFont(true);
+        b->setWordWrap(true);
+        b->setColorLight(edge);
+        b->setColorShadow(edge);
     };
-    makeCommand(bStart, "bStart", QStringLiteral("START"), QStringLiteral("F4"), 56, clLime,
-                clLime, clYellow);
-    makeCommand(bLAP, "bLAP", QStringLiteral("ZEIT"), QStringLiteral("F8"), 104, clBlack,
-                clYellow, clBlack);
-    makeCommand(bReset, "bReset", QStringLiteral("STOPP"), QStringLiteral("F9"), 152, clRed,
-                clRed, clYellow);
+    makeCommand(bStart, "bStart", QStringLiteral("START"), QStringLiteral("F4"), 56, clLime, clLime,
+                clYellow, clGreen);
+    makeCommand(bLAP, "bLAP", QStringLiteral("ZEIT"), QStringLiteral("F8"), 104, clBlack, clYellow,
+                clBlack, clOlive);
+    makeCommand(bReset, "bReset", QStringLiteral("STOPP"), QStringLiteral("F9"), 152, clRed, clRed,
+                clYellow, clMaroon);
     bLAP->setEnabled(false);
     bReset->setEnabled(false);
     connect(bStart, &TLbButton::mouseDown, this, &TFormMain::bStartMouseDown);
@@ -371,8 +403,8 @@ void TFormMain::createUpperArea()
     ImageLSzeit->hide(); // shown only while the port is open
     connect(ImageLSzeit, &TClickImage::clicked, this, &TFormMain::ImageLSzeitClick);
 
-    bHelp = toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40,
-                       QStyle::SP_DialogHelpButton);
+    bHelp =
+        toolButton(Panel5, "bHelp", QStringLiteral("[F1] Hilfe"), 40, QStyle::SP_DialogHelpButton);
     bCFG = toolButton(Panel5, "bCFG", QStringLiteral("[F2] Einstellungen"), 40,
                       QStyle::SP_FileDialogDetailedView);
     bInfo = toolButton(Panel5, "bInfo", QStringLiteral("[Alt+I] Info"), 40,
@@ -416,8 +448,8 @@ void TFormMain::createUpperArea()
                         QStyle::SP_DialogSaveButton);
     sbPrint = toolButton(Panel5, "sbPrint", QStringLiteral("Drucken"), 36,
                          QStyle::SP_FileDialogContentsView);
-    sbWeb = toolButton(Panel5, "sbWeb", QStringLiteral("Als Webseite..."), 36,
-                       QStyle::SP_DriveNetIcon);
+    sbWeb =
+        toolButton(Panel5, "sbWeb", QStringLiteral("Als Webseite..."), 36, QStyle::SP_DriveNetIcon);
     sbCls = toolButton(Panel5, "sbCls", QString(), 36, QStyle::SP_TrashIcon);
     const int fileLefts[] = {98, 138, 178, 218, 258};
     QToolButton *files[] = {sbOpen, sbSave, sbPrint, sbWeb, sbCls};
@@ -482,6 +514,26 @@ void TFormMain::createLowerArea()
     SaveDialog1 = &files->SaveDialog1;
     files->layoutColumns = [this] { LayoutColumns(); };
     files->updateFileButtons = [this] { UpdateFileButtons(); };
+    files->raiseTimeColumns = [this](int n) {
+        tables->setCountRunden(n);
+        ApplyTimeColumnCount();
+    };
+    files->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
+    sheets = new TSheetCommands(*SortGrid1, this, this);
+    sheets->layoutColumns = [this] { LayoutColumns(); };
+    sheets->updateFileButtons = [this] { UpdateFileButtons(); };
+    sheets->showBusy = [this](bool busy, const QString &status) { sheetBusy(busy, status); };
+    files->loadProtocolSheet = [this](const QString &f) { LoadProtocolSheet(f); };
+    files->saveProtocolSheet = [this](const QString &f, const QString &suffix) {
+        SaveProtocolSheet(f, suffix);
+    };
+    tables->heldDisabled = [this](QAbstractButton *b) {
+        if (!sheets->busy())
+            return false;
+        if (b == sbSave || b == sbPrint || b == sbWeb || b == sbCls)
+            return true;
+        return sheets->loading() && (b == bInsert || b == bInsertALL || b == bRestore);
+    };
     connect(sbOpen, &QToolButton::clicked, this, &TFormMain::sbOpenClick);
     connect(sbSave, &QToolButton::clicked, this, &TFormMain::sbSaveClick);
     connect(sbWeb, &QToolButton::clicked, this, [this] { sbWebClick(sbWeb); });
@@ -611,11 +663,15 @@ void TFormMain::ComPortLS(QObject *Sender)
 void TFormMain::ComPortOpen(QObject *)
 {
     ImageLSzeit->setVisible(true);
+    if (CfgDialog)
+        CfgDialog->setPanelTestColor(toQColor(clLime));
 }
 
 void TFormMain::ComPortClose(QObject *)
 {
     ImageLSzeit->setVisible(false);
+    if (CfgDialog)
+        CfgDialog->setPanelTestColor(toQColor(clBtnFace));
 }
 
 void TFormMain::ComPortNotice(QObject *, int Notice)
@@ -668,7 +724,98 @@ void TFormMain::bHelpClick()
     SPHTMLHelp::showTableOfContents();
 }
 
-void TFormMain::bCFGClick() {}
+void TFormMain::bCFGClick()
+{
+    // During the pause after "OK" the confirmed values are not applied yet.
+    if (!CfgDialog || cfgPausePending())
+        return;
+    TCfgDialog &dlg = *CfgDialog;
+    const int remembered = dlg.fill(currentSettings());
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    // The port list may have opened another port meanwhile: read the working values now.
+    const TSettings chosen = dlg.chosen(currentSettings());
+    if (dlg.cbPort->currentIndex() == remembered) {
+        applyCfg(chosen, false);
+        return;
+    }
+    // Another port: closed for a second before it is opened again, without holding up
+    // the window.
+    ComPort->Close();
+    m_pendingCfg = chosen;
+    if (!m_cfgPause) {
+        m_cfgPause = timerFactory ? timerFactory() : makeQtTimer();
+        m_cfgPause->setSingleShot(true);
+        m_cfgPause->onTimeout = [this] { cfgPauseEnded(); };
+    }
+    mCFG->setEnabled(false);
+    bCFG->setEnabled(false);
+    m_cfgPause->start(1000);
+}
+
+bool TFormMain::cfgPausePending() const
+{
+    return m_pendingCfg.has_value();
+}
+
+void TFormMain::cfgPauseEnded()
+{
+    if (!m_pendingCfg)
+        return;
+    const TSettings chosen = *m_pendingCfg;
+    m_pendingCfg.reset();
+    mCFG->setEnabled(true);
+    bCFG->setEnabled(true);
+    applyCfg(chosen, chosen.Port != 0);
+}
+
+void TFormMain::applyCfg(const TSettings &chosen, bool openPort)
+{
+    // Lowering the column count must not drop times: columns that hold one stay.
+    int count = qBound(1, chosen.CountRunden, 100);
+    const int used = lastUsedTimeColumn();
+    if (used > count) {
+        StatusBar1->showMessage(
+            QStringLiteral("Zeitenanzahl %1 statt %2: die Zeitspalten bis %1 enthalten Zeiten.")
+                .arg(used)
+                .arg(count));
+        count = used;
+    }
+    tables->setCountRunden(count);
+    ApplyTimeColumnCount();
+    guard->setLockTime(chosen.Wait);
+    PanelTimer->setC2(chosen.C2);
+    PanelTimer->setC1(chosen.C1);
+    PanelTimer->setC4(chosen.C4);
+    PanelTimer->ApplyDisplayColors();
+    if (!chrono->running()) {
+        PanelTimer->ShowTime(0, 0);
+        PanelTimer->ShowTime(1, 0);
+    }
+    ComPort->setPort(quint8(chosen.Port));
+    ComPort->Tag = chosen.Alg;
+    if (!openPort)
+        return;
+    // The last step: everything else is applied even when the port cannot be opened.
+    try {
+        ComPort->Open();
+    } catch (const EComError &e) {
+        ErrorBox::show(this, e.Message);
+    }
+}
+
+int TFormMain::lastUsedTimeColumn() const
+{
+    // A cell holds something when a character above the blank range (codes 0-32) is in it.
+    auto filled = [](const QString &t) {
+        return std::any_of(t.begin(), t.end(), [](QChar ch) { return ch.unicode() > 32; });
+    };
+    for (int c = SortGrid1->ColCount() - 1; c >= 2; --c)
+        for (int r = 1; r < SortGrid1->RowCount(); ++r)
+            if (filled(SortGrid1->Cells(c, r)))
+                return c - 1;
+    return 0;
+}
 
 void TFormMain::bInfoClick()
 {
@@ -752,8 +899,30 @@ void TFormMain::WriteHtmlReport(const QString &FileName)
     files->WriteHtmlReport(FileName);
 }
 
+void TFormMain::LoadProtocolSheet(const QString &FileName)
+{
+    sheets->LoadProtocolSheet(FileName);
+}
+
+void TFormMain::SaveProtocolSheet(const QString &FileName, const QString &suffix)
+{
+    sheets->SaveProtocolSheet(FileName, suffix);
+}
+
 bool TFormMain::SpreadsheetAvailable() const
 {
-    // The spreadsheet exchange is not built in yet.
-    return false;
+    return SpreadsheetApp::available();
+}
+
+void TFormMain::sheetBusy(bool busy, const QString &status)
+{
+    sbOpen->setEnabled(!busy);
+    if (busy) {
+        StatusBar1->showMessage(status);
+        setCursor(Qt::BusyCursor);
+    } else {
+        StatusBar1->clearMessage();
+        unsetCursor();
+    }
+    tables->refreshButtons();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/Timer.h"
 #include "settings/Settings.h"
 #include "timing/Chronometer.h"
 
@@ -25,6 +26,7 @@ class TSortGrid;
 class TProtocolTables;
 class TComPort;
 class TFileCommands;
+class TSheetCommands;
 class TFileDialog;
 
 // The main window: the frame that owns every control and forwards each handler to the
@@ -60,6 +62,10 @@ public:
     TSettings currentSettings() const;
     // Puts loaded settings into the components that use them.
     void applySettings(const TSettings &s);
+    // Where the window's own timers come from (tests hand in test timers).
+    TimerFactory timerFactory = makeQtTimer;
+    // True during the second after "OK" with another port, before the rest is applied.
+    bool cfgPausePending() const;
 
     // Hidden menu: its items exist for their shortcuts; a disabled item does nothing.
     QMenu *HideMenu1 = nullptr;
@@ -117,6 +123,7 @@ public:
     TProtocolTables *tables = nullptr;
     // Open, Save, the page for the viewer and the printer; it owns both file dialogs.
     TFileCommands *files = nullptr;
+    TSheetCommands *sheets = nullptr;
     TFileDialog *OpenDialog1 = nullptr;
     TFileDialog *SaveDialog1 = nullptr;
 
@@ -165,6 +172,9 @@ public:
     void SaveProtocolText(const QString &FileName);
     void LoadProtocolText(const QString &FileName);
     void WriteHtmlReport(const QString &FileName);
+    void LoadProtocolSheet(const QString &FileName);
+    // suffix: the format (xls, xlsx, ods); empty: the name's own.
+    void SaveProtocolSheet(const QString &FileName, const QString &suffix = QString());
     bool SpreadsheetAvailable() const;
 
     // ICommandPanel
@@ -175,6 +185,14 @@ protected:
     void resizeEvent(QResizeEvent *e) override;
 
 private:
+    // While a spreadsheet conversion runs: file buttons off (and, loading, the buttons that
+    // move times into the results protocol), the status bar says what runs, busy cursor.
+    void sheetBusy(bool busy, const QString &status);
+    // What the settings dialog's "OK" changes, in its order; opens the port if asked.
+    void applyCfg(const TSettings &chosen, bool openPort);
+    void cfgPauseEnded();
+    // The last time column (1..N) holding a time in the results protocol; 0 if none.
+    int lastUsedTimeColumn() const;
     void createMenu();
     void createUpperArea();
     void createLowerArea();
@@ -189,4 +207,8 @@ private:
     std::unique_ptr<ISettingsStore> m_ownStore;
     ISettingsStore *m_store = nullptr;
     bool m_destroyed = false;
+    // The port stays closed for a second after another port was confirmed; the window
+    // keeps running meanwhile and the rest of "OK" is applied when it ends.
+    std::unique_ptr<ITimer> m_cfgPause;
+    std::optional<TSettings> m_pendingCfg;
 };

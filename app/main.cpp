@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/FMain.h"
 #include "platform/AppInfo.h"
 #include "settings/UCfg.h"
@@ -7,10 +8,12 @@
 #include "widgets/SPHTMLHelp.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QFont>
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,7 +29,31 @@ void onTerminate(int)
 
 int main(int argc, char *argv[])
 {
+    // Help and version are answered before the window system is touched, so they work
+    // without a display (from a terminal over ssh, in a package's checks).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QString programName = QFileInfo(arguments.value(0)).completeBaseName();
+    const CommandLine early = CommandLine::parse(arguments, true);
+    if (early.help || early.version) {
+        const QString text =
+            early.help ? CommandLine::helpText(programName) : CommandLine::versionText(programName);
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+
     QApplication app(argc, argv);
+    // Qt has taken its own options out by now; anything left must be ours.
+    const CommandLine commandLine = CommandLine::parse(QApplication::arguments(), false);
+    if (!commandLine.error.isEmpty()) {
+        std::fputs(QStringLiteral("%1: %2\n\"%1 --help\" zeigt die Optionen.\n")
+                       .arg(programName, commandLine.error)
+                       .toLocal8Bit()
+                       .constData(),
+                   stderr);
+        return 2;
+    }
     QApplication::setOrganizationName(QStringLiteral("Quendra"));
     QApplication::setApplicationName(AppInfo::baseName());
     // No metric twin exists for this font; the tables use it.
@@ -52,7 +79,7 @@ int main(int argc, char *argv[])
     // The main window first: its creation runs before the three dialogs exist.
     TFormMain formMain;
     TFDlgYesNo dlgYesNo(&formMain);
-    TCfgDialog cfgDialog(&formMain);
+    TCfgDialog cfgDialog(formMain.PortSet, formMain.ComPort, &formMain);
     TFormInfo formInfo(&formMain);
 
     // A signal that came while the windows were being created is waiting in the pipe and

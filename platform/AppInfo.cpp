@@ -27,3 +27,8 @@ void AppInfo::setExecutablePathForTesting(const QString &path)
 {
     overridePath() = path;
 }
+
+QString AppInfo::version()
+{
+    return QStringLiteral(TORNELO_VERSION);
+}

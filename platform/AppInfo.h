@@ -8,6 +8,8 @@ namespace AppInfo {
 QString executablePath();
 // File name without folder and extension: the application title and settings key.
 QString baseName();
+// The program's version, set in one place by the build.
+QString version();
 // Lets tests pretend the executable lives elsewhere or has another name.
 void setExecutablePathForTesting(const QString &path);
 } // namespace AppInfo

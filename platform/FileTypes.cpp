@@ -19,4 +19,6 @@ void TFileTypeNames::read()
     readOne(db, "text/plain", text);
     readOne(db, "text/html", web);
     readOne(db, "application/vnd.ms-excel", sheet);
+    readOne(db, "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", sheetXlsx);
+    readOne(db, "application/vnd.oasis.opendocument.spreadsheet", sheetOds);
 }

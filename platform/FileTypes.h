@@ -10,6 +10,8 @@ struct TFileTypeNames
     QString text = QStringLiteral("Textdatei");
     QString web = QStringLiteral("Webseite");
     QString sheet = QStringLiteral("MS Excel");
+    QString sheetXlsx = QStringLiteral("Excel-Arbeitsmappe");
+    QString sheetOds = QStringLiteral("OpenDocument-Tabelle");
 
     // Replaces each name the database knows; never fails.
     void read();

@@ -2,14 +2,38 @@
 
 #include "platform/Cp1252.h"
 #include "platform/ErrorBox.h"
+#include "platform/Folders.h"
 #include "platform/Shell.h"
 #include "protocol/HtmlReport.h"
+#include "protocol/SheetFormat.h"
 #include "protocol/TextFormat.h"
 #include "widgets/SortGrid.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <sys/stat.h>
+
+namespace {
+enum class PathKind
+{
+    Missing,
+    Regular,
+    Other
+};
+
+// What a name stands for, links followed. A link that leads nowhere counts as another
+// kind of thing: writing through it would create a file somewhere else.
+PathKind pathKind(const QString &fileName)
+{
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat st = {};
+    if (::stat(path.constData(), &st) == 0)
+        return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
+    return ::lstat(path.constData(), &st) == 0 ? PathKind::Other : PathKind::Missing;
+}
+} // namespace
 
 TFileCommands::TFileCommands(TSortGrid &results, QWidget *window, QObject *parent)
     : QObject(parent), m_results(results), m_window(window)
@@ -23,21 +47,26 @@ void TFileCommands::readFileTypeNames()
 void TFileCommands::buildFilters(bool spreadsheetAvailable)
 {
     m_sheet = spreadsheetAvailable;
-    QString open = FileTypes.text + QStringLiteral(" (*.txt)|*.txt");
-    if (m_sheet)
-        open += QStringLiteral("|") + FileTypes.sheet + QStringLiteral(" (*.xls)|*.xls");
-    OpenDialog1.Filter = open;
-    SaveDialog1.Filter =
-        open + QStringLiteral("|") + FileTypes.web + QStringLiteral(" (*.html)|*.html");
+    const QString text = FileTypes.text + QStringLiteral(" (*.txt)|*.txt");
+    const QString xls = QStringLiteral("|") + FileTypes.sheet + QStringLiteral(" (*.xls)|*.xls");
+    const QString more = QStringLiteral("|") + FileTypes.sheetXlsx +
+                         QStringLiteral(" (*.xlsx)|*.xlsx|") + FileTypes.sheetOds +
+                         QStringLiteral(" (*.ods)|*.ods");
+    const QString web = QStringLiteral("|") + FileTypes.web + QStringLiteral(" (*.html)|*.html");
+    OpenDialog1.Filter = m_sheet ? text + xls + more : text;
+    SaveDialog1.Filter = m_sheet ? text + xls + web + more : text + web;
 }
 
 void TFileCommands::proposeNames(const QString &executablePath)
 {
     const QFileInfo exe(executablePath);
-    OpenDialog1.InitialDir = exe.absolutePath();
+    // Installed, the program's folder is read-only: the user's documents are then the
+    // sensible place to start.
+    const QString start = Folders::writableOrDocuments(exe.absolutePath());
+    OpenDialog1.InitialDir = start;
     OpenDialog1.FilterIndex = 1;
     OpenDialog1.DefaultExt = QStringLiteral("txt");
-    SaveDialog1.InitialDir = exe.absolutePath();
+    SaveDialog1.InitialDir = start;
     SaveDialog1.FileName = exe.completeBaseName() + QStringLiteral(".txt");
     SaveDialog1.DefaultExt = QStringLiteral("txt");
 }
@@ -46,17 +75,31 @@ TFileCommands::FileKind TFileCommands::openEntryKind(int entry) const
 {
     if (entry == 1)
         return FileKind::Text;
-    if (entry == 2 && m_sheet)
+    if (m_sheet && entry >= 2 && entry <= 4)
         return FileKind::Sheet;
     return FileKind::None;
 }
 
 TFileCommands::FileKind TFileCommands::saveEntryKind(int entry) const
 {
-    const int web = m_sheet ? 3 : 2;
-    if (entry == web)
+    if (entry == 1)
+        return FileKind::Text;
+    if (!m_sheet)
+        return entry == 2 ? FileKind::Web : FileKind::None;
+    if (entry == 3)
         return FileKind::Web;
-    return openEntryKind(entry);
+    if (entry == 2 || entry == 4 || entry == 5)
+        return FileKind::Sheet;
+    return FileKind::None;
+}
+
+QString TFileCommands::saveEntrySuffix(int entry) const
+{
+    if (saveEntryKind(entry) != FileKind::Sheet)
+        return {};
+    return entry == 4   ? QStringLiteral("xlsx")
+           : entry == 5 ? QStringLiteral("ods")
+                        : QStringLiteral("xls");
 }
 
 void TFileCommands::sbOpenClick()
@@ -64,7 +107,27 @@ void TFileCommands::sbOpenClick()
     if (!OpenDialog1.Execute(m_window))
         return;
     const QString name = OpenDialog1.FileName;
-    switch (openEntryKind(OpenDialog1.FilterIndex)) {
+    // A pipe or a device would block the window or act on the device when opened.
+    if (pathKind(name) != PathKind::Regular) {
+        readError(name);
+        return;
+    }
+    FileKind kind = openEntryKind(OpenDialog1.FilterIndex);
+    // A spreadsheet chosen under the text entry would fill the table with its bytes.
+    if (kind == FileKind::Text) {
+        QFile f(name);
+        if (f.open(QIODevice::ReadOnly) && SheetFormat::looksLikeSpreadsheet(name, f.read(8))) {
+            if (!m_sheet) {
+                ErrorBox::show(m_window, QStringLiteral("Die Datei kann nicht gelesen werden: ") +
+                                             name +
+                                             QStringLiteral("\nEs ist eine Tabellendatei; dafür "
+                                                            "wird LibreOffice gebraucht."));
+                return;
+            }
+            kind = FileKind::Sheet;
+        }
+    }
+    switch (kind) {
     case FileKind::Text:
         LoadProtocolText(name);
         break;
@@ -90,8 +153,13 @@ void TFileCommands::sbSaveClick()
         SaveProtocolText(name);
         break;
     case FileKind::Sheet:
-        if (saveProtocolSheet)
-            saveProtocolSheet(name);
+        if (saveProtocolSheet) {
+            // The name's own spreadsheet suffix wins over the entry.
+            const QString suffix = QFileInfo(name).suffix().toLower();
+            const bool named = suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx") ||
+                               suffix == QLatin1String("ods");
+            saveProtocolSheet(name, named ? suffix : saveEntrySuffix(SaveDialog1.FilterIndex));
+        }
         break;
     case FileKind::Web:
         WriteHtmlReport(name);
@@ -103,6 +171,9 @@ void TFileCommands::sbSaveClick()
 
 bool TFileCommands::saveFile(const QString &fileName, const QByteArray &bytes)
 {
+    // The new file would be renamed over a device or a pipe and replace it.
+    if (pathKind(fileName) == PathKind::Other)
+        return false;
     QSaveFile f(fileName);
     if (!f.open(QIODevice::WriteOnly))
         return false;
@@ -121,28 +192,43 @@ bool TFileCommands::writeError(const QString &fileName)
     return false;
 }
 
+bool TFileCommands::readError(const QString &fileName)
+{
+    ErrorBox::show(m_window, QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName);
+    return false;
+}
+
 bool TFileCommands::SaveProtocolText(const QString &fileName)
 {
-    if (!saveFile(fileName, TextFormat::encode(TextFormat::protocolText(m_results))))
+    const QString text = TextFormat::protocolText(m_results);
+    // An empty file would take the place of a saved protocol and lose it.
+    if (text.isEmpty()) {
+        ErrorBox::show(m_window, QStringLiteral("Nichts zu speichern: die erste Zeile des "
+                                                "Protokolls hat keine Startnummer.\n"
+                                                "Die Datei wurde nicht geschrieben: ") +
+                                     fileName);
+        return false;
+    }
+    if (!saveFile(fileName, TextFormat::encode(text)))
         return writeError(fileName);
     return true;
 }
 
 bool TFileCommands::LoadProtocolText(const QString &fileName)
 {
+    if (pathKind(fileName) != PathKind::Regular)
+        return readError(fileName);
     // The whole file is read before the table changes: a file that fails on the way
     // leaves the table as it was.
     QFile f(fileName);
     std::optional<QByteArray> bytes;
     if (f.open(QIODevice::ReadOnly) && f.size() <= TextFormat::MaxFileBytes)
         bytes = TextFormat::readAll(f, TextFormat::MaxFileBytes);
-    if (!bytes) {
-        ErrorBox::show(m_window,
-                       QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName);
-        return false;
-    }
+    if (!bytes)
+        return readError(fileName);
     f.close();
-    TextFormat::load(m_results, TextFormat::splitLines(Cp1252::decodeText(*bytes)));
+    TextFormat::load(m_results, TextFormat::splitLines(Cp1252::decodeText(*bytes)),
+                     [this](int columns) { moreTimeColumns(columns - 2); });
     const int last = m_results.RowCount() - 1;
     m_results.setRow(last);
     m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});
@@ -151,6 +237,26 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     if (updateFileButtons)
         updateFileButtons();
     return true;
+}
+
+void TFileCommands::moreTimeColumns(int times)
+{
+    // A protocol saved with more time columns than the setting keeps all its times.
+    const int n = qMin(times, TextFormat::MaxTimeColumns);
+    if (!raiseTimeColumns)
+        return;
+    raiseTimeColumns(n);
+    if (!showStatus)
+        return;
+    if (times > n)
+        showStatus(QStringLiteral("Zeitenanzahl auf %1 erhöht, mehr geht nicht: die Zeiten ab "
+                                  "Zeit %2 wurden nicht geladen.")
+                       .arg(n)
+                       .arg(n + 1));
+    else
+        showStatus(QStringLiteral("Zeitenanzahl auf %1 erhöht, damit alle Zeiten der Datei "
+                                  "Platz haben.")
+                       .arg(n));
 }
 
 bool TFileCommands::WriteHtmlReport(const QString &fileName)
@@ -162,15 +268,20 @@ bool TFileCommands::WriteHtmlReport(const QString &fileName)
 
 QString TFileCommands::webFileName() const
 {
-    return applicationTitle + QStringLiteral(".html");
+    // The bare name in the working folder; where that cannot be written (the program
+    // started from a read-only folder), the page goes to the user's cache folder.
+    const QString folder = Folders::pageFolder();
+    const QString name = applicationTitle + QStringLiteral(".html");
+    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
 }
 
 void TFileCommands::sbWebClick(int tag)
 {
     const QString name = webFileName();
     WriteHtmlReport(name);
-    // An older page of that name is still handed over when the new one failed.
-    if (!QFile::exists(name))
+    // An older page of that name is still handed over when the new one failed; something
+    // that is not a file is not.
+    if (pathKind(name) != PathKind::Regular)
         return;
     if (tag == 0)
         Shell::open(name);

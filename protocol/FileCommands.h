@@ -34,18 +34,27 @@ public:
 
     std::function<void()> layoutColumns;
     std::function<void()> updateFileButtons;
-    // The spreadsheet entries; while unset they do nothing.
+    // Gives the results protocol n time columns (a loaded file holds more than it has).
+    std::function<void(int n)> raiseTimeColumns;
+    // A note in the status bar.
+    std::function<void(const QString &)> showStatus;
+    // The spreadsheet entries; while unset they do nothing. Saving gets the suffix of the
+    // format to write (xls, xlsx, ods).
     std::function<void(const QString &)> loadProtocolSheet;
-    std::function<void(const QString &)> saveProtocolSheet;
+    std::function<void(const QString &, const QString &suffix)> saveProtocolSheet;
 
     // Start-up: file-type names, filters, proposed name and start folders.
     void readFileTypeNames();
     void buildFilters(bool spreadsheetAvailable);
     void proposeNames(const QString &executablePath);
 
-    // What the entry (from 1) of each dialog stands for.
+    // What the entry (from 1) of each dialog stands for. The spreadsheet formats come
+    // after the text (and, saving, the web page) entries, so that the entry numbers stored
+    // by earlier versions keep their meaning.
     FileKind openEntryKind(int entry) const;
     FileKind saveEntryKind(int entry) const;
+    // The spreadsheet format of a Sheet entry: "xls", "xlsx" or "ods".
+    QString saveEntrySuffix(int entry) const;
 
     void sbOpenClick();
     void sbSaveClick();
@@ -55,15 +64,20 @@ public:
     bool WriteHtmlReport(const QString &fileName);
     // 0 opens the page in the viewer, 1 prints it; anything else only writes it.
     void sbWebClick(int tag);
-    // The fixed page file: the program's name with ".html", in the working folder.
+    // The fixed page file: the program's name with ".html", in the working folder (or
+    // the cache folder when the working folder is read-only).
     QString webFileName() const;
 
     // Writes through a temporary file renamed over the old one: a failure on the way
-    // leaves the previous file as it was.
+    // leaves the previous file as it was. A target that exists but is not a file (a
+    // device, a pipe) is refused.
     static bool saveFile(const QString &fileName, const QByteArray &bytes);
 
 private:
     bool writeError(const QString &fileName);
+    bool readError(const QString &fileName);
+    // A file being loaded holds this many times per car, more than the table has columns.
+    void moreTimeColumns(int times);
 
     TSortGrid &m_results;
     QWidget *m_window;

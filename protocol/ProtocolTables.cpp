@@ -80,6 +80,9 @@ void TProtocolTables::configureResults(TSortGrid &g, int n)
     g.setRowCount(2);
     configureCommon(g);
     g.SortOptions().SortCol = 0;
+    // Its cells differ only in alignment, so the widths of the start numbers and names can
+    // be kept from one fit to the next.
+    g.setKeepColumnFit(true);
     g.setColor(0xDAF1EE);      // red 238, green 241, blue 218
     g.setFixedColor(0x70BA6D); // red 109, green 186, blue 112
     for (int c = 0; c < g.ColCount(); ++c)
@@ -110,7 +113,14 @@ bool TProtocolTables::tableEmpty(const TSortGrid &g)
 void TProtocolTables::setEnabled(QAbstractButton *b, bool on)
 {
     if (b)
-        b->setEnabled(on);
+        b->setEnabled(on && !(heldDisabled && heldDisabled(b)));
+}
+
+void TProtocolTables::refreshButtons()
+{
+    updatePredButtons(qBound(0, m_pred.Row(), m_pred.RowCount() - 1), true);
+    setEnabled(m_buttons.bRestore, !isBlank(m_results.Cells(2, m_results.Row())));
+    UpdateFileButtons();
 }
 
 bool TProtocolTables::enabled(QAbstractButton *b) const
@@ -147,12 +157,10 @@ void TProtocolTables::LayoutColumns()
                                m_pred.ColCount() - 22);
     for (int c = 2; c <= m_n + 1 && c < m_results.ColCount(); ++c)
         m_results.setColWidths(c, 98);
-    m_results.AutoSizeCol(0, true);
-    if (m_results.ColWidths(0) < 48)
-        m_results.setColWidths(0, 48);
-    m_results.AutoSizeCol(1, true);
-    if (m_results.ColWidths(1) < 70)
-        m_results.setColWidths(1, 70);
+    // Fitted with their minimum in one step: a width that changed and changed back would
+    // still repaint the whole table after every taken time.
+    m_results.setColWidths(0, qMax(m_results.FittedColWidth(0), 48));
+    m_results.setColWidths(1, qMax(m_results.FittedColWidth(1), 70));
 }
 
 void TProtocolTables::UpdateFileButtons()

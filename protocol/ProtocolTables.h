@@ -35,6 +35,8 @@ public:
     std::function<bool()> confirmClear;
     // Returns the chronometer to idle (stop flag 1, then STOPP/RESET).
     std::function<void()> forceReset;
+    // Buttons that stay disabled whatever the tables say (while a file command runs).
+    std::function<bool(QAbstractButton *)> heldDisabled;
 
     // The number of time columns N (1..100).
     int CountRunden() const { return m_n; }
@@ -43,6 +45,8 @@ public:
     void AppendCapture(const QString &timeText) override;
     void LayoutColumns();
     void UpdateFileButtons();
+    // Every button's state anew from the tables (after a file command has ended).
+    void refreshButtons();
     void ApplyTimeColumnCount();
     // Run reset of the chronometer.
     void runReset();

@@ -6,6 +6,8 @@
 
 #include <QIODevice>
 
+#include <limits>
+
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 } // namespace
@@ -98,16 +100,51 @@ QStringList TextFormat::splitFields(QString line, int maxFields)
     return fields;
 }
 
-int TextFormat::load(TSortGrid &g, const QStringList &lines)
+namespace {
+// Fields up to the last one that is not blank: what a row must hold of the line.
+qsizetype usedFields(const QStringList &fields)
 {
-    const int n = int(lines.size());
-    if (g.RowCount() < n)
-        g.setRowCount(n);
-    for (int i = 0; i < n; ++i) {
-        g.clearRow(i);
-        const QStringList fields = splitFields(lines[i], g.ColCount());
-        for (int c = 0; c < fields.size(); ++c)
-            g.setCells(c, i, fields[c]);
+    qsizetype n = fields.size();
+    while (n > 0 && TProtocolTables::isBlank(fields[n - 1]))
+        --n;
+    return n;
+}
+
+// Puts the rows into the grid; returns how many rows were filled and the columns that
+// would hold every field that is not blank. An empty line (or one of blanks and
+// separators) inside a hand-made or exported list would leave a blank row, and a blank
+// first car turns off saving for the whole session: such lines are skipped.
+std::pair<int, int> fillRows(TSortGrid &g, const QStringList &lines)
+{
+    if (g.RowCount() < lines.size())
+        g.setRowCount(int(lines.size()));
+    int row = 0;
+    qsizetype used = 0;
+    for (const QString &line : lines) {
+        const QStringList fields = TextFormat::splitFields(line, std::numeric_limits<int>::max());
+        const qsizetype n = usedFields(fields);
+        if (row > 0 && n == 0)
+            continue;
+        used = qMax(used, n);
+        g.clearRow(row);
+        for (int c = 0; c < fields.size() && c < g.ColCount(); ++c)
+            g.setCells(c, row, fields[c]);
+        ++row;
+    }
+    return {row, int(used)};
+}
+} // namespace
+
+int TextFormat::load(TSortGrid &g, const QStringList &lines,
+                     const std::function<void(int columns)> &needColumns)
+{
+    auto [n, used] = fillRows(g, lines);
+    if (used > g.ColCount() && needColumns) {
+        const int before = g.ColCount();
+        needColumns(used);
+        // Seldom: filled once more, now with room for the fields that did not fit.
+        if (g.ColCount() > before)
+            n = fillRows(g, lines).first;
     }
     // Rows of the previous table must not survive under the new one.
     for (int r = qMax(n, 1); r < g.RowCount(); ++r)

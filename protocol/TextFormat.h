@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QIODevice;
@@ -31,8 +32,15 @@ constexpr qint64 MaxFileBytes = 16 * 1024 * 1024;
 QStringList splitLines(const QString &text);
 // The fields of one line as they go into the cells of a row, at most maxFields.
 QStringList splitFields(QString line, int maxFields);
-// Puts the lines into the grid from the title row on, sets the row count to the lines
-// read (at least the title row and one data row) and gives blank titles of columns 0
-// and 1 their defaults. Returns the number of lines read.
-int load(TSortGrid &g, const QStringList &lines);
+// The most time columns a table can have.
+constexpr int MaxTimeColumns = 100;
+// Puts the lines into the grid from the title row on, sets the row count to the rows
+// filled (at least the title row and one data row) and gives blank titles of columns 0
+// and 1 their defaults. The first line is the title row whatever it holds; a later line
+// that would give a blank row is skipped. When a line has fields that are not blank
+// beyond the grid's last column, needColumns is told how many columns would hold them
+// all, before the rows are filled; fields beyond the last column are dropped. Returns the
+// number of rows filled.
+int load(TSortGrid &g, const QStringList &lines,
+         const std::function<void(int columns)> &needColumns = {});
 } // namespace TextFormat

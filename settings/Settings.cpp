@@ -117,11 +117,13 @@ int SettingsIO::load(ISettingsStore &store, TSettings &s)
 {
     if (!store.exists())
         return 0;
+    // Each value stands on its own: one that is missing or unreadable keeps its default
+    // and does not cost the others theirs (they would be saved over at the next close).
     int read = 0;
     for (const QString &name : readOrder()) {
         const std::optional<qint32> v = store.readDword(name);
         if (!v)
-            break;
+            continue;
         ++read;
         if (name == "Sound") {
             s.Sound = *v != 0;

@@ -16,7 +16,7 @@ struct TSettings
     int Top = 112;
     int Width = 800;
     int Height = 530;
-    bool Sound = true; // kept and written back; nothing reads it
+    bool Sound = true;    // kept and written back; nothing reads it
     TColor C1 = clBlack;  // display background and unlit segments
     TColor C2 = clLime;   // upper row
     TColor C3 = 0x404040; // kept and written back
@@ -70,10 +70,10 @@ const QStringList &writeOrder();
 // The key as the program names it: "\Software\Quendra\" + base name.
 QString keyPath(const QString &baseName);
 
-// Reads in order and stops at the first value that is missing or not a whole number;
-// what was read before stays. "Port" keeps its low 8 bits; "CountRunden" is held to
-// 1..100 and "Wait" to 0 and above, because other values break the tables or the timer.
-// Returns how many values were read.
+// Reads every value in order; one that is missing or not a whole number keeps its
+// default, the others are taken as stored. "Port" keeps its low 8 bits; "CountRunden" is
+// held to 1..100 and "Wait" to 0 and above, because other values break the tables or the
+// timer. Returns how many values were read.
 int load(ISettingsStore &store, TSettings &s);
 // Writes every value in the write order; false when the store could not be written.
 bool save(ISettingsStore &store, const TSettings &s);

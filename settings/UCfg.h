@@ -1,14 +1,79 @@
 #pragma once
 
+#include "platform/ColorDialog.h"
+#include "platform/Timer.h"
+#include "settings/Settings.h"
+#include "timing/BarrierGuard.h"
+
+#include <QColor>
 #include <QDialog>
 
-// The settings dialog ("Einstellungen").
-class TCfgDialog : public QDialog
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class TComPort;
+class TSpinEdit;
+class TSpinFloatEdit;
+class ToColorCombo;
+
+// The settings dialog ("Einstellungen"): port, trigger edge, lock time, number of time
+// columns and display colours, with the live contact test of the light barrier. A port
+// chosen here is opened at once, so the contact test works before "OK", and stays chosen
+// after "Abbrechen".
+class TCfgDialog : public QDialog, public IContactTest
 {
     Q_OBJECT
 public:
-    explicit TCfgDialog(QWidget *parent = nullptr);
+    // portSet: the ports found at start-up; comPort: the main window's port.
+    TCfgDialog(quint32 portSet, TComPort *comPort, QWidget *parent = nullptr);
     ~TCfgDialog() override;
+
+    QGroupBox *gbLS = nullptr;
+    QComboBox *cbPort = nullptr;
+    QComboBox *cbAlg = nullptr;
+    TSpinFloatEdit *seWait = nullptr;
+    QLabel *PanelTest = nullptr;
+    TSpinEdit *seCounter = nullptr;
+    QGroupBox *GroupBox1 = nullptr;
+    ToColorCombo *cbColorCifra = nullptr;
+    ToColorCombo *cbColorCifra2 = nullptr;
+    ToColorCombo *cbColorFon = nullptr;
+    TColorDialog ColorDialog1;
+    QPushButton *OKBtn = nullptr;
+    QPushButton *CancelBtn = nullptr;
+
+    void FormCreate();
+    void FormShow();
+    void cbPortChange();
+    void cbColorCifraChange(QObject *Sender);
+
+    // Fills the controls from the working values (everything but showing the dialog) and
+    // returns the port list's index then (-1: the stored port was not found).
+    int fill(const TSettings &working);
+    // The working values as "OK" leaves them: column count, lock time, colours, and the
+    // port and algorithm of the port list's choice.
+    TSettings chosen(TSettings working) const;
+
+    QColor PanelTestColor() const { return m_panelColor; }
+    void setPanelTestColor(const QColor &c);
+    // The colour of the panel's parent, the light-barrier group.
+    QColor parentColor() const;
+
+    // The spin buttons' repeat timers come from here.
+    void setTimerFactory(const TimerFactory &factory);
+
+    // IContactTest: while the dialog is shown, line changes drive the panel.
+    bool contactTestVisible() const override { return isVisible(); }
+    void updateContactTest(quint32 status, bool contact) override;
+
+protected:
+    void showEvent(QShowEvent *e) override;
+
+private:
+    TComPort *m_port;
+    quint32 m_portSet;
+    QColor m_panelColor;
 };
 
 // Program-wide reference; cleared when the dialog is destroyed, so the main window's

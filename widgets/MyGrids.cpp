@@ -303,6 +303,7 @@ void TMyCustomGrid::updateScrollBars()
     hb->setRange(m_fixedCols, std::max(m_fixedCols, MaxLeftCol()));
     hb->setPageStep(std::max(1, VisibleColCount()));
     hb->setValue(m_leftCol);
+    ScrollBarsUpdated();
     m_syncingBars = false;
 }
 
@@ -1151,6 +1152,7 @@ void TMyStringGrid::setCells(int col, int row, const QString &value)
     if (r[col] == value)
         return;
     r[col] = value;
+    m_fit.cellChanged(col, row);
     if (row < RowCount() && col < ColCount()) {
         InvalidateCell(col, row);
         if (EditorMode() && col == Col() && row == Row() && InplaceEditor()->text() != value) {
@@ -1180,6 +1182,7 @@ void TMyStringGrid::clearRow(int row)
 {
     if (row >= 0 && row < int(m_rows.size())) {
         m_rows[size_t(row)].clear();
+        m_fit.cellChanged(-1, row);
         InvalidateRow(row);
         if (row == Row())
             syncEditor();
@@ -1256,10 +1259,12 @@ void TMyStringGrid::SetEditText(int col, int row, const QString &value)
 void TMyStringGrid::SizeChanged(int oldColCount, int oldRowCount)
 {
     // Columns that leave the grid take their texts with them; rows are kept (see header).
-    if (ColCount() < oldColCount)
+    if (ColCount() < oldColCount) {
         for (QStringList &r : m_rows)
             if (r.size() > ColCount())
                 r.erase(r.begin() + ColCount(), r.end());
+        m_fit.clear();
+    }
     TMyDrawGrid::SizeChanged(oldColCount, oldRowCount);
 }
 
@@ -1274,6 +1279,7 @@ void TMyStringGrid::ColumnMoved(int from, int to)
         }
         r.move(from, to);
     }
+    m_fit.clear();
     TMyDrawGrid::ColumnMoved(from, to);
 }
 
@@ -1284,6 +1290,7 @@ void TMyStringGrid::RowMoved(int from, int to)
     QStringList moved = std::move(m_rows[size_t(from)]);
     m_rows.erase(m_rows.begin() + from);
     m_rows.insert(m_rows.begin() + to, std::move(moved));
+    m_fit.rowMoved(from, to);
     TMyDrawGrid::RowMoved(from, to);
 }
 
@@ -1292,6 +1299,7 @@ void TMyStringGrid::ColumnDeleted(int col)
     for (QStringList &r : m_rows)
         if (col < r.size())
             r.removeAt(col);
+    m_fit.clear();
     TMyDrawGrid::ColumnDeleted(col);
 }
 
@@ -1300,5 +1308,19 @@ void TMyStringGrid::RowDeleted(int row)
     // The row leaves storage too, so that it never reappears when the grid grows.
     if (row < int(m_rows.size()))
         m_rows.erase(m_rows.begin() + row);
+    m_fit.rowDeleted(row);
     TMyDrawGrid::RowDeleted(row);
+}
+
+int TMyStringGrid::keptWidest(int col, const std::function<int(int row)> &measure)
+{
+    return m_fit.widest(col, RowCount(), measure);
+}
+
+void TMyStringGrid::changeEvent(QEvent *e)
+{
+    // Widths measured in the old font are no longer true.
+    if (e->type() == QEvent::FontChange)
+        m_fit.clear();
+    TMyDrawGrid::changeEvent(e);
 }

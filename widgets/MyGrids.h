@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Colors.h"
+#include "widgets/ColumnFit.h"
 
 #include <QAbstractScrollArea>
 #include <QFlags>
@@ -169,6 +170,8 @@ protected:
     virtual void ColWidthsChanged() {}
     virtual void RowHeightsChanged() {}
     virtual void TopLeftChanged() {}
+    // After the scroll bars were set from the grid's size and position.
+    virtual void ScrollBarsUpdated() {}
     virtual void EditorShown() {}
     virtual bool CanEditShow() const;
     // The focus came into the grid (or its editor) from outside, or left both.
@@ -190,6 +193,7 @@ protected:
     // Fills the cell as the base grid does before handing it to DrawCell.
     void PrepareCanvas(QPainter &p, int col, int row, TGridDrawState state);
     void UpdateEditorGeometry();
+    void UpdateScrollBars() { updateScrollBars(); }
     bool isInGrid(QWidget *w) const;
 
     void paintEvent(QPaintEvent *e) override;
@@ -285,12 +289,24 @@ protected:
     void RowMoved(int from, int to) override;
     void ColumnDeleted(int col) override;
     void RowDeleted(int row) override;
+    void changeEvent(QEvent *e) override;
     // Shows the current cell's text in an open editor after the storage changed.
     void syncEditor();
     // Stored rows, also those beyond RowCount; a row may hold fewer cells than ColCount.
     int storedRowCount() const { return int(m_rows.size()); }
-    std::vector<QStringList> &storage() { return m_rows; }
+    // For rearranging rows in place; the kept text widths are measured afresh afterwards.
+    std::vector<QStringList> &storage()
+    {
+        m_fit.clear();
+        return m_rows;
+    }
+    // The widest data cell of a column, measuring only the cells whose text changed since
+    // the last call for that column; measure(row) gives the width of one cell.
+    int keptWidest(int col, const std::function<int(int row)> &measure);
+    // Stops keeping widths until keptWidest is asked again.
+    void forgetKeptWidths() { m_fit.clear(); }
 
 private:
     std::vector<QStringList> m_rows;
+    TColumnFit m_fit;
 };

@@ -1,6 +1,7 @@
 #include "widgets/SPHTMLHelp.h"
 
 #include "platform/AppInfo.h"
+#include "platform/Folders.h"
 #include "platform/HelpLibrary.h"
 #include "widgets/HelpViewer.h"
 
@@ -194,16 +195,7 @@ namespace SPHTMLHelp {
 
 QString helpFileFor(const QString &executablePath)
 {
-    if (executablePath.isEmpty())
-        return {};
-    const QFileInfo fi(executablePath);
-    const QString name = fi.fileName();
-    // Only a dot after the first character of the file name starts an extension; a dot in
-    // a folder name or a leading dot of a hidden file does not.
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > 0 ? name.left(dot) : name;
-    const qsizetype slash = executablePath.size() - name.size();
-    return executablePath.left(slash) + stem + QStringLiteral(".chm");
+    return Folders::helpFileFor(executablePath);
 }
 
 bool startup(const QString &libraryName)

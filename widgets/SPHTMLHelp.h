@@ -68,7 +68,8 @@ THTMLHelpViewer *viewer();
 void showTableOfContents();
 
 // The help file that belongs to an executable: its path with the extension replaced by
-// ".chm", or with ".chm" appended when it has none.
+// ".chm", or with ".chm" appended when it has none; when no such file lies beside it, the
+// file of that name in the installed data folder, if there is one.
 QString helpFileFor(const QString &executablePath);
 // The application's help file (set by startup from the executable's path).
 QString applicationHelpFile();

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
@@ -145,10 +146,17 @@ TSortGrid::TSortGrid(QWidget *parent) : TMyStringGrid(parent)
 {
     setFixedCols(0);
     m_selectedRows = {Row()};
+    createComboList();
     m_modified = false;
 }
 
-TSortGrid::~TSortGrid() = default;
+TSortGrid::~TSortGrid()
+{
+    // The list may live on the owning window, which outlives the grid; its focus loss
+    // must not write into a grid that is going away.
+    m_comboOpen = false;
+    delete m_comboList;
+}
 
 void TSortGrid::setAlignmentHorz(TAlignment a)
 {
@@ -171,21 +179,6 @@ void TSortGrid::setBevelStyle(TCellBevelStyle b)
     if (b == m_bevelStyle)
         return;
     m_bevelStyle = b;
-    InvalidateGrid();
-}
-
-void TSortGrid::setMultiSelect(bool v)
-{
-    m_multiSelect = v;
-    if (v)
-        setOptions(Options() | goRowSelect);
-}
-
-void TSortGrid::setHideRows(bool v)
-{
-    if (v == m_hideRows)
-        return;
-    m_hideRows = v;
     InvalidateGrid();
 }
 
@@ -266,9 +259,9 @@ void TSortGrid::DrawCell(QPainter &p, int col, int row, const QRect &rect, TGrid
         return;
     }
     // 2. Format.
-    bool checkBox = false, combo = false, ellipsis = false;
-    TFormatOptions f = CellFormat(col, row, state, checkBox, combo, ellipsis);
-    if (checkBox)
+    CellKinds kinds;
+    TFormatOptions f = CellFormat(col, row, state, kinds.checkBox, kinds.combo, kinds.ellipsis);
+    if (kinds.checkBox)
         f.HideText = true;
     // 3. Selection colours override the handler's.
     const TGridRect sel = Selection();
@@ -331,6 +324,9 @@ void TSortGrid::DrawCell(QPainter &p, int col, int row, const QRect &rect, TGrid
         p.drawText(rect.left() + ox, rect.top() + oy + fm.ascent(), text);
         p.restore();
     }
+    // 9. Check box and cell buttons.
+    if (kinds.any())
+        drawCellKinds(p, col, row, rect, kinds);
 
     // 10. Bevel.
     if (f.BevelStyle != cbNone && row >= 1) {
@@ -361,23 +357,41 @@ void TSortGrid::AutoSizeCol(int ACol, bool Force)
         return;
     if (ColWidths(ACol) == -1 && !Force)
         return;
+    setColWidths(ACol, FittedColWidth(ACol));
+}
+
+int TSortGrid::FittedColWidth(int ACol)
+{
+    if (ACol < 0 || ACol >= ColCount())
+        return 0;
     m_cellFont = font();
     m_cellBrush = toQColor(Color());
     m_cellFontColor = palette().color(QPalette::Text);
-    int header = 0, widest = 0;
-    for (int r = 0; r < RowCount(); ++r) {
+    auto measure = [&](int r) {
         bool cb = false, co = false, el = false;
         const TFormatOptions f = CellFormat(ACol, r, cellState(ACol, r), cb, co, el);
-        const int w = QFontMetrics(f.Font).horizontalAdvance(Cells(ACol, r));
-        if (r == 0)
-            header = w + (ACol == m_sortOptions.SortCol && m_sortOptions.CanSort ? 12 : 0);
-        else
-            widest = std::max(widest, w);
+        return QFontMetrics(f.Font).horizontalAdvance(Cells(ACol, r));
+    };
+    int header = 0, widest = 0;
+    if (RowCount() > 0)
+        header = measure(0) + (ACol == m_sortOptions.SortCol && m_sortOptions.CanSort ? 12 : 0);
+    if (m_keepColumnFit) {
+        widest = keptWidest(ACol, measure);
+    } else {
+        for (int r = 1; r < RowCount(); ++r)
+            widest = std::max(widest, measure(r));
     }
     const int w = std::max(header, widest);
     const QFontMetrics fm(font());
-    setColWidths(ACol, w <= 0 ? fm.horizontalAdvance(QStringLiteral("xx"))
-                              : w + fm.horizontalAdvance(QStringLiteral("X")));
+    return w <= 0 ? fm.horizontalAdvance(QStringLiteral("xx"))
+                  : w + fm.horizontalAdvance(QStringLiteral("X"));
+}
+
+void TSortGrid::setKeepColumnFit(bool v)
+{
+    m_keepColumnFit = v;
+    if (!v)
+        forgetKeptWidths();
 }
 
 int TSortGrid::FindInColumn(int ACol, const QString &Text, bool IgnoreCase) const
@@ -517,20 +531,34 @@ void TSortGrid::EndUpdate()
 
 bool TSortGrid::SelectCell(int col, int row)
 {
+    CellKinds target;
     if (EditorMode()) {
         // The target's format decides about the cell kinds.
-        bool cb = false, co = false, el = false;
-        CellFormat(col, row, cellState(col, row), cb, co, el);
+        target = cellKinds(col, row);
         // Leaving an edited cell validates it.
         if (m_valRemembered && !(m_valCell == TGridCoord{col, row}))
             validateCell();
     }
     if (!TMyStringGrid::SelectCell(col, row))
         return false;
+    if (target.combo && !m_comboOpen) {
+        // Tabbing through a row opens the list and goes on to the next column, where the
+        // focus returns once a value is picked.
+        if (m_tabDown && col < ColCount() - 2) {
+            m_tabDown = false;
+            openComboList(col, row);
+            MoveCurrent(col + 1, row, true, true);
+            return false;
+        }
+        openComboList(col, row);
+    }
     const int oldRow = Row();
-    m_selectedRows = {row};
-    if (OnRowSelected)
-        OnRowSelected(this);
+    // Multi-selection decides itself which rows a click or a Shift range selects.
+    if (!(m_multiSelect && (m_keyRange || m_mouseMulti))) {
+        m_selectedRows = {row};
+        if (OnRowSelected)
+            OnRowSelected(this);
+    }
     InvalidateRow(oldRow);
     InvalidateRow(row);
     return true;
@@ -545,6 +573,12 @@ void TSortGrid::SetEditText(int col, int row, const QString &value)
 
 void TSortGrid::SizeChanged(int oldColCount, int oldRowCount)
 {
+    // Rows hidden by the filter wait just beyond RowCount: new rows go in front of them,
+    // so that growing the grid neither shows nor overwrites them.
+    std::vector<QStringList> &store = storage();
+    if (m_hiddenRowCount > 0 && !m_filtering && RowCount() > oldRowCount &&
+        int(store.size()) > oldRowCount)
+        store.insert(store.begin() + oldRowCount, size_t(RowCount() - oldRowCount), QStringList());
     TMyStringGrid::SizeChanged(oldColCount, oldRowCount);
     setModified(true);
     if (m_sortOptions.UpdateOnSizeChange)
@@ -669,9 +703,16 @@ void TSortGrid::KeyPress(QChar &Key)
 
 void TSortGrid::keyPressEvent(QKeyEvent *e)
 {
+    const auto mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier |
+                                        Qt::MetaModifier);
+    if (!EditorMode()) {
+        if (e->key() == Qt::Key_Space && mods == Qt::NoModifier &&
+            cellKindAction(Col(), Row(), nullptr))
+            return;
+        if (m_multiSelect && multiSelectKeyPress(e))
+            return;
+    }
     if (m_extendedKeys && !EditorMode()) {
-        const auto mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
-                                            Qt::AltModifier | Qt::MetaModifier);
         const bool ctrl = mods == Qt::ControlModifier;
         const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
         if (e->key() == Qt::Key_Insert && ctrl) {
@@ -693,7 +734,12 @@ void TSortGrid::keyPressEvent(QKeyEvent *e)
             return;
         }
     }
+    const bool multi = multiSelecting();
+    m_tabDown = e->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier);
     TMyStringGrid::keyPressEvent(e);
+    m_tabDown = false;
+    if (multi)
+        multiSelectAfterKey(e);
 }
 
 TGridCoord TSortGrid::headerHit(const QPoint &pos) const
@@ -721,15 +767,32 @@ bool TSortGrid::nearColumnBorder(int col, int x, int dist) const
 
 void TSortGrid::mousePressEvent(QMouseEvent *e)
 {
+    closeComboList(false);
     const QPoint pos = e->position().toPoint();
     m_pressCell = headerHit(pos);
     m_pressPos = pos;
     m_pressButton = e->button();
+    m_pressDataCell = MouseCoord(pos.x(), pos.y());
+    if (m_pressDataCell.Y < FixedRows())
+        m_pressDataCell = {-1, -1};
+    m_dragCandidate = false;
     if (m_pressCell.Y >= 0 && m_pressCell.Y < FixedRows()) {
         setFocus();
         return; // a title press selects nothing
     }
+    const int row = m_pressDataCell.Y;
+    if (!multiSelecting() || e->button() != Qt::LeftButton || row < 0) {
+        TMyStringGrid::mousePressEvent(e);
+        return;
+    }
+    // A press on a selected row keeps the selection: it may start a drag.
+    const bool wasSelected = m_selectedRows.count(row) > 0;
+    m_mouseMulti = true;
     TMyStringGrid::mousePressEvent(e);
+    m_mouseMulti = false;
+    m_dragCandidate = wasSelected;
+    if (!wasSelected && !(e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)))
+        selectRows({row});
 }
 
 void TSortGrid::mouseReleaseEvent(QMouseEvent *e)
@@ -744,12 +807,24 @@ void TSortGrid::mouseReleaseEvent(QMouseEvent *e)
     } else if (e->button() == Qt::RightButton && hit.Y >= FixedRows() && m_popupMenu) {
         m_popupMenu->popup(viewport()->mapToGlobal(pos));
     }
-    if (EditorMode())
-        InplaceEditor()->setFocus();
-    else
-        setFocus();
+    const TGridCoord cell = MouseCoord(pos.x(), pos.y());
+    const bool onPressedCell =
+        e->button() == Qt::LeftButton && cell.Y >= FixedRows() && cell == m_pressDataCell;
+    if (multiSelecting() && e->button() == Qt::LeftButton && m_pressDataCell.Y >= 0 &&
+        cell.Y >= FixedRows())
+        multiSelectRelease(e, cell.Y);
+    m_dragCandidate = false;
+    // An open drop-down list keeps the focus.
+    if (!m_comboOpen) {
+        if (EditorMode())
+            InplaceEditor()->setFocus();
+        else
+            setFocus();
+    }
     if (wasFocused)
         validateCell();
+    if (onPressedCell)
+        cellKindAction(cell.X, cell.Y, &pos);
 }
 
 void TSortGrid::mouseDoubleClickEvent(QMouseEvent *e)
@@ -863,23 +938,21 @@ int TSortGrid::CompareNumericExtended(const QString &a, const QString &b)
 
 TSortStyle TSortGrid::DetectSortStyle(int ACol) const
 {
+    // Each style must hold for every cell, so each is judged over the whole column; a
+    // cell that read as a number still has to read as a time for ssTime.
     const QLocale loc = conversionLocale();
-    bool numeric = true, dateTime = true, time = true;
-    for (int r = 1; r < RowCount() && (numeric || dateTime || time); ++r) {
-        const QString t = Cells(ACol, r);
+    auto allConvert = [&](bool (*convert)(const QLocale &, const QString &, double &)) {
         double v = 0;
-        if (numeric && !toNumber(loc, t, v))
-            numeric = false;
-        if (!numeric && dateTime && !toDateTimeValue(loc, t, v))
-            dateTime = false;
-        if (!numeric && !dateTime && time && !toTimeValue(loc, t, v))
-            time = false;
-    }
-    if (numeric)
+        for (int r = 1; r < RowCount(); ++r)
+            if (!convert(loc, Cells(ACol, r), v))
+                return false;
+        return true;
+    };
+    if (allConvert(toNumber))
         return ssNumeric;
-    if (dateTime)
+    if (allConvert(toDateTimeValue))
         return ssDateTime;
-    if (time)
+    if (allConvert(toTimeValue))
         return ssTime;
     return ssNormal;
 }

@@ -43,6 +43,9 @@ protected:
     ButtonState state(TLbButton *b, QAction *a)
     {
         EXPECT_EQ(b->isEnabled(), a->isEnabled()) << b->objectName().toStdString();
+        // The face as drawn: the inner outline carries it.
+        EXPECT_EQ(b->grab().toImage().pixelColor(1, 20), toQColor(b->Color()))
+            << b->objectName().toStdString();
         return ButtonState{b->isEnabled(), b->Color()};
     }
 
@@ -126,6 +129,7 @@ TEST_F(MainWindowTest, DisabledCommandsDoNothingByAnyRoute)
     key(Qt::Key_F4); // already running
     w->mStart->trigger();
     QTest::mousePress(w->bStart, Qt::LeftButton);
+    QTest::mouseRelease(w->bStart, Qt::LeftButton); // QTest remembers held buttons
     EXPECT_EQ(started, 0);
 
     // Any mouse button on ZEIT takes a time, on the press.
@@ -134,6 +138,7 @@ TEST_F(MainWindowTest, DisabledCommandsDoNothingByAnyRoute)
     QTest::mouseRelease(w->bLAP, Qt::RightButton);
     QTest::mousePress(w->bLAP, Qt::MiddleButton);
     EXPECT_EQ(capture.texts.size(), 2);
+    QTest::mouseRelease(w->bLAP, Qt::MiddleButton);
 }
 
 TEST_F(MainWindowTest, StartInStoppedMakesTheNextStoppStopAgain)
@@ -213,7 +218,7 @@ TEST_F(MainWindowTest, LayoutAndMinimumSize)
     const QImage img = w->grab().toImage();
     EXPECT_EQ(img.pixelColor(w->Panel5->x() + 300, 200), toQColor(0xA7A7A7));
     const QImage start = w->bStart->grab().toImage();
-    EXPECT_EQ(start.pixelColor(3, 3), toQColor(clLime));
+    EXPECT_EQ(start.pixelColor(1, 20), toQColor(clLime)); // the inner outline is the face
 }
 
 TEST_F(MainWindowTest, HiddenMenuHoldsEveryKey)
@@ -244,6 +249,36 @@ TEST_F(MainWindowTest, HiddenMenuHoldsEveryKey)
     EXPECT_FALSE(w->HideMenu1->menuAction()->isVisible());
     key(Qt::Key_F4); // shortcuts work while the bar is hidden
     EXPECT_TRUE(w->chrono->running());
+}
+
+int whitePixels(QWidget *b)
+{
+    const QImage img = b->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += img.pixelColor(x, y) == QColor(Qt::white);
+    return n;
+}
+
+TEST_F(MainWindowTest, HoveredCommandButtonShowsWhiteCaption)
+{
+    // Moved through the window, as the pointer does, so Qt sends enter and leave; the
+    // window lies wholly on the (800 pixels wide) screen, or Qt sees the pointer leave it.
+    w->move(0, 0);
+    auto hover = [this](QWidget *target) {
+        QTest::mouseMove(w->windowHandle(), target->mapTo(w.get(), target->rect().center()));
+    };
+    hover(w->PanelTimer);
+    EXPECT_EQ(whitePixels(w->bStart), 0);
+    hover(w->bStart);
+    EXPECT_EQ(w->bStart->hotLevel(), 8);
+    EXPECT_GT(whitePixels(w->bStart), 50);
+    EXPECT_EQ(whitePixels(w->bLAP), 0);
+    hover(w->PanelTimer);
+    EXPECT_EQ(w->bStart->hotLevel(), 0); // no fade on the main window
+    EXPECT_EQ(whitePixels(w->bStart), 0);
+    w->move(243, 112); // the window's bounds outlive it in the settings
 }
 
 TEST_F(MainWindowTest, ResizeKeepsFocusOnCommandButton)

@@ -1,4 +1,5 @@
 #include "platform/FileTypes.h"
+#include "platform/Spreadsheet.h"
 #include "platform/Printers.h"
 #include "protocol/FileCommands.h"
 #include "tests/support/FileSeams.h"
@@ -10,6 +11,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -27,12 +29,15 @@ protected:
         oldCwd = QDir::currentPath();
         QDir::setCurrent(work.path());
         Printers::setCountForTesting(1);
+        // These are the cases without the spreadsheet application.
+        SpreadsheetApp::setExecutableForTesting(QStringLiteral("-"));
         MainWindowFixture::SetUp();
     }
     void TearDown() override
     {
         MainWindowFixture::TearDown();
         Printers::setCountForTesting(-1);
+        SpreadsheetApp::setExecutableForTesting(QString());
         QDir::setCurrent(oldCwd);
     }
     QString path(const QString &n) const { return work.filePath(n); }
@@ -106,6 +111,7 @@ struct EntryCase
     int entry;
     TFileCommands::FileKind open;
     TFileCommands::FileKind save;
+    const char *suffix = "";
 };
 
 class FileEntries : public ::testing::TestWithParam<EntryCase>
@@ -119,12 +125,14 @@ TEST_P(FileEntries, EachEntryStandsForItsType)
     cmd.buildFilters(GetParam().sheet);
     EXPECT_EQ(cmd.openEntryKind(GetParam().entry), GetParam().open);
     EXPECT_EQ(cmd.saveEntryKind(GetParam().entry), GetParam().save);
-    EXPECT_EQ(cmd.OpenDialog1.entryCount(), GetParam().sheet ? 2 : 1);
-    EXPECT_EQ(cmd.SaveDialog1.entryCount(), GetParam().sheet ? 3 : 2);
+    EXPECT_EQ(cmd.OpenDialog1.entryCount(), GetParam().sheet ? 4 : 1);
+    EXPECT_EQ(cmd.SaveDialog1.entryCount(), GetParam().sheet ? 5 : 2);
+    EXPECT_EQ(cmd.saveEntrySuffix(GetParam().entry), GetParam().suffix);
     if (GetParam().sheet) {
-        EXPECT_EQ(cmd.SaveDialog1.Filter, cmd.FileTypes.text + " (*.txt)|*.txt|" +
-                                              cmd.FileTypes.sheet + " (*.xls)|*.xls|" +
-                                              cmd.FileTypes.web + " (*.html)|*.html");
+        EXPECT_EQ(cmd.SaveDialog1.Filter,
+                  cmd.FileTypes.text + " (*.txt)|*.txt|" + cmd.FileTypes.sheet + " (*.xls)|*.xls|" +
+                      cmd.FileTypes.web + " (*.html)|*.html|" + cmd.FileTypes.sheetXlsx +
+                      " (*.xlsx)|*.xlsx|" + cmd.FileTypes.sheetOds + " (*.ods)|*.ods");
     }
 }
 
@@ -133,8 +141,11 @@ INSTANTIATE_TEST_SUITE_P(
     Filters, FileEntries,
     ::testing::Values(EntryCase{false, 1, K::Text, K::Text}, EntryCase{false, 2, K::None, K::Web},
                       EntryCase{false, 3, K::None, K::None}, EntryCase{true, 1, K::Text, K::Text},
-                      EntryCase{true, 2, K::Sheet, K::Sheet}, EntryCase{true, 3, K::None, K::Web},
-                      EntryCase{false, 0, K::None, K::None}));
+                      EntryCase{true, 2, K::Sheet, K::Sheet, "xls"},
+                      EntryCase{true, 3, K::Sheet, K::Web},
+                      EntryCase{true, 4, K::Sheet, K::Sheet, "xlsx"},
+                      EntryCase{true, 5, K::None, K::Sheet, "ods"},
+                      EntryCase{true, 6, K::None, K::None}, EntryCase{false, 0, K::None, K::None}));
 
 TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
 {
@@ -200,6 +211,48 @@ TEST_F(FileWindow, ShorterFileReplacesTheWholeTable)
     click(w->bInsert);
     EXPECT_EQ(res().RowCount(), 3);
     EXPECT_EQ(row(res(), 2), (QStringList{"5", "", "11:00:00,00", "", "", ""}));
+}
+
+TEST_F(FileWindow, EmptyLinesOfAStarterListLeaveNoBlankCar)
+{
+    const QString starter = path("starter.txt");
+    writeBytes(starter, "Nr.;Fahrer\r\n\r\n12;Meier\r\n;;\r\n13;Kunz\r\n");
+    w->LoadProtocolText(starter);
+    EXPECT_EQ(res().RowCount(), 3);
+    key(Qt::Key_F4);
+    zeit(10, 15, 22, 319);
+    number(1, "12");
+    pred().setRow(1);
+    click(w->bInsert);
+    seams.choose(starter, 1);
+    click(w->sbSave);
+    EXPECT_TRUE(fileBytes(starter).contains("12\tMeier\t10:15:22,31\t"));
+    // A save that would give an empty file leaves the saved one as it is.
+    res().setCells(0, 1, QString());
+    EXPECT_FALSE(w->files->SaveProtocolText(starter));
+    EXPECT_TRUE(seams.errors.value(0).startsWith("Nichts zu speichern"));
+    EXPECT_TRUE(fileBytes(starter).contains("10:15:22,31"));
+}
+
+TEST_F(FileWindow, ProtocolWithMoreTimesRaisesTheTimeColumns)
+{
+    for (const auto &[times, n, status] :
+         {std::tuple(6, 6, "Zeitenanzahl auf 6 erhöht, damit alle Zeiten der Datei Platz haben."),
+          std::tuple(120, 100,
+                     "Zeitenanzahl auf 100 erhöht, mehr geht nicht: die Zeiten ab "
+                     "Zeit 101 wurden nicht geladen.")}) {
+        QByteArray title = "Nr.\tFahrer\t", car = "12\tMeier\t";
+        for (int k = 1; k <= times; ++k) {
+            title += "Zeit " + QByteArray::number(k) + "\t";
+            car += "10:00:" + QByteArray::number(k % 50 + 10) + ",00\t";
+        }
+        writeBytes(path("p.txt"), title + "\r\n" + car + "\r\n");
+        w->LoadProtocolText(path("p.txt"));
+        EXPECT_EQ(w->tables->CountRunden(), n);
+        EXPECT_EQ(w->StatusBar1->currentMessage(), QString::fromUtf8(status));
+        w->SaveProtocolText(path("wieder.txt"));
+        EXPECT_EQ(fileBytes(path("wieder.txt")) == fileBytes(path("p.txt")), times == n);
+    }
 }
 
 TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)

@@ -43,7 +43,8 @@ TEST_F(Tables, CapturesFillRowOneThenAppend)
     EXPECT_EQ(pred().Row(), 2);
     EXPECT_EQ(pred().Selection(), (TGridRect{0, 2, 2, 2}));
 
-    // Widening the window widens the time column; the results' time columns stay 98.
+    // Widening the window leaves the time column as wide as it was; the results' time
+    // columns stay 98.
     const int before = pred().ColWidths(1);
     w->resize(1100, 700);
     EXPECT_EQ(pred().ColWidths(1), before); // the left panel keeps its width

@@ -12,6 +12,8 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -260,6 +262,24 @@ TEST_F(TextFiles, UnreadableFileIsReportedAndChangesNothing)
     }
     EXPECT_FALSE(cmd->LoadProtocolText(huge));
     EXPECT_EQ(seams.errors.last(), QStringLiteral("Die Datei kann nicht gelesen werden: ") + huge);
+    EXPECT_EQ(gridRow(*g, 1), before);
+}
+
+TEST_F(TextFiles, PipesAndDevicesAreNeitherReadNorReplaced)
+{
+    const QStringList before = gridRow(*g, 1);
+    for (const mode_t kind : {S_IFIFO, S_IFCHR}) {
+        const QString node = path(QString::number(kind));
+        ASSERT_EQ(mknod(QFile::encodeName(node).constData(), kind | 0600, makedev(1, 3)), 0);
+        // A pipe without a writer would block the window for good.
+        EXPECT_FALSE(cmd->LoadProtocolText(node));
+        EXPECT_EQ(seams.errors.last(), "Die Datei kann nicht gelesen werden: " + node);
+        EXPECT_FALSE(cmd->SaveProtocolText(node));
+        EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + node);
+        struct stat st = {};
+        ASSERT_EQ(stat(QFile::encodeName(node).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, kind);
+    }
     EXPECT_EQ(gridRow(*g, 1), before);
 }
 

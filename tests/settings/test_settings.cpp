@@ -1,7 +1,7 @@
 #include "app/FMain.h"
+#include "timing/BarrierGuard.h"
 #include "protocol/ProtocolTables.h"
 #include "settings/Settings.h"
-#include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/SortGrid.h"
 #include "platform/FileDialog.h"
@@ -10,6 +10,8 @@
 #include "tests/support/TestClock.h"
 
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
 
@@ -41,18 +43,18 @@ public:
     QStringList written;
 };
 
-TEST(SettingsIO, ReadingStopsAtTheFirstMissingValue)
+TEST(SettingsIO, MissingValuesKeepTheirDefaultsAndTheOthersAreRead)
 {
     RecordingStore store;
     store.values = {{"Port", 3}, {"Alg", 1}, {"Top", 5}, {"Wait", 900}};
     TSettings s;
-    EXPECT_EQ(SettingsIO::load(store, s), 2);
-    EXPECT_EQ(s.Port, 3);
-    EXPECT_EQ(s.Alg, 1);
-    TSettings defaults;
-    defaults.Port = 3;
-    defaults.Alg = 1;
-    EXPECT_EQ(s, defaults); // Top and Wait come after the gap
+    EXPECT_EQ(SettingsIO::load(store, s), 4);
+    TSettings expected;
+    expected.Port = 3;
+    expected.Alg = 1;
+    expected.Top = 5;
+    expected.Wait = 900;
+    EXPECT_EQ(s, expected); // Top and Wait also after the gap
 
     store.present = false; // no key at all: nothing read
     TSettings fresh;
@@ -126,7 +128,8 @@ TEST(SettingsStore, RealFilesRoundTripAndRejectText)
     tmp.write({{"Top", "viel"}, {"Width", "1.5"}});
     TQSettingsStore store("tornelo");
     TSettings s;
-    EXPECT_EQ(SettingsIO::load(store, s), 3); // Port, Alg, Left; "viel" stops the reading
+    EXPECT_EQ(SettingsIO::load(store, s), 13); // all but the two that are no whole numbers
+    EXPECT_EQ(s.Port, 7);
     EXPECT_EQ(s.Top, 112);
     EXPECT_EQ(s.Width, 800);
 }
@@ -161,48 +164,79 @@ TEST_F(StartUpTest, FirstStartUsesDefaultsAndCloseWritesAllValues)
         EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\tornelo");
         EXPECT_EQ(w.sbCls->toolTip(), QString::fromUtf8("Neu / Löschen"));
         EXPECT_FALSE(QFile::exists(tmp.file())); // nothing written before the end
-        w.resize(900, 600);
+        w.resize(800, 580); // the offscreen screen is 800 x 600
     }
     QSettings s(tmp.file(), QSettings::IniFormat);
     EXPECT_EQ(s.allKeys().size(), 15);
-    EXPECT_EQ(s.value("Width").toInt(), 900);
-    EXPECT_EQ(s.value("Height").toInt(), 600);
+    EXPECT_EQ(s.value("Width").toInt(), 800);
+    EXPECT_EQ(s.value("Height").toInt(), 580);
     EXPECT_EQ(s.value("Wait").toInt(), 100);
     // The next start brings the size back.
     TFormMain again(&clock);
-    EXPECT_EQ(again.size(), QSize(900, 600));
+    EXPECT_EQ(again.size(), QSize(800, 580));
 }
 
-TEST_F(StartUpTest, PartialStoresRestoreWhatComesBeforeTheGap)
+TEST_F(StartUpTest, PartialStoresRestoreEveryValueTheyHold)
 {
     tmp.write({{"Port", 0}, {"Alg", 1}, {"Wait", 500}});
     {
         TFormMain w(&clock);
         EXPECT_EQ(w.currentSettings().Alg, 1);
-        EXPECT_EQ(w.guard->lockTime(), 100);
+        EXPECT_EQ(w.guard->lockTime(), 500);
         EXPECT_EQ(w.size(), QSize(800, 530));
     }
     TempSettings other;
     other.write({{"Port", 0}, {"Alg", 0}, {"Left", 10}, {"Top", 20}, {"Width", 500},
-                 {"Height", 700}, {"C1", 0xFFFFFF}, {"Wait", 300}});
+                 {"Height", 560}, {"C1", 0xFFFFFF}, {"Wait", 300}});
     {
         TFormMain w(&clock);
         EXPECT_EQ(w.pos(), QPoint(10, 20));
-        EXPECT_EQ(w.size(), QSize(800, 700)); // the minimum raises the width
-        EXPECT_EQ(w.PanelTimer->C1(), clBlack);             // after the missing "Sound"
-        EXPECT_EQ(w.guard->lockTime(), 100);
+        EXPECT_EQ(w.size(), QSize(800, 560)); // the minimum raises the width
+        EXPECT_EQ(w.PanelTimer->C1(), clWhite); // also after the missing "Sound"
+        EXPECT_EQ(w.guard->lockTime(), 300);
     }
     QSettings s(other.file(), QSettings::IniFormat);
     EXPECT_EQ(s.value("Width").toInt(), 800);
 }
 
+TEST_F(StartUpTest, UnreadableValueCostsNoOtherValue)
+{
+    tmp.write({{"Left", "abc"}, {"Top", 40}, {"Wait", 700}, {"CountRunden", 9}});
+    {
+        TFormMain w(&clock);
+        EXPECT_EQ(w.pos(), QPoint(243, 40));
+        EXPECT_EQ(w.guard->lockTime(), 700);
+        EXPECT_EQ(w.SortGrid1->ColCount(), 11);
+    }
+    QSettings s(tmp.file(), QSettings::IniFormat);
+    EXPECT_EQ(s.value("CountRunden").toInt(), 9);
+    EXPECT_EQ(s.value("Left").toInt(), 243);
+}
+
+TEST_F(StartUpTest, HugeStoredSizeIsHeldToTheScreen)
+{
+    tmp.write({{"Width", 40000}, {"Height", 2147483647}});
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize fits = area.size().expandedTo({800, 530});
+    {
+        TFormMain w(&clock);
+        EXPECT_EQ(w.geometry(), QRect(area.topLeft(), fits));
+    }
+    QSettings s(tmp.file(), QSettings::IniFormat); // nor does it come back
+    EXPECT_EQ(QSize(s.value("Width").toInt(), s.value("Height").toInt()), fits);
+}
+
 TEST_F(StartUpTest, PositionOnNoScreenFallsBackToTheDesignPosition)
 {
-    tmp.write({{"Port", 0}, {"Alg", 0}, {"Left", 30000}, {"Top", -30000}, {"Width", 820},
+    tmp.write({{"Port", 0},
+               {"Alg", 0},
+               {"Left", 30000},
+               {"Top", -30000},
+               {"Width", 800},
                {"Height", 540}});
     TFormMain w(&clock);
     EXPECT_EQ(w.pos(), QPoint(243, 112));
-    EXPECT_EQ(w.size(), QSize(820, 540));
+    EXPECT_EQ(w.size(), QSize(800, 540));
 }
 
 TEST_F(StartUpTest, RenamedProgramStartsFreshAndSavesUnderItsName)
@@ -229,9 +263,21 @@ TEST_F(StartUpTest, RenamedProgramStartsFreshAndSavesUnderItsName)
 namespace {
 TEST_F(StartUpTest, StoredColoursReachTheDisplay)
 {
-    tmp.write({{"Port", 0}, {"Alg", 0}, {"Left", 243}, {"Top", 112}, {"Width", 800},
-               {"Height", 530}, {"Sound", 0}, {"C1", 0xFFFFFF}, {"C2", 0xFF0000}, {"C3", 7},
-               {"Acc", 5}, {"C4", 0x0000FF}, {"FilterInd", 2}, {"Wait", 0}, {"CountRunden", 2}});
+    tmp.write({{"Port", 0},
+               {"Alg", 0},
+               {"Left", 243},
+               {"Top", 112},
+               {"Width", 800},
+               {"Height", 530},
+               {"Sound", 0},
+               {"C1", 0xFFFFFF},
+               {"C2", 0xFF0000},
+               {"C3", 7},
+               {"Acc", 5},
+               {"C4", 0x0000FF},
+               {"FilterInd", 2},
+               {"Wait", 0},
+               {"CountRunden", 2}});
     TFormMain w(&clock);
     const QImage img = w.PanelTimer->grab().toImage();
     EXPECT_EQ(img.pixelColor(2, 2), QColor(Qt::white));

@@ -380,3 +380,46 @@ TEST_F(SortTest, DateTimeStyleUsesTheLocale)
     n->SortByColumn(0);
     EXPECT_EQ(dataColumn(*n, 0), (QStringList{"9,75", "10", "10,5"}));
 }
+
+// ---------------------------------------------------------------------------------------
+// The detected style depends on the set of cells, never on their order.
+
+struct DetectCase
+{
+    const char *locale;
+    QStringList cells;
+    TSortStyle expected;
+};
+
+class DetectOverPermutations : public ::testing::TestWithParam<DetectCase>
+{
+};
+
+TEST_P(DetectOverPermutations, EveryOrderGivesTheSameStyle)
+{
+    const DetectCase &c = GetParam();
+    LocaleScope scope{QLocale(QString::fromLatin1(c.locale))};
+    QStringList cells = c.cells;
+    std::sort(cells.begin(), cells.end());
+    int orders = 0;
+    do {
+        auto g = keyedGrid(cells);
+        ASSERT_EQ(g->DetectSortStyle(0), c.expected) << cells.join(" | ").toStdString();
+        ++orders;
+    } while (std::next_permutation(cells.begin(), cells.end()));
+    EXPECT_GT(orders, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MixedColumns, DetectOverPermutations,
+    ::testing::Values(
+        // A number among times: no style fits every cell.
+        DetectCase{"C", {"1", "10:00:00", "9:00:00"}, ssNormal},
+        DetectCase{"C", {"1", "2", "10:00:00", "9:15"}, ssNormal},
+        DetectCase{"C", {"1", "2.5", "-3", "10"}, ssNumeric},
+        DetectCase{"C", {"10:00:00", "9:15", "23:59:59", "0:01"}, ssTime},
+        DetectCase{"C", {"1", "x", "3", "4"}, ssNormal}, DetectCase{"C", {"", "1", "2"}, ssNormal},
+        DetectCase{"de_DE", {"01.03.24 08:00", "24.12.23 18:30", "1"}, ssNormal},
+        DetectCase{"de_DE", {"01.03.24 08:00", "10:00:00", "02.03.24"}, ssNormal},
+        DetectCase{"de_DE", {"01.03.24 08:00", "24.12.23 18:30", "02.03.24"}, ssDateTime},
+        DetectCase{"de_DE", {"10,5", "9,75", "10", "-1"}, ssNumeric}));
