@@ -1,36 +1,16 @@
 #include "serial/Comms.h"
 
-#include <QCoreApplication>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <pthread.h>
 #include <sched.h>
-
-#if defined(__SANITIZE_THREAD__)
-// Qt's event queue synchronises in code the thread sanitizer does not see; these tell it
-// that the posting thread's writes to the event happen before its delivery.
-extern "C" void __tsan_acquire(void *addr);
-extern "C" void __tsan_release(void *addr);
-#define TORNELO_TSAN_ACQUIRE(p) __tsan_acquire(p)
-#define TORNELO_TSAN_RELEASE(p) __tsan_release(p)
-#else
-#define TORNELO_TSAN_ACQUIRE(p) ((void)(p))
-#define TORNELO_TSAN_RELEASE(p) ((void)(p))
-#endif
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace {
-
-const QEvent::Type WakeEventType = QEvent::Type(QEvent::registerEventType());
-
-// Asks the port's thread to drain a worker's queue.
-class WakeEvent : public QEvent
-{
-public:
-    explicit WakeEvent(std::shared_ptr<TComQueue> q) : QEvent(WakeEventType), queue(std::move(q)) {}
-    std::shared_ptr<TComQueue> queue;
-};
 
 struct EventBit
 {
@@ -76,61 +56,79 @@ quint32 baudRateValue(TBaudRate rate, quint32 userRate)
 
 // --- TComQueue ---------------------------------------------------------------------
 
-bool TComQueue::push(const std::vector<SerialEvent> &events)
+TComQueue::TComQueue() : m_ring(std::make_unique<SerialEvent[]>(limit))
 {
-    std::lock_guard lock(m_mutex);
-    for (const SerialEvent &e : events) {
-        if (m_items.size() >= limit)
-            ++m_dropped;
-        else
-            m_items.push_back({e, false, cnPollingFallback});
-    }
-    const bool wake = !m_wakePending;
-    m_wakePending = true;
-    return wake;
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-bool TComQueue::pushNotice(TComNotice kind)
+TComQueue::~TComQueue()
 {
-    std::lock_guard lock(m_mutex);
-    m_items.push_back({SerialEvent{}, true, kind});
-    const bool wake = !m_wakePending;
-    m_wakePending = true;
-    return wake;
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void TComQueue::push(const std::vector<SerialEvent> &events)
+{
+    size_t tail = m_tail.load(std::memory_order_relaxed);
+    const size_t head = m_head.load(std::memory_order_acquire);
+    for (const SerialEvent &e : events) {
+        if (tail - head >= limit) {
+            m_dropped.fetch_add(1);
+            continue;
+        }
+        m_ring[tail % limit] = e;
+        ++tail;
+    }
+    m_tail.store(tail, std::memory_order_release);
+    wake();
+}
+
+void TComQueue::notePolling()
+{
+    m_polling.store(true);
+    wake();
+}
+
+void TComQueue::wake()
+{
+    // One wake-up until the reader has taken it: the descriptor is written at most once
+    // per drain, and never blocks (its counter cannot overflow this way).
+    if (!m_wakePending.exchange(true, std::memory_order_acq_rel) && m_wakeFd >= 0)
+        ::eventfd_write(m_wakeFd, 1);
 }
 
 void TComQueue::clearWake()
 {
-    std::lock_guard lock(m_mutex);
-    m_wakePending = false;
+    eventfd_t ignored;
+    if (m_wakeFd >= 0)
+        ::eventfd_read(m_wakeFd, &ignored);
+    // Reading the flag back makes everything the worker queued before it visible here.
+    m_wakePending.exchange(false, std::memory_order_acq_rel);
 }
 
-bool TComQueue::pop(Item &item)
+bool TComQueue::pop(SerialEvent &event)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_items.empty())
+    const size_t head = m_head.load(std::memory_order_relaxed);
+    if (head == m_tail.load(std::memory_order_acquire))
         return false;
-    item = m_items.front();
-    m_items.pop_front();
+    event = m_ring[head % limit];
+    m_head.store(head + 1, std::memory_order_release);
     return true;
+}
+
+bool TComQueue::takePollingNotice()
+{
+    return m_polling.exchange(false);
 }
 
 void TComQueue::clear()
 {
-    std::lock_guard lock(m_mutex);
-    m_items.clear();
+    m_head.store(m_tail.load(std::memory_order_acquire), std::memory_order_release);
 }
 
 size_t TComQueue::size() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_items.size();
-}
-
-quint64 TComQueue::dropped() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_dropped;
+    return m_tail.load(std::memory_order_acquire) - m_head.load(std::memory_order_acquire);
 }
 
 void TComQueue::setFinished()
@@ -160,10 +158,8 @@ bool TComQueue::isFinished() const
 
 // --- TComThread --------------------------------------------------------------------
 
-TComThread::TComThread(TComPort *owner, ISerialDevice *device, quint32 waitMask,
-                       const IStampClock &clock)
-    : m_owner(owner), m_device(device), m_waitMask(waitMask), m_clock(clock),
-      m_queue(std::make_shared<TComQueue>())
+TComThread::TComThread(ISerialDevice *device, quint32 waitMask, const IStampClock &clock)
+    : m_device(device), m_waitMask(waitMask), m_clock(clock), m_queue(std::make_shared<TComQueue>())
 {}
 
 TComThread::~TComThread()
@@ -222,10 +218,17 @@ void TComThread::run()
     int idleWakeUps = 0;
     auto idleSince = std::chrono::steady_clock::now();
     bool pollingReported = false;
+    // Kept from one wait to the next, so that after the first few waits the worker
+    // allocates nothing: an allocation can wait for a lock that another thread holds.
+    SerialWait got;
+    std::vector<SerialEvent> sets;
+    got.events.reserve(64);
+    sets.reserve(64);
     for (;;) {
         if (m_stop.load())
             break;
-        SerialWait got;
+        got.events.clear();
+        got.switchedToPolling = false;
         const ISerialDevice::WaitResult r = m_device->waitEvent(m_waitMask, m_clock, got);
         // When the stop request and a completion coincide, the stop counts.
         if (m_stop.load())
@@ -245,22 +248,18 @@ void TComThread::run()
         }
         if (r != ISerialDevice::WaitResult::Events)
             continue;
-        std::vector<SerialEvent> sets;
-        sets.reserve(got.events.size());
+        sets.clear();
         for (SerialEvent e : got.events) {
             e.events &= m_waitMask;
             if (e.events != 0)
                 sets.push_back(e);
         }
-        bool wake = false;
         if (got.switchedToPolling && !pollingReported) {
             pollingReported = true;
-            wake = m_queue->pushNotice(cnPollingFallback);
+            m_queue->notePolling();
         }
         if (!sets.empty())
-            wake = m_queue->push(sets) || wake;
-        if (wake)
-            m_owner->postWake(m_queue);
+            m_queue->push(sets);
     }
     m_device->purge();
     m_queue->setFinished();
@@ -319,9 +318,15 @@ void TComPort::Open()
     }
 
     m_device = std::move(device);
-    m_thread =
-        std::make_unique<TComThread>(this, m_device.get(), eventMask(m_events), *m_stampClock);
+    m_thread = std::make_unique<TComThread>(m_device.get(), eventMask(m_events), *m_stampClock);
     m_droppedBefore = 0;
+    const std::shared_ptr<TComQueue> queue = m_thread->queue();
+    m_notifier = new QSocketNotifier(queue->wakeFd(), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this, queue] {
+        // A wake-up for an earlier worker finds its queue already drained by Close.
+        if (m_thread && m_thread->queue() == queue && !m_closing)
+            drain(queue);
+    });
     m_thread->start();
     m_connected = true;
     ++m_generation;
@@ -348,6 +353,10 @@ void TComPort::Close()
         m_thread->requestStop();
     m_thread->wait();
     m_thread.reset();
+    // Closed from one of its own handlers, the notifier is still in use: it goes later.
+    m_notifier->setEnabled(false);
+    m_notifier->deleteLater();
+    m_notifier = nullptr;
 
     // What the worker saw before it ended is delivered, unless a handler is closing the
     // port: the rest then belongs to a port that no longer exists.
@@ -371,42 +380,16 @@ quint32 TComPort::ModemStatus()
     return m_device->modemStatus();
 }
 
-bool TComPort::event(QEvent *e)
-{
-    TORNELO_TSAN_ACQUIRE(e);
-    if (e->type() == WakeEventType) {
-        const std::shared_ptr<TComQueue> &queue = static_cast<WakeEvent *>(e)->queue;
-        // A wake-up left over from an earlier worker finds its queue already drained by
-        // Close.
-        if (m_thread && m_thread->queue() == queue && !m_closing)
-            drain(queue);
-        return true;
-    }
-    return QObject::event(e);
-}
-
-void TComPort::postWake(const std::shared_ptr<TComQueue> &queue)
-{
-    // High priority: a barrier event should not queue behind a burst of paint events.
-    auto *e = new WakeEvent(queue);
-    TORNELO_TSAN_RELEASE(e);
-    QCoreApplication::postEvent(this, e, Qt::HighEventPriority);
-}
-
-void TComPort::drain(const std::shared_ptr<TComQueue> &queue)
+void TComPort::drain(std::shared_ptr<TComQueue> queue)
 {
     const quint64 generation = m_generation;
     queue->clearWake();
     ++m_draining;
-    TComQueue::Item item;
-    while (m_generation == generation && queue->pop(item)) {
-        if (item.notice) {
-            if (OnNotice)
-                OnNotice(this, item.kind);
-        } else {
-            dispatchEvents(item.event);
-        }
-    }
+    if (queue->takePollingNotice() && OnNotice)
+        OnNotice(this, cnPollingFallback);
+    SerialEvent event;
+    while (m_generation == generation && queue->pop(event))
+        dispatchEvents(event);
     --m_draining;
     // Losses are reported once per drain that finds more of them.
     const quint64 dropped = queue->dropped();

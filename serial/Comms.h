@@ -2,13 +2,11 @@
 
 #include "serial/SerialDevice.h"
 
-#include <QEvent>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <initializer_list>
@@ -131,6 +129,7 @@ public:
     {}
 };
 
+class QSocketNotifier;
 class TComPort;
 
 // Asks real-time scheduling for the calling thread, as the port's worker does; false where
@@ -145,8 +144,10 @@ enum TComNotice
 };
 
 // The event sets a worker has seen and the port's thread has not dispatched yet, in order.
-// The worker only appends and never waits for the dispatcher, so a busy window neither
-// delays the worker's next wait nor merges two changes into one.
+// The worker only appends and never waits for the dispatcher, not even for a lock: the
+// queue is a ring of fixed size with one writer (the worker) and one reader (the port's
+// thread), and the reader is woken through a descriptor it watches. So a busy window
+// neither delays the worker's next wait nor the stamp of the next change.
 class TComQueue
 {
 public:
@@ -154,25 +155,28 @@ public:
     // long has stopped dispatching, and the memory must stay bounded.
     static constexpr size_t limit = 16384;
 
-    struct Item
-    {
-        SerialEvent event;
-        bool notice = false; // a notice instead of an event set
-        TComNotice kind = cnPollingFallback;
-    };
+    TComQueue();
+    ~TComQueue();
+    TComQueue(const TComQueue &) = delete;
+    TComQueue &operator=(const TComQueue &) = delete;
 
-    // Worker side. Each returns true when the dispatcher has to be woken (nothing was
-    // pending for it yet).
-    bool push(const std::vector<SerialEvent> &events);
-    bool pushNotice(TComNotice kind);
-    // Dispatcher side: called before draining, so that anything queued afterwards wakes it
-    // again.
+    // Worker side: appends the sets (or counts those that do not fit) and wakes the reader
+    // unless it has been woken already.
+    void push(const std::vector<SerialEvent> &events);
+    // Worker side: the device polls its lines from now on.
+    void notePolling();
+
+    // Reader side. Readable while something is queued for the reader.
+    int wakeFd() const { return m_wakeFd; }
+    // Call before draining, so that anything queued afterwards wakes the reader again.
     void clearWake();
-    bool pop(Item &item);
+    bool pop(SerialEvent &event);
+    // True once after notePolling.
+    bool takePollingNotice();
     // Discards what is still queued (the port was closed from a handler).
     void clear();
     size_t size() const;
-    quint64 dropped() const;
+    quint64 dropped() const { return m_dropped.load(); }
 
     void setFinished();
     // Waits up to ms milliseconds (forever when negative) for the worker to end.
@@ -180,12 +184,18 @@ public:
     bool isFinished() const;
 
 private:
+    void wake();
+
+    std::unique_ptr<SerialEvent[]> m_ring;
+    std::atomic<size_t> m_head{0}; // next to read; written by the reader only
+    std::atomic<size_t> m_tail{0}; // next to write; written by the worker only
+    std::atomic<quint64> m_dropped{0};
+    std::atomic<bool> m_polling{false};
+    std::atomic<bool> m_wakePending{false};
+    int m_wakeFd = -1;
+    // Only for the end of the worker, which Close waits for.
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::deque<Item> m_items;
-    quint64 m_dropped = 0;
-    quint64 m_droppedBefore = 0; // what the current worker's queue had dropped when reported
-    bool m_wakePending = false;
     bool m_finished = false;
 };
 
@@ -195,7 +205,7 @@ private:
 class TComThread
 {
 public:
-    TComThread(TComPort *owner, ISerialDevice *device, quint32 waitMask, const IStampClock &clock);
+    TComThread(ISerialDevice *device, quint32 waitMask, const IStampClock &clock);
     ~TComThread();
     TComThread(const TComThread &) = delete;
     TComThread &operator=(const TComThread &) = delete;
@@ -214,7 +224,6 @@ public:
 private:
     void run();
 
-    TComPort *m_owner;
     ISerialDevice *m_device;
     const quint32 m_waitMask;
     const IStampClock &m_clock;
@@ -295,21 +304,17 @@ public:
     std::function<void(QObject *Sender, int InQue)> OnRxChar;
     std::function<void(QObject *Sender, TComNotice Notice)> OnNotice;
 
-protected:
-    bool event(QEvent *e) override;
-
 private:
-    friend class TComThread;
-    // Called on the worker: asks this object's thread to drain the queue.
-    void postWake(const std::shared_ptr<TComQueue> &queue);
     // Dispatches what the queue holds, in order, until it is empty or a handler closed or
     // reopened the port.
-    void drain(const std::shared_ptr<TComQueue> &queue);
+    void drain(std::shared_ptr<TComQueue> queue);
     void dispatchEvents(const SerialEvent &e);
 
     SerialDeviceFactory m_factory;
     std::unique_ptr<ISerialDevice> m_device;
     std::unique_ptr<TComThread> m_thread;
+    // Watches the worker's queue on this object's thread.
+    QSocketNotifier *m_notifier = nullptr;
     bool m_connected = false;
     bool m_closing = false;
     const IStampClock *m_stampClock = &systemStampClock();

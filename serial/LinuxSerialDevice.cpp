@@ -274,10 +274,8 @@ bool LinuxSerialDevice::readLines(LineCounters &counters, int &lines)
 void LinuxSerialDevice::report(const LineCounters &counters, int lines, quint32 waitMask,
                                const TimeStamp &stamp, SerialWait &out)
 {
-    const std::vector<SerialEvent> edges =
-        edgesBetween(modemStatusFromLines(m_lastLines), m_lastCounters, modemStatusFromLines(lines),
-                     counters, waitMask, stamp);
-    out.events.insert(out.events.end(), edges.begin(), edges.end());
+    appendEdges(out.events, modemStatusFromLines(m_lastLines), m_lastCounters,
+                modemStatusFromLines(lines), counters, waitMask, stamp);
     m_lastCounters = counters;
     m_lastLines = lines;
     m_sightings.clear();
@@ -374,10 +372,8 @@ bool LinuxSerialDevice::watch(quint32 waitMask, const TimeStamp &stamp, SerialWa
     const std::vector<Sighting> seen = std::move(m_sightings);
     m_sightings.clear();
     for (const Sighting &s : seen) {
-        const std::vector<SerialEvent> edges =
-            edgesBetween(modemStatusFromLines(m_lastLines), m_lastCounters,
-                         modemStatusFromLines(s.lines), m_lastCounters, waitMask, s.stamp);
-        out.events.insert(out.events.end(), edges.begin(), edges.end());
+        appendEdges(out.events, modemStatusFromLines(m_lastLines), m_lastCounters,
+                    modemStatusFromLines(s.lines), m_lastCounters, waitMask, s.stamp);
         m_lastLines = s.lines;
     }
     return true;

@@ -41,9 +41,9 @@ constexpr qint64 maxTogglesPerReading = 1 << 15;
 
 } // namespace
 
-std::vector<SerialEvent> edgesBetween(quint32 beforeStatus, const LineCounters &beforeCounters,
-                                      quint32 afterStatus, const LineCounters &afterCounters,
-                                      quint32 waitMask, const TimeStamp &stamp)
+void appendEdges(std::vector<SerialEvent> &out, quint32 beforeStatus,
+                 const LineCounters &beforeCounters, quint32 afterStatus,
+                 const LineCounters &afterCounters, quint32 waitMask, const TimeStamp &stamp)
 {
     // How often each watched input changed: at least what the status words show, more
     // where the counter says so, and always a number that ends in the state shown now
@@ -69,7 +69,6 @@ std::vector<SerialEvent> edgesBetween(quint32 beforeStatus, const LineCounters &
         rounds = qMax(rounds, counted);
     }
 
-    std::vector<SerialEvent> edges;
     // Inputs that are not watched show their present state from the start.
     quint32 status = (beforeStatus & watched) | (afterStatus & ~watched);
     for (qint64 r = 0; r < rounds; ++r) {
@@ -82,9 +81,8 @@ std::vector<SerialEvent> edgesBetween(quint32 beforeStatus, const LineCounters &
         }
         e.status = status;
         e.stamp = stamp;
-        edges.push_back(e);
+        out.push_back(e);
     }
-    return edges;
 }
 
 LineCounters countersAfterChange(LineCounters counters, quint32 before, quint32 after)

@@ -59,15 +59,15 @@ struct SerialWait
     bool switchedToPolling = false;
 };
 
-// The edges between two readings of the lines (status words and counters), all with the
-// same stamp, limited to the lines of waitMask. Each change the status words show is an
-// edge; where a line's counter moved more often (a short pulse between two readings, say
-// closed and open again), every further change is an edge of its own, so that a pulse
-// the status words no longer show is still delivered. Lines that change the same number
-// of times change together.
-std::vector<SerialEvent> edgesBetween(quint32 beforeStatus, const LineCounters &beforeCounters,
-                                      quint32 afterStatus, const LineCounters &afterCounters,
-                                      quint32 waitMask, const TimeStamp &stamp);
+// Appends to out the edges between two readings of the lines (status words and counters),
+// all with the same stamp, limited to the lines of waitMask. Each change the status words
+// show is an edge; where a line's counter moved more often (a short pulse between two
+// readings, say closed and open again), every further change is an edge of its own, so
+// that a pulse the status words no longer show is still delivered. Lines that change the
+// same number of times change together. Allocates nothing once out has room.
+void appendEdges(std::vector<SerialEvent> &out, quint32 beforeStatus,
+                 const LineCounters &beforeCounters, quint32 afterStatus,
+                 const LineCounters &afterCounters, quint32 waitMask, const TimeStamp &stamp);
 // The counters after the changes from one status word to another (each changed input
 // counts once), as the kernel counts them.
 LineCounters countersAfterChange(LineCounters counters, quint32 before, quint32 after);

@@ -1,9 +1,11 @@
 #include "serial/SimBarrier.h"
 #include "serial/SerialDevice.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
@@ -29,14 +31,32 @@ QByteArray SimBarrier::contactsLine(quint32 contacts)
 
 bool SimBarrier::parseContactsLine(const QByteArray &line, quint32 &contacts)
 {
-    static const QByteArray prefix = "contacts ";
-    if (!line.startsWith(prefix))
+    return parseContactsLine(line.constData(), size_t(line.size()), contacts);
+}
+
+bool SimBarrier::parseContactsLine(const char *line, size_t length, quint32 &contacts)
+{
+    static const char prefix[] = "contacts ";
+    const size_t prefixLength = sizeof prefix - 1;
+    char number[32];
+    if (length <= prefixLength || std::memcmp(line, prefix, prefixLength) != 0)
         return false;
-    bool ok = false;
-    const quint32 v = line.mid(prefix.size()).trimmed().toUInt(&ok, 0);
-    if (!ok)
+    // The number, without surrounding blanks, as a terminated copy for strtoul.
+    size_t from = prefixLength, to = length;
+    while (from < to && std::isspace(static_cast<unsigned char>(line[from])))
+        ++from;
+    while (to > from && std::isspace(static_cast<unsigned char>(line[to - 1])))
+        --to;
+    if (from == to || to - from >= sizeof number)
         return false;
-    contacts = v & MS_ALL_LINES;
+    std::memcpy(number, line + from, to - from);
+    number[to - from] = '\0';
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(number, &end, 0);
+    if (errno != 0 || *end != '\0' || number[0] == '-' || number[0] == '+' || v > 0xFFFFFFFFull)
+        return false;
+    contacts = quint32(v) & MS_ALL_LINES;
     return true;
 }
 

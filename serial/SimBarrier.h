@@ -20,6 +20,8 @@ QString socketPath(const QString &devicePath);
 QByteArray contactsLine(quint32 contacts);
 // Parses one line without its newline. Returns false for anything else.
 bool parseContactsLine(const QByteArray &line, quint32 &contacts);
+// The same without allocating (the port's worker parses with it).
+bool parseContactsLine(const char *line, size_t length, quint32 &contacts);
 
 // The modem-status word a port sees for the closed contacts: a contact only shows on
 // an input while the port drives the other pin (DTR for "4+6" and "1+4", RTS for "7+8"

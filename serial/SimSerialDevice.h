@@ -2,9 +2,8 @@
 
 #include "serial/SerialDevice.h"
 
-#include <QByteArray>
-
 #include <atomic>
+#include <sys/types.h>
 
 // The port end of the simulated light barrier: connects to tools/barrier-sim's socket
 // and turns its contact changes into modem-line events, honouring which lines the port
@@ -28,14 +27,19 @@ public:
     static constexpr int greetingTimeoutMs = 1000;
 
 private:
-    bool takeLine(QByteArray &line);
+    // Appends what the socket has to the buffer; recv's result.
+    ssize_t receive();
+    // Takes the first complete line: -1 none yet, 0 not a contacts line, 1 contacts set.
+    int takeLine(quint32 &contacts);
     // Takes every complete line received so far, counting each input's changes.
     void takeLines();
 
     QString m_socketPath;
     int m_fd = -1;
     int m_wakeFd = -1;
-    QByteArray m_buffer;
+    // Received and not yet taken; a fixed buffer, so the worker allocates nothing.
+    char m_buffer[1024];
+    size_t m_length = 0;
     quint32 m_contacts = 0;
     bool m_dtr = false;
     bool m_rts = false;

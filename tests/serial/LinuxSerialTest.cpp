@@ -234,8 +234,9 @@ TEST_P(EdgesBetweenReadings, OneEventPerEdge)
     const EdgeCase &c = GetParam();
     TimeStamp stamp;
     stamp.monotonicNs = 1234;
-    const std::vector<SerialEvent> got = edgesBetween(
-        c.beforeStatus, c.beforeCounters, c.afterStatus, c.afterCounters, c.waitMask, stamp);
+    std::vector<SerialEvent> got;
+    appendEdges(got, c.beforeStatus, c.beforeCounters, c.afterStatus, c.afterCounters, c.waitMask,
+                stamp);
     std::vector<std::pair<quint32, quint32>> edges;
     for (const SerialEvent &e : got) {
         edges.emplace_back(e.events, e.status);

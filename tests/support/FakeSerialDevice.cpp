@@ -134,8 +134,8 @@ ISerialDevice::WaitResult FakeSerialDevice::waitEvent(quint32 waitMask, const IS
     m_line->m_steps.pop_front();
     const TimeStamp stamp = clock.stamp();
     if (step.counted) {
-        out.events = edgesBetween(m_reportedStatus, m_reportedCounters, m_line->m_status,
-                                  m_line->m_counters, waitMask, stamp);
+        appendEdges(out.events, m_reportedStatus, m_reportedCounters, m_line->m_status,
+                    m_line->m_counters, waitMask, stamp);
         m_reportedStatus = m_line->m_status;
         m_reportedCounters = m_line->m_counters;
         out.switchedToPolling = step.polling;
