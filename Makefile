@@ -22,9 +22,13 @@ test: build
 demo: build
 	@scripts/demo $(BUILD)
 
+# Runs each benchmark program (build/bench also holds CMake's own files and folders).
 bench: build
 	@cmake --build $(BUILD) --target benchmarks
-	@for b in $(BUILD)/bench/*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b; done
+	@for b in $(BUILD)/bench/bench_*; do \
+		[ -f "$$b" ] && [ -x "$$b" ] || continue; \
+		echo "== $$b"; QT_QPA_PLATFORM=offscreen "$$b" || exit 1; \
+	done
 
 # The Debian package, written into the build folder.
 package: build

@@ -4,6 +4,7 @@
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
 #include "platform/ErrorBox.h"
+#include "platform/Timer.h"
 #include "protocol/FileCommands.h"
 #include "protocol/ProtocolTables.h"
 #include "protocol/SheetCommands.h"
@@ -74,7 +75,8 @@ void setBackground(QWidget *w, TColor c)
 } // namespace
 
 TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
-    : QMainWindow(parent), m_clock(clock ? clock : &systemClock()), m_store(store)
+    : QMainWindow(parent), m_clock(clock ? clock : &systemClock()), m_stamps(*m_clock),
+      m_store(store)
 {
     setObjectName("FormMain");
     setWindowTitle(QStringLiteral("1.7"));
@@ -82,10 +84,6 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     setMinimumSize(800, 530);
 
     chrono = new TChronometer(*m_clock, *this, this);
-    TimerGesperrt = new QTimer(this);
-    TimerGesperrt->setObjectName("TimerGesperrt");
-    TimerGesperrt->setSingleShot(true);
-    TimerGesperrt->setInterval(100);
     ImageList1 = {barrierIcon(0), barrierIcon(1)};
 
     // The light-barrier port as the form sets it: 9600 bit/s, 5 data bits, no parity, one
@@ -110,9 +108,22 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     ComPort->OnRLSD = [this](QObject *s) { ComPortLS(s); };
     ComPort->OnOpen = [this](QObject *s) { ComPortOpen(s); };
     ComPort->OnClose = [this](QObject *s) { ComPortClose(s); };
+    ComPort->OnNotice = [this](QObject *s, TComNotice n) { ComPortNotice(s, n); };
 
-    guard = new TBarrierGuard(*TimerGesperrt, this);
-    guard->activateLap = [this] { mLAP->trigger(); };
+    // A precise timer: a coarse one may end the lock time on screen a few milliseconds early.
+    guard = new TBarrierGuard(this, [] {
+        auto t = std::make_unique<QtTimer>();
+        t->setTimerType(Qt::PreciseTimer);
+        return std::unique_ptr<ITimer>(std::move(t));
+    });
+    guard->stampClock = &m_stamps;
+    // ZEIT through its menu item, so that a disabled ZEIT does nothing here too, but for
+    // the time of the pass.
+    guard->activateLap = [this](const TimeOfDay &t) {
+        m_barrierTime = t;
+        mLAP->trigger();
+        m_barrierTime.reset();
+    };
     guard->readStatus = [this] { return ComPort->ModemStatus(); };
     guard->algorithm = [this] { return ComPort->Tag; };
     guard->contactTest = [] { return static_cast<IContactTest *>(CfgDialog); };
@@ -261,7 +272,7 @@ TSettings TFormMain::currentSettings() const
     s.Acc = Acc;
     s.C4 = PanelTimer->C4();
     s.FilterInd = FilterInd;
-    s.Wait = TimerGesperrt->interval();
+    s.Wait = guard->lockTime();
     s.CountRunden = tables->CountRunden();
     return s;
 }
@@ -300,7 +311,7 @@ void TFormMain::applySettings(const TSettings &s)
     Acc = s.Acc;
     PanelTimer->setC4(s.C4);
     FilterInd = s.FilterInd;
-    TimerGesperrt->setInterval(s.Wait);
+    guard->setLockTime(s.Wait);
     tables->setCountRunden(s.CountRunden);
 }
 
@@ -618,7 +629,10 @@ void TFormMain::mStartClick()
 
 void TFormMain::mLAPClick()
 {
-    chrono->lap();
+    if (m_barrierTime)
+        chrono->lapAt(*m_barrierTime);
+    else
+        chrono->lap();
 }
 
 void TFormMain::mResetClick()
@@ -641,9 +655,14 @@ void TFormMain::bLAPMouseDown(Qt::MouseButton)
     mLAP->trigger();
 }
 
-void TFormMain::ComPortLS(QObject *)
+void TFormMain::ComPortLS(QObject *Sender)
 {
-    guard->ComPortLS();
+    // An event of the port carries the line status after its change and the moment it
+    // happened; any other call reads the line now.
+    if (Sender == ComPort && ComPort->Dispatching())
+        guard->ComPortLS(ComPort->EventStatus(), ComPort->EventStamp());
+    else
+        guard->ComPortLS();
 }
 
 void TFormMain::ComPortOpen(QObject *)
@@ -660,14 +679,32 @@ void TFormMain::ComPortClose(QObject *)
         CfgDialog->setPanelTestColor(toQColor(clBtnFace));
 }
 
+void TFormMain::ComPortNotice(QObject *, int Notice)
+{
+    switch (Notice) {
+    case cnPollingFallback:
+        StatusBar1->showMessage(
+            QStringLiteral("Lichtschranke an COM%1: Der Treiber meldet keine Kontaktänderungen, "
+                           "die Leitungen werden jetzt alle 2 ms abgefragt.")
+                .arg(ComPort->Port()));
+        break;
+    case cnEventsDropped:
+        StatusBar1->showMessage(
+            QStringLiteral("Lichtschranke: %1 Kontaktänderungen verloren, weil das Programm "
+                           "zu lange beschäftigt war.")
+                .arg(ComPort->DroppedEvents()));
+        break;
+    }
+}
+
 void TFormMain::BarrierTrigger()
 {
-    guard->BarrierTrigger();
+    guard->BarrierTrigger(m_stamps.stamp());
 }
 
 void TFormMain::StartLockTime()
 {
-    guard->StartLockTime();
+    guard->StartLockTime(m_stamps.stamp());
 }
 
 void TFormMain::TimerGesperrtTimer()
@@ -751,7 +788,7 @@ void TFormMain::applyCfg(const TSettings &chosen, bool openPort)
     }
     tables->setCountRunden(count);
     ApplyTimeColumnCount();
-    TimerGesperrt->setInterval(chosen.Wait);
+    guard->setLockTime(chosen.Wait);
     PanelTimer->setC2(chosen.C2);
     PanelTimer->setC1(chosen.C1);
     PanelTimer->setC4(chosen.C4);

@@ -116,10 +116,9 @@ public:
     // Ports COM1..COM16 found at start-up: bit n-1 for COMn, the highest in the upper half.
     quint32 PortSet = 0;
     TChronometer *chrono = nullptr;
-    QTimer *TimerGesperrt = nullptr;
     // The two barrier icons: 0 locked, 1 free.
     QList<QPixmap> ImageList1;
-    // Barrier lock, lock time and trigger edge.
+    // Barrier lock, lock time (with its timer TimerGesperrt) and trigger edge.
     TBarrierGuard *guard = nullptr;
     // Both protocol tables and their commands.
     TProtocolTables *tables = nullptr;
@@ -144,6 +143,8 @@ public:
     void ComPortLS(QObject *Sender);
     void ComPortOpen(QObject *Sender);
     void ComPortClose(QObject *Sender);
+    // What the port reports besides line events, said in the status bar.
+    void ComPortNotice(QObject *Sender, int Notice);
     void BarrierTrigger();
     void StartLockTime();
     void TimerGesperrtTimer();
@@ -206,6 +207,11 @@ private:
     void layoutAreas();
 
     IClock *m_clock;
+    // Stamps for line changes handled without a stamp of their own.
+    ClockStamps m_stamps;
+    // The time of the light-barrier pass ZEIT is being activated for; empty for keys and
+    // the mouse, which take the time when they are handled.
+    std::optional<TimeOfDay> m_barrierTime;
     std::unique_ptr<ISettingsStore> m_ownStore;
     ISettingsStore *m_store = nullptr;
     bool m_destroyed = false;

@@ -1,37 +1,16 @@
 #include "serial/Comms.h"
 
-#include <QCoreApplication>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <pthread.h>
-
-#if defined(__SANITIZE_THREAD__)
-// Qt's event queue synchronises in code the thread sanitizer does not see; these tell it
-// that the posting thread's writes to the event happen before its delivery.
-extern "C" void __tsan_acquire(void *addr);
-extern "C" void __tsan_release(void *addr);
-#define TORNELO_TSAN_ACQUIRE(p) __tsan_acquire(p)
-#define TORNELO_TSAN_RELEASE(p) __tsan_release(p)
-#else
-#define TORNELO_TSAN_ACQUIRE(p) ((void)(p))
-#define TORNELO_TSAN_RELEASE(p) ((void)(p))
-#endif
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace {
-
-const QEvent::Type HandOverEventType = QEvent::Type(QEvent::registerEventType());
-
-// Carries a queued event set's hand-over to the port's thread.
-class HandOverEvent : public QEvent
-{
-public:
-    explicit HandOverEvent(std::shared_ptr<TComHandOver> h)
-        : QEvent(HandOverEventType), handOver(std::move(h))
-    {}
-    std::shared_ptr<TComHandOver> handOver;
-};
 
 struct EventBit
 {
@@ -48,6 +27,12 @@ constexpr EventBit eventBits[] = {
 // How long Close waits for the worker before waking it again: a wake sent just before
 // the worker enters its wait can be lost.
 constexpr int stopRepeatMs = 20;
+
+// Above ordinary threads, well below the kernel's interrupt threads.
+constexpr int workerRealtimePriority = 10;
+// Wake-ups without events a healthy device never comes near (its wait ticks 50 times a
+// second while nothing happens).
+constexpr int maxIdleWakeUpsPerSecond = 1000;
 
 } // namespace
 
@@ -69,43 +54,84 @@ quint32 baudRateValue(TBaudRate rate, quint32 userRate)
     return userRate;
 }
 
-// --- TComHandOver ------------------------------------------------------------------
+// --- TComQueue ---------------------------------------------------------------------
 
-void TComHandOver::handOver(quint32 mask, const std::function<void()> &notify)
+TComQueue::TComQueue() : m_ring(std::make_unique<SerialEvent[]>(limit))
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_mask = mask;
-        m_state = Queued;
-    }
-    m_cv.notify_all();
-    notify();
-    std::unique_lock lock(m_mutex);
-    m_cv.wait(lock, [this] { return m_state == Idle; });
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-bool TComHandOver::take(quint32 &mask)
+TComQueue::~TComQueue()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_state != Queued)
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void TComQueue::push(const std::vector<SerialEvent> &events)
+{
+    size_t tail = m_tail.load(std::memory_order_relaxed);
+    const size_t head = m_head.load(std::memory_order_acquire);
+    for (const SerialEvent &e : events) {
+        if (tail - head >= limit) {
+            m_dropped.fetch_add(1);
+            continue;
+        }
+        m_ring[tail % limit] = e;
+        ++tail;
+    }
+    m_tail.store(tail, std::memory_order_release);
+    wake();
+}
+
+void TComQueue::notePolling()
+{
+    m_polling.store(true);
+    wake();
+}
+
+void TComQueue::wake()
+{
+    // One wake-up until the reader has taken it: the descriptor is written at most once
+    // per drain, and never blocks (its counter cannot overflow this way).
+    if (!m_wakePending.exchange(true, std::memory_order_acq_rel) && m_wakeFd >= 0)
+        ::eventfd_write(m_wakeFd, 1);
+}
+
+void TComQueue::clearWake()
+{
+    eventfd_t ignored;
+    if (m_wakeFd >= 0)
+        ::eventfd_read(m_wakeFd, &ignored);
+    // Reading the flag back makes everything the worker queued before it visible here.
+    m_wakePending.exchange(false, std::memory_order_acq_rel);
+}
+
+bool TComQueue::pop(SerialEvent &event)
+{
+    const size_t head = m_head.load(std::memory_order_relaxed);
+    if (head == m_tail.load(std::memory_order_acquire))
         return false;
-    mask = m_mask;
-    m_state = Dispatching;
+    event = m_ring[head % limit];
+    m_head.store(head + 1, std::memory_order_release);
     return true;
 }
 
-void TComHandOver::complete()
+bool TComQueue::takePollingNotice()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_state != Dispatching)
-            return;
-        m_state = Idle;
-    }
-    m_cv.notify_all();
+    return m_polling.exchange(false);
 }
 
-void TComHandOver::setFinished()
+void TComQueue::clear()
+{
+    m_head.store(m_tail.load(std::memory_order_acquire), std::memory_order_release);
+}
+
+size_t TComQueue::size() const
+{
+    return m_tail.load(std::memory_order_acquire) - m_head.load(std::memory_order_acquire);
+}
+
+void TComQueue::setFinished()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -114,15 +140,7 @@ void TComHandOver::setFinished()
     m_cv.notify_all();
 }
 
-bool TComHandOver::waitFinishedOrQueued(int ms)
-{
-    std::unique_lock lock(m_mutex);
-    m_cv.wait_for(lock, std::chrono::milliseconds(ms),
-                  [this] { return m_finished || m_state == Queued; });
-    return m_finished;
-}
-
-bool TComHandOver::waitFinished(int ms)
+bool TComQueue::waitFinished(int ms)
 {
     std::unique_lock lock(m_mutex);
     if (ms < 0)
@@ -132,37 +150,24 @@ bool TComHandOver::waitFinished(int ms)
     return m_finished;
 }
 
-bool TComHandOver::isFinished() const
+bool TComQueue::isFinished() const
 {
     std::lock_guard lock(m_mutex);
     return m_finished;
 }
 
-TComHandOver::State TComHandOver::state() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_state;
-}
-
 // --- TComThread --------------------------------------------------------------------
 
-TComThread::TComThread(TComPort *owner, ISerialDevice *device, quint32 waitMask)
-    : m_owner(owner), m_device(device), m_waitMask(waitMask),
-      m_handOver(std::make_shared<TComHandOver>())
+TComThread::TComThread(ISerialDevice *device, quint32 waitMask, const IStampClock &clock)
+    : m_device(device), m_waitMask(waitMask), m_clock(clock), m_queue(std::make_shared<TComQueue>())
 {}
 
 TComThread::~TComThread()
 {
-    // The port joins the worker in Close; this only guards against a worker left
-    // running, releasing a queued set without dispatching it.
+    // The port joins the worker in Close; this only guards against a worker left running.
     if (m_thread.joinable()) {
-        while (!m_handOver->isFinished()) {
+        while (!m_queue->waitFinished(stopRepeatMs))
             requestStop();
-            quint32 ignored;
-            if (m_handOver->take(ignored))
-                m_handOver->complete();
-            m_handOver->waitFinishedOrQueued(stopRepeatMs);
-        }
         m_thread.join();
     }
 }
@@ -174,16 +179,11 @@ void TComThread::start()
 
 bool TComThread::wait(int ms)
 {
-    if (!m_handOver->waitFinished(ms))
+    if (!m_queue->waitFinished(ms))
         return false;
     if (m_thread.joinable())
         m_thread.join();
     return true;
-}
-
-bool TComThread::IsHandOverPending() const
-{
-    return m_handOver->state() != TComHandOver::Idle;
 }
 
 void TComThread::requestStop()
@@ -192,27 +192,77 @@ void TComThread::requestStop()
     m_device->interrupt();
 }
 
+bool raiseWorkerPriority()
+{
+    sched_param param{};
+    param.sched_priority = workerRealtimePriority;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
+
+static void lowerWorkerPriority()
+{
+    sched_param param{};
+    param.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+}
+
 void TComThread::run()
 {
     pthread_setname_np(pthread_self(), "TComThread");
+    // A stamp is only as good as the moment the worker gets the processor after its wait
+    // returns; on a busy machine that can take milliseconds. Where the system allows it,
+    // the worker runs before ordinary threads (it sleeps almost all the time).
+    bool realtime = raiseWorkerPriority();
+    // A device that keeps waking without anything to report would keep a real-time
+    // thread on the processor: such a worker goes back to ordinary scheduling.
+    int idleWakeUps = 0;
+    auto idleSince = std::chrono::steady_clock::now();
+    bool pollingReported = false;
+    // Kept from one wait to the next, so that after the first few waits the worker
+    // allocates nothing: an allocation can wait for a lock that another thread holds.
+    SerialWait got;
+    std::vector<SerialEvent> sets;
+    got.events.reserve(64);
+    sets.reserve(64);
     for (;;) {
         if (m_stop.load())
             break;
-        quint32 events = 0;
-        const ISerialDevice::WaitResult r = m_device->waitEvent(m_waitMask, events);
+        got.events.clear();
+        got.switchedToPolling = false;
+        const ISerialDevice::WaitResult r = m_device->waitEvent(m_waitMask, m_clock, got);
         // When the stop request and a completion coincide, the stop counts.
         if (m_stop.load())
             break;
         if (r == ISerialDevice::WaitResult::Failed)
             break; // ends quietly; the port stays connected until Close
+        if (realtime && got.events.empty()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - idleSince > std::chrono::seconds(1)) {
+                idleSince = now;
+                idleWakeUps = 0;
+            }
+            if (++idleWakeUps > maxIdleWakeUpsPerSecond) {
+                lowerWorkerPriority();
+                realtime = false;
+            }
+        }
         if (r != ISerialDevice::WaitResult::Events)
             continue;
-        events &= m_waitMask;
-        if (events != 0)
-            m_handOver->handOver(events, [this] { m_owner->postHandOver(m_handOver); });
+        sets.clear();
+        for (SerialEvent e : got.events) {
+            e.events &= m_waitMask;
+            if (e.events != 0)
+                sets.push_back(e);
+        }
+        if (got.switchedToPolling && !pollingReported) {
+            pollingReported = true;
+            m_queue->notePolling();
+        }
+        if (!sets.empty())
+            m_queue->push(sets);
     }
     m_device->purge();
-    m_handOver->setFinished();
+    m_queue->setFinished();
 }
 
 // --- TComPort ----------------------------------------------------------------------
@@ -250,8 +300,8 @@ SerialLineSettings TComPort::lineSettings() const
 
 void TComPort::Open()
 {
-    // A handler that runs while Close waits for the worker cannot reopen the port: the
-    // device is still in use by the ending worker.
+    // A handler that runs while Close dispatches the last event sets cannot reopen the
+    // port: the device is still in use.
     if (m_closing)
         throw EComHandle(QString::fromLocal8Bit(std::strerror(EBUSY)));
     Close();
@@ -268,7 +318,15 @@ void TComPort::Open()
     }
 
     m_device = std::move(device);
-    m_thread = std::make_unique<TComThread>(this, m_device.get(), eventMask(m_events));
+    m_thread = std::make_unique<TComThread>(m_device.get(), eventMask(m_events), *m_stampClock);
+    m_droppedBefore = 0;
+    const std::shared_ptr<TComQueue> queue = m_thread->queue();
+    m_notifier = new QSocketNotifier(queue->wakeFd(), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this, queue] {
+        // A wake-up for an earlier worker finds its queue already drained by Close.
+        if (m_thread && m_thread->queue() == queue && !m_closing)
+            drain(queue);
+    });
     m_thread->start();
     m_connected = true;
     ++m_generation;
@@ -283,24 +341,29 @@ void TComPort::Close()
     m_closing = true;
     // A dispatch that is running further up the stack (a handler called Close) stops
     // calling handlers once it sees the generation change.
+    const bool fromHandler = m_draining > 0;
     ++m_generation;
 
-    const std::shared_ptr<TComHandOver> handOver = m_thread->handOverState();
+    // The worker never waits for this thread, so it ends as soon as it sees the request;
+    // the request is repeated because a wake-up sent just before it starts waiting can be
+    // lost.
+    const std::shared_ptr<TComQueue> queue = m_thread->queue();
     m_thread->requestStop();
-    for (;;) {
-        // A worker blocked in a hand-over cannot see the stop request: run its set first
-        // (or release it when Close was called from one of its handlers).
-        const TComHandOver::State st = handOver->state();
-        if (st == TComHandOver::Queued)
-            runHandOver(handOver);
-        else if (st == TComHandOver::Dispatching)
-            handOver->complete();
-        if (handOver->waitFinishedOrQueued(stopRepeatMs))
-            break;
+    while (!queue->waitFinished(stopRepeatMs))
         m_thread->requestStop();
-    }
     m_thread->wait();
     m_thread.reset();
+    // Closed from one of its own handlers, the notifier is still in use: it goes later.
+    m_notifier->setEnabled(false);
+    m_notifier->deleteLater();
+    m_notifier = nullptr;
+
+    // What the worker saw before it ended is delivered, unless a handler is closing the
+    // port: the rest then belongs to a port that no longer exists.
+    if (fromHandler)
+        queue->clear();
+    else
+        drain(queue);
 
     m_device->close();
     m_device.reset();
@@ -317,36 +380,33 @@ quint32 TComPort::ModemStatus()
     return m_device->modemStatus();
 }
 
-bool TComPort::event(QEvent *e)
-{
-    TORNELO_TSAN_ACQUIRE(e);
-    if (e->type() == HandOverEventType) {
-        runHandOver(static_cast<HandOverEvent *>(e)->handOver);
-        return true;
-    }
-    return QObject::event(e);
-}
-
-void TComPort::postHandOver(const std::shared_ptr<TComHandOver> &handOver)
-{
-    // High priority: a barrier event should not queue behind a burst of paint events.
-    auto *e = new HandOverEvent(handOver);
-    TORNELO_TSAN_RELEASE(e);
-    QCoreApplication::postEvent(this, e, Qt::HighEventPriority);
-}
-
-void TComPort::runHandOver(const std::shared_ptr<TComHandOver> &handOver)
-{
-    quint32 mask = 0;
-    if (!handOver->take(mask))
-        return; // already run by Close, or left over from an earlier worker
-    dispatchEvents(mask);
-    handOver->complete();
-}
-
-void TComPort::dispatchEvents(quint32 mask)
+void TComPort::drain(std::shared_ptr<TComQueue> queue)
 {
     const quint64 generation = m_generation;
+    queue->clearWake();
+    ++m_draining;
+    if (queue->takePollingNotice() && OnNotice)
+        OnNotice(this, cnPollingFallback);
+    SerialEvent event;
+    while (m_generation == generation && queue->pop(event))
+        dispatchEvents(event);
+    --m_draining;
+    // Losses are reported once per drain that finds more of them.
+    const quint64 dropped = queue->dropped();
+    if (dropped > m_droppedBefore) {
+        m_dropped += dropped - m_droppedBefore;
+        m_droppedBefore = dropped;
+        if (OnNotice && m_generation == generation)
+            OnNotice(this, cnEventsDropped);
+    }
+}
+
+void TComPort::dispatchEvents(const SerialEvent &e)
+{
+    const quint64 generation = m_generation;
+    const quint32 mask = e.events;
+    const SerialEvent *outer = m_current;
+    m_current = &e;
     // A handler may close or reopen the port; the rest of this set then belongs to a
     // port that no longer exists and is dropped.
     auto current = [&] { return m_generation == generation; };
@@ -365,4 +425,5 @@ void TComPort::dispatchEvents(quint32 mask)
     fire(EV_RXFLAG, OnRxFlag);
     fire(EV_RLSD, OnRLSD);
     fire(EV_ERR, OnError);
+    m_current = outer;
 }

@@ -2,7 +2,6 @@
 
 #include "serial/SerialDevice.h"
 
-#include <QEvent>
 #include <QObject>
 #include <QString>
 
@@ -130,50 +129,83 @@ public:
     {}
 };
 
+class QSocketNotifier;
 class TComPort;
 
-// The state a worker shares with the thread that dispatches its event sets. The worker
-// queues an event set and blocks until the dispatcher has completed it.
-class TComHandOver
+// Asks real-time scheduling for the calling thread, as the port's worker does; false where
+// the system does not allow it (then the thread keeps ordinary scheduling).
+bool raiseWorkerPriority();
+
+// What the port tells its owner besides line events.
+enum TComNotice
+{
+    cnPollingFallback, // the driver's line wait never reported a change: the lines are polled
+    cnEventsDropped,   // the event queue was full; DroppedEvents() says how many were lost
+};
+
+// The event sets a worker has seen and the port's thread has not dispatched yet, in order.
+// The worker only appends and never waits for the dispatcher, not even for a lock: the
+// queue is a ring of fixed size with one writer (the worker) and one reader (the port's
+// thread), and the reader is woken through a descriptor it watches. So a busy window
+// neither delays the worker's next wait nor the stamp of the next change.
+class TComQueue
 {
 public:
-    enum State
-    {
-        Idle,
-        Queued,
-        Dispatching
-    };
+    // Event sets beyond this many are dropped and counted: a window that stays busy that
+    // long has stopped dispatching, and the memory must stay bounded.
+    static constexpr size_t limit = 16384;
 
-    // Worker side: queue the set and block until it has been dispatched (or released).
-    void handOver(quint32 mask, const std::function<void()> &notify);
-    // Dispatcher side: Queued -> Dispatching, giving the set. False when nothing is queued.
-    bool take(quint32 &mask);
-    // Dispatcher side: Dispatching -> Idle, releasing the worker. Idempotent.
-    void complete();
+    TComQueue();
+    ~TComQueue();
+    TComQueue(const TComQueue &) = delete;
+    TComQueue &operator=(const TComQueue &) = delete;
+
+    // Worker side: appends the sets (or counts those that do not fit) and wakes the reader
+    // unless it has been woken already.
+    void push(const std::vector<SerialEvent> &events);
+    // Worker side: the device polls its lines from now on.
+    void notePolling();
+
+    // Reader side. Readable while something is queued for the reader.
+    int wakeFd() const { return m_wakeFd; }
+    // Call before draining, so that anything queued afterwards wakes the reader again.
+    void clearWake();
+    bool pop(SerialEvent &event);
+    // True once after notePolling.
+    bool takePollingNotice();
+    // Discards what is still queued (the port was closed from a handler).
+    void clear();
+    size_t size() const;
+    quint64 dropped() const { return m_dropped.load(); }
+
     void setFinished();
-    // Waits up to ms milliseconds for the worker to end or to queue a set.
-    // Returns the state found (finished takes precedence).
-    bool waitFinishedOrQueued(int ms);
     // Waits up to ms milliseconds (forever when negative) for the worker to end.
     bool waitFinished(int ms);
     bool isFinished() const;
-    State state() const;
 
 private:
+    void wake();
+
+    std::unique_ptr<SerialEvent[]> m_ring;
+    std::atomic<size_t> m_head{0}; // next to read; written by the reader only
+    std::atomic<size_t> m_tail{0}; // next to write; written by the worker only
+    std::atomic<quint64> m_dropped{0};
+    std::atomic<bool> m_polling{false};
+    std::atomic<bool> m_wakePending{false};
+    int m_wakeFd = -1;
+    // Only for the end of the worker, which Close waits for.
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
-    State m_state = Idle;
-    quint32 m_mask = 0;
     bool m_finished = false;
 };
 
-// The worker of an open port: waits for events of the device and hands each event set
-// to the port's thread. A plain standard thread: its only synchronisation with the port
-// is the hand-over state, which keeps it checkable by the thread sanitizer.
+// The worker of an open port: waits for events of the device, stamps them and queues
+// them for the port's thread. A plain standard thread: its only synchronisation with the
+// port is the queue, which keeps it checkable by the thread sanitizer.
 class TComThread
 {
 public:
-    TComThread(TComPort *owner, ISerialDevice *device, quint32 waitMask);
+    TComThread(ISerialDevice *device, quint32 waitMask, const IStampClock &clock);
     ~TComThread();
     TComThread(const TComThread &) = delete;
     TComThread &operator=(const TComThread &) = delete;
@@ -182,23 +214,21 @@ public:
     // Waits up to ms milliseconds (forever when negative) for the worker to end and joins
     // it. True when it has ended.
     bool wait(int ms = -1);
-    bool isFinished() const { return m_handOver->isFinished(); }
+    bool isFinished() const { return m_queue->isFinished(); }
 
     quint32 waitMask() const { return m_waitMask; }
-    // True while the worker waits for its event set to be dispatched.
-    bool IsHandOverPending() const;
     // Asks the worker to end and wakes it; may be repeated.
     void requestStop();
-    const std::shared_ptr<TComHandOver> &handOverState() const { return m_handOver; }
+    const std::shared_ptr<TComQueue> &queue() const { return m_queue; }
 
 private:
     void run();
 
-    TComPort *m_owner;
     ISerialDevice *m_device;
     const quint32 m_waitMask;
+    const IStampClock &m_clock;
     std::atomic<bool> m_stop{false};
-    std::shared_ptr<TComHandOver> m_handOver;
+    std::shared_ptr<TComQueue> m_queue;
     std::thread m_thread;
 };
 
@@ -242,10 +272,24 @@ public:
     // Closes the port if open, opens and configures it, starts the worker.
     // Throws EComHandle or EComState; the port then stays closed.
     void Open();
-    // Stops the worker (running any pending hand-over meanwhile) and closes the device.
+    // Stops the worker, dispatches what it had queued (unless called from a handler, which
+    // drops the rest) and closes the device.
     void Close();
-    // The modem-status word of the open port (0 when closed).
+    // The modem-status word of the open port as it is now (0 when closed).
     quint32 ModemStatus();
+
+    // While a handler of an event set runs: the modem-status word after that set and the
+    // moment the worker saw it. Handlers use these rather than ModemStatus(), which may
+    // already show a later change.
+    bool Dispatching() const { return m_current != nullptr; }
+    quint32 EventStatus() const { return m_current ? m_current->status : 0; }
+    TimeStamp EventStamp() const { return m_current ? m_current->stamp : TimeStamp{}; }
+
+    // Event sets lost because the queue was full, since construction.
+    quint64 DroppedEvents() const { return m_dropped; }
+
+    // The clock the worker stamps with (tests hand in their own; it must outlive the port).
+    void setStampClock(const IStampClock &clock) { m_stampClock = &clock; }
 
     // The line settings Open applies, resolved from the properties.
     SerialLineSettings lineSettings() const;
@@ -258,23 +302,28 @@ public:
     std::function<void(QObject *Sender)> OnRing, OnCTS, OnDSR, OnRLSD, OnTxEmpty, OnBreak, OnError,
         OnRxFlag, OnOpen, OnClose;
     std::function<void(QObject *Sender, int InQue)> OnRxChar;
-
-protected:
-    bool event(QEvent *e) override;
+    std::function<void(QObject *Sender, TComNotice Notice)> OnNotice;
 
 private:
-    friend class TComThread;
-    // Called on the worker: posts the dispatch request to this object's thread.
-    void postHandOver(const std::shared_ptr<TComHandOver> &handOver);
-    // Runs a queued event set of the given hand-over, if one is queued.
-    void runHandOver(const std::shared_ptr<TComHandOver> &handOver);
-    void dispatchEvents(quint32 mask);
+    // Dispatches what the queue holds, in order, until it is empty or a handler closed or
+    // reopened the port.
+    void drain(std::shared_ptr<TComQueue> queue);
+    void dispatchEvents(const SerialEvent &e);
 
     SerialDeviceFactory m_factory;
     std::unique_ptr<ISerialDevice> m_device;
     std::unique_ptr<TComThread> m_thread;
+    // Watches the worker's queue on this object's thread.
+    QSocketNotifier *m_notifier = nullptr;
     bool m_connected = false;
     bool m_closing = false;
+    const IStampClock *m_stampClock = &systemStampClock();
+    // The event set whose handlers run now, and how many drains are running (a handler
+    // may close the port) (UI thread only).
+    const SerialEvent *m_current = nullptr;
+    int m_draining = 0;
+    quint64 m_dropped = 0;
+    quint64 m_droppedBefore = 0; // what the current worker's queue had dropped when reported
     // Counts opens and closes, so a dispatch notices that a handler closed the port.
     quint64 m_generation = 0;
 

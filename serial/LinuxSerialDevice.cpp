@@ -71,20 +71,6 @@ constexpr long pollIntervalNs = 2'000'000;
 
 } // namespace
 
-quint32 eventsFromCounters(const LineCounters &before, const LineCounters &after, quint32 waitMask)
-{
-    quint32 ev = 0;
-    if (after.cts != before.cts)
-        ev |= EV_CTS;
-    if (after.dsr != before.dsr)
-        ev |= EV_DSR;
-    if (after.rng != before.rng)
-        ev |= EV_RING;
-    if (after.dcd != before.dcd)
-        ev |= EV_RLSD;
-    return ev & waitMask;
-}
-
 quint32 modemStatusFromLines(int lines)
 {
     quint32 s = 0;
@@ -270,56 +256,131 @@ bool LinuxSerialDevice::configure(const SerialLineSettings &s, QString &error)
     return true;
 }
 
-ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, quint32 &events)
+bool LinuxSerialDevice::readLines(LineCounters &counters, int &lines)
 {
-    events = 0;
+    // An edge between the two readings would be counted but not shown and later look like
+    // a pulse; so the counters are read on both sides of the lines until they agree.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        LineCounters before;
+        if (m_ops->counters(before) != 0 || m_ops->lines(lines) != 0 ||
+            m_ops->counters(counters) != 0)
+            return false;
+        if (before == counters)
+            break;
+    }
+    return true;
+}
+
+void LinuxSerialDevice::report(const LineCounters &counters, int lines, quint32 waitMask,
+                               const TimeStamp &stamp, SerialWait &out)
+{
+    appendEdges(out.events, modemStatusFromLines(m_lastLines), m_lastCounters,
+                modemStatusFromLines(lines), counters, waitMask, stamp);
+    m_lastCounters = counters;
+    m_lastLines = lines;
+    m_sightings.clear();
+}
+
+ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, const IStampClock &clock,
+                                                       SerialWait &out)
+{
     if (m_waker.woken())
         return WaitResult::Interrupted;
     if (m_polling)
-        return pollEvent(waitMask, events);
+        return pollEvent(waitMask, clock, out);
 
-    // Edges since the previous wait ended (while its set was dispatched) count too.
-    LineCounters now;
-    if (m_haveCounters && m_ops->counters(now) == 0) {
-        events = eventsFromCounters(m_lastCounters, now, waitMask);
-        m_lastCounters = now;
-        if (events)
-            return WaitResult::Events;
-    }
-
-    m_waker.enter();
-    int err = EINTR;
-    if (!m_waker.woken())
-        err = m_ops->waitChange(linesForWaitMask(waitMask));
-    m_waker.leave();
-
-    if (err != 0) {
-        if (err == EINTR)
-            return WaitResult::Interrupted;
-        if (err == EINVAL || err == ENOTTY || err == ENOSYS || err == EOPNOTSUPP) {
-            // The driver cannot wait on the lines: fall back to polling them.
-            m_polling = true;
-            return pollEvent(waitMask, events);
+    for (;;) {
+        // Edges since the previous wait ended (or since the last tick) count too.
+        LineCounters now;
+        int lines = 0;
+        if (m_haveCounters && readLines(now, lines) && !(now == m_lastCounters)) {
+            report(now, lines, waitMask, clock.stamp(), out);
+            if (!out.events.empty())
+                return WaitResult::Events;
         }
-        return WaitResult::Failed; // for example EIO: the adapter was pulled
-    }
 
-    int lines = 0;
-    if (m_haveCounters && m_ops->counters(now) == 0) {
-        events = eventsFromCounters(m_lastCounters, now, waitMask);
-        m_lastCounters = now;
-        m_ops->lines(m_lastLines);
-    } else if (m_ops->lines(lines) == 0) {
-        events = eventsFromStatusChange(modemStatusFromLines(m_lastLines),
-                                        modemStatusFromLines(lines), waitMask);
-        m_lastLines = lines;
-    } else {
-        return WaitResult::Skipped;
+        m_waker.enter(watchTickMs);
+        int err = EINTR;
+        if (!m_waker.woken())
+            err = m_ops->waitChange(linesForWaitMask(waitMask));
+        m_waker.leave();
+        // The time of the change, before anything else.
+        const TimeStamp stamp = clock.stamp();
+
+        if (err == EINTR) {
+            if (m_waker.woken())
+                return WaitResult::Interrupted;
+            if (watch(waitMask, stamp, out))
+                return WaitResult::Events;
+            continue; // a tick (or a stray signal) with nothing to report
+        }
+        if (err != 0) {
+            if (err == EINVAL || err == ENOTTY || err == ENOSYS || err == EOPNOTSUPP) {
+                // The driver cannot wait on the lines: fall back to polling them.
+                m_polling = true;
+                return pollEvent(waitMask, clock, out);
+            }
+            return WaitResult::Failed; // for example EIO: the adapter was pulled
+        }
+
+        if (m_haveCounters) {
+            if (!readLines(now, lines))
+                return WaitResult::Skipped;
+            report(now, lines, waitMask, stamp, out);
+        } else {
+            if (m_ops->lines(lines) != 0)
+                return WaitResult::Skipped;
+            report(m_lastCounters, lines, waitMask, stamp, out);
+        }
+        return WaitResult::Events;
     }
-    return WaitResult::Events;
 }
 
-ISerialDevice::WaitResult LinuxSerialDevice::pollEvent(quint32 waitMask, quint32 &events)
+bool LinuxSerialDevice::watch(quint32 waitMask, const TimeStamp &stamp, SerialWait &out)
+{
+    const quint32 watched = modemStatusFromLines(linesForWaitMask(waitMask));
+    auto differ = [&](int a, int b) {
+        return ((modemStatusFromLines(a) ^ modemStatusFromLines(b)) & watched) != 0;
+    };
+    int lines = 0;
+    if (!m_haveCounters) {
+        // Without counters the wait cannot be checked; a change seen is simply reported.
+        if (m_ops->lines(lines) != 0 || !differ(lines, m_lastLines))
+            return false;
+        report(m_lastCounters, lines, waitMask, stamp, out);
+        return !out.events.empty();
+    }
+    LineCounters now;
+    if (!readLines(now, lines))
+        return false;
+    if (!(now == m_lastCounters)) {
+        report(now, lines, waitMask, stamp, out);
+        return !out.events.empty();
+    }
+    // The lines show a change the counters do not (yet: some adapters deliver their
+    // counters a few milliseconds after the lines show the change).
+    if (differ(lines, m_sightings.empty() ? m_lastLines : m_sightings.back().lines))
+        m_sightings.push_back({lines, stamp});
+    if (m_sightings.empty() ||
+        stamp.monotonicNs - m_sightings.front().stamp.monotonicNs < stuckAfterMs * 1'000'000)
+        return false;
+
+    // The wait has not reported a change it should have: it never will. From now on the
+    // lines are polled; what the ticks saw is reported with the ticks' stamps.
+    m_polling = true;
+    out.switchedToPolling = true;
+    const std::vector<Sighting> seen = std::move(m_sightings);
+    m_sightings.clear();
+    for (const Sighting &s : seen) {
+        appendEdges(out.events, modemStatusFromLines(m_lastLines), m_lastCounters,
+                    modemStatusFromLines(s.lines), m_lastCounters, waitMask, s.stamp);
+        m_lastLines = s.lines;
+    }
+    return true;
+}
+
+ISerialDevice::WaitResult LinuxSerialDevice::pollEvent(quint32 waitMask, const IStampClock &clock,
+                                                       SerialWait &out)
 {
     for (;;) {
         if (m_waker.woken())
@@ -328,10 +389,10 @@ ISerialDevice::WaitResult LinuxSerialDevice::pollEvent(quint32 waitMask, quint32
         int lines = 0;
         if (m_ops->lines(lines) != 0)
             return WaitResult::Failed;
-        events = eventsFromStatusChange(modemStatusFromLines(m_lastLines),
-                                        modemStatusFromLines(lines), waitMask);
-        m_lastLines = lines;
-        if (events)
+        if (lines == m_lastLines)
+            continue;
+        report(m_lastCounters, lines, waitMask, clock.stamp(), out);
+        if (!out.events.empty())
             return WaitResult::Events;
     }
 }

@@ -7,19 +7,8 @@
 #include <functional>
 #include <memory>
 #include <termios.h>
+#include <vector>
 
-// Transition counters of the four modem-status inputs.
-struct LineCounters
-{
-    int cts = 0;
-    int dsr = 0;
-    int rng = 0;
-    int dcd = 0;
-    bool operator==(const LineCounters &) const = default;
-};
-
-// Events (limited to waitMask) for the inputs whose counters moved.
-quint32 eventsFromCounters(const LineCounters &before, const LineCounters &after, quint32 waitMask);
 // The modem-status word for a TIOCM_* line set.
 quint32 modemStatusFromLines(int lines);
 // The TIOCM_* inputs the modem-line wait must watch for a wait mask.
@@ -43,7 +32,7 @@ public:
     virtual int counters(LineCounters &c) = 0;    // TIOCGICOUNT
     virtual int lines(int &tiocm) = 0;            // TIOCMGET
     virtual int setLines(int tiocm, bool on) = 0; // TIOCMBIS / TIOCMBIC
-    virtual int waitChange(int tiocm) = 0;        // TIOCMIWAIT; blocks
+    virtual int waitChange(int tiocm) = 0;        // TIOCMIWAIT; blocks, EINTR on a signal
     virtual void pause() = 0;                     // the polling interval (2 ms)
 };
 // Creates the modem-line calls for a descriptor (tests replace the kernel's).
@@ -59,7 +48,7 @@ public:
 
     bool open(QString &error) override;
     bool configure(const SerialLineSettings &settings, QString &error) override;
-    WaitResult waitEvent(quint32 waitMask, quint32 &events) override;
+    WaitResult waitEvent(quint32 waitMask, const IStampClock &clock, SerialWait &out) override;
     void interrupt() override;
     quint32 modemStatus() override;
     int inQueue() override;
@@ -68,9 +57,24 @@ public:
 
     QString path() const { return m_path; }
     int fd() const { return m_fd; }
+    // True once the device polls its lines (driver without a line wait, or one whose wait
+    // never ended on a change).
+    bool polling() const { return m_polling; }
+
+    // While the line wait blocks, the lines are looked at this often.
+    static constexpr int watchTickMs = 20;
+    // A change the wait has not reported after this long means the wait never reports.
+    static constexpr qint64 stuckAfterMs = 100;
 
 private:
-    WaitResult pollEvent(quint32 waitMask, quint32 &events);
+    WaitResult pollEvent(quint32 waitMask, const IStampClock &clock, SerialWait &out);
+    // Reads counters and lines with no edge between the two readings.
+    bool readLines(LineCounters &counters, int &lines);
+    // Reports the edges since the last report, up to the given readings.
+    void report(const LineCounters &counters, int lines, quint32 waitMask, const TimeStamp &stamp,
+                SerialWait &out);
+    // A tick during the wait: true when it produced something to report.
+    bool watch(quint32 waitMask, const TimeStamp &stamp, SerialWait &out);
 
     QString m_path;
     ModemLineOpsFactory m_opsFactory;
@@ -83,4 +87,11 @@ private:
     LineCounters m_lastCounters;
     int m_lastLines = 0;
     bool m_polling = false;
+    // Changes a tick saw that the counters do not show yet; each with its stamp.
+    struct Sighting
+    {
+        int lines;
+        TimeStamp stamp;
+    };
+    std::vector<Sighting> m_sightings;
 };

@@ -21,6 +21,78 @@ quint32 eventsFromStatusChange(quint32 before, quint32 after, quint32 waitMask)
     return ev & waitMask;
 }
 
+namespace {
+
+struct Input
+{
+    quint32 statusBit;
+    quint32 eventBit;
+    int LineCounters::*counter;
+};
+
+constexpr Input inputs[] = {
+    {MS_CTS_ON, EV_CTS, &LineCounters::cts},
+    {MS_DSR_ON, EV_DSR, &LineCounters::dsr},
+    {MS_RING_ON, EV_RING, &LineCounters::rng},
+    {MS_RLSD_ON, EV_RLSD, &LineCounters::dcd},
+};
+
+constexpr qint64 maxTogglesPerReading = 1 << 15;
+
+} // namespace
+
+void appendEdges(std::vector<SerialEvent> &out, quint32 beforeStatus,
+                 const LineCounters &beforeCounters, quint32 afterStatus,
+                 const LineCounters &afterCounters, quint32 waitMask, const TimeStamp &stamp)
+{
+    // How often each watched input changed: at least what the status words show, more
+    // where the counter says so, and always a number that ends in the state shown now
+    // (some drivers count only one edge of an input, the ring indicator's falling one).
+    qint64 toggles[4] = {};
+    qint64 rounds = 0;
+    quint32 watched = 0;
+    for (int i = 0; i < 4; ++i) {
+        const Input &in = inputs[i];
+        if (!(waitMask & in.eventBit))
+            continue;
+        watched |= in.statusBit;
+        const qint64 shown = ((beforeStatus ^ afterStatus) & in.statusBit) ? 1 : 0;
+        // A counter that went backwards (a driver reset it) says nothing more.
+        qint64 counted = qint64(afterCounters.*in.counter) - qint64(beforeCounters.*in.counter);
+        if (counted < shown)
+            counted = shown;
+        // More than the event queue can hold only comes from a broken counter.
+        counted = qMin(counted, maxTogglesPerReading);
+        if ((counted & 1) != shown)
+            ++counted;
+        toggles[i] = counted;
+        rounds = qMax(rounds, counted);
+    }
+
+    // Inputs that are not watched show their present state from the start.
+    quint32 status = (beforeStatus & watched) | (afterStatus & ~watched);
+    for (qint64 r = 0; r < rounds; ++r) {
+        SerialEvent e;
+        for (int i = 0; i < 4; ++i) {
+            if (toggles[i] > r) {
+                status ^= inputs[i].statusBit;
+                e.events |= inputs[i].eventBit;
+            }
+        }
+        e.status = status;
+        e.stamp = stamp;
+        out.push_back(e);
+    }
+}
+
+LineCounters countersAfterChange(LineCounters counters, quint32 before, quint32 after)
+{
+    for (const Input &in : inputs)
+        if ((before ^ after) & in.statusBit)
+            ++(counters.*in.counter);
+    return counters;
+}
+
 QString defaultDevicePath(int port)
 {
     if (port >= 1 && port <= 4)

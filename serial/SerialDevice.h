@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 // Event bits of a completed wait, as the port component dispatches them.
 constexpr quint32 EV_RXCHAR = 0x0001;
@@ -28,6 +31,46 @@ constexpr quint32 MS_ALL_LINES = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON
 // the events in waitMask. Shared by every backend that learns about the lines by
 // comparing two status words.
 quint32 eventsFromStatusChange(quint32 before, quint32 after, quint32 waitMask);
+
+// Transition counters of the four modem-status inputs, as the kernel keeps them.
+struct LineCounters
+{
+    int cts = 0;
+    int dsr = 0;
+    int rng = 0;
+    int dcd = 0;
+    bool operator==(const LineCounters &) const = default;
+};
+
+// One event set as the worker queues it: the events, the modem-status word after them and
+// the moment the worker saw them.
+struct SerialEvent
+{
+    quint32 events = 0;
+    quint32 status = 0;
+    TimeStamp stamp;
+};
+
+// What one completed wait delivered.
+struct SerialWait
+{
+    std::vector<SerialEvent> events;
+    // The device stopped trusting its line wait and polls the lines from now on.
+    bool switchedToPolling = false;
+};
+
+// Appends to out the edges between two readings of the lines (status words and counters),
+// all with the same stamp, limited to the lines of waitMask. Each change the status words
+// show is an edge; where a line's counter moved more often (a short pulse between two
+// readings, say closed and open again), every further change is an edge of its own, so
+// that a pulse the status words no longer show is still delivered. Lines that change the
+// same number of times change together. Allocates nothing once out has room.
+void appendEdges(std::vector<SerialEvent> &out, quint32 beforeStatus,
+                 const LineCounters &beforeCounters, quint32 afterStatus,
+                 const LineCounters &afterCounters, quint32 waitMask, const TimeStamp &stamp);
+// The counters after the changes from one status word to another (each changed input
+// counts once), as the kernel counts them.
+LineCounters countersAfterChange(LineCounters counters, quint32 before, quint32 after);
 
 // The line settings a device is configured with, already resolved to plain numbers.
 struct SerialLineSettings
@@ -66,12 +109,14 @@ struct SerialLineSettings
 // One serial device as the port component uses it. open/configure/modemStatus/purge/
 // close run on the thread that owns the port; waitEvent runs on the worker thread and
 // interrupt may be called from any thread while waitEvent blocks.
+// A device stamps what it reports with the clock it is given, first thing after its wait
+// returns, so that the time of a change does not depend on when it is handled.
 class ISerialDevice
 {
 public:
     enum class WaitResult
     {
-        Events,      // events holds the completed event set (may be 0: nothing of interest)
+        Events,      // the wait delivered its event sets (possibly none of interest)
         Skipped,     // the wait completed but reported failure; wait again
         Interrupted, // interrupt() was called (or a stray signal arrived)
         Failed,      // the wait itself failed; the worker gives up
@@ -85,8 +130,8 @@ public:
     // Applies the line settings and drives DTR/RTS. Same error convention.
     virtual bool configure(const SerialLineSettings &settings, QString &error) = 0;
     // Blocks until one of the events in waitMask happens, interrupt() is called or the
-    // wait fails.
-    virtual WaitResult waitEvent(quint32 waitMask, quint32 &events) = 0;
+    // wait fails. Appends what happened, in order, to out.events.
+    virtual WaitResult waitEvent(quint32 waitMask, const IStampClock &clock, SerialWait &out) = 0;
     // Wakes a blocked waitEvent; sticky, so a call just before the wait is not lost.
     virtual void interrupt() = 0;
     // The modem-status word (MS_* bits); 0 when it cannot be read.

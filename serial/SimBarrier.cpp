@@ -1,9 +1,13 @@
 #include "serial/SimBarrier.h"
 #include "serial/SerialDevice.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -27,14 +31,32 @@ QByteArray SimBarrier::contactsLine(quint32 contacts)
 
 bool SimBarrier::parseContactsLine(const QByteArray &line, quint32 &contacts)
 {
-    static const QByteArray prefix = "contacts ";
-    if (!line.startsWith(prefix))
+    return parseContactsLine(line.constData(), size_t(line.size()), contacts);
+}
+
+bool SimBarrier::parseContactsLine(const char *line, size_t length, quint32 &contacts)
+{
+    static const char prefix[] = "contacts ";
+    const size_t prefixLength = sizeof prefix - 1;
+    char number[32];
+    if (length <= prefixLength || std::memcmp(line, prefix, prefixLength) != 0)
         return false;
-    bool ok = false;
-    const quint32 v = line.mid(prefix.size()).trimmed().toUInt(&ok, 0);
-    if (!ok)
+    // The number, without surrounding blanks, as a terminated copy for strtoul.
+    size_t from = prefixLength, to = length;
+    while (from < to && std::isspace(static_cast<unsigned char>(line[from])))
+        ++from;
+    while (to > from && std::isspace(static_cast<unsigned char>(line[to - 1])))
+        --to;
+    if (from == to || to - from >= sizeof number)
         return false;
-    contacts = v & MS_ALL_LINES;
+    std::memcpy(number, line + from, to - from);
+    number[to - from] = '\0';
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(number, &end, 0);
+    if (errno != 0 || *end != '\0' || number[0] == '-' || number[0] == '+' || v > 0xFFFFFFFFull)
+        return false;
+    contacts = quint32(v) & MS_ALL_LINES;
     return true;
 }
 
@@ -46,6 +68,19 @@ quint32 SimBarrier::statusForContacts(quint32 contacts, bool dtr, bool rts)
     if (rts)
         s |= contacts & (MS_CTS_ON | MS_RING_ON);
     return s;
+}
+
+QByteArray SimBarrier::wallClockText(std::chrono::system_clock::time_point t)
+{
+    using namespace std::chrono;
+    const auto us = duration_cast<microseconds>(t.time_since_epoch()).count();
+    const std::time_t secs = std::time_t(us / 1'000'000);
+    std::tm local{};
+    localtime_r(&secs, &local);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%06lld", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<long long>(us % 1'000'000));
+    return QByteArray(buf);
 }
 
 SimBarrierServer::~SimBarrierServer()
@@ -136,10 +171,23 @@ void SimBarrierServer::serviceClient()
 void SimBarrierServer::setContacts(quint32 contacts)
 {
     m_contacts = contacts & MS_ALL_LINES;
+    send(SimBarrier::contactsLine(m_contacts));
+}
+
+void SimBarrierServer::blip(quint32 pairBit)
+{
+    const quint32 closed = (m_contacts | pairBit) & MS_ALL_LINES;
+    m_contacts &= ~pairBit;
+    send(SimBarrier::contactsLine(closed) + SimBarrier::contactsLine(m_contacts));
+}
+
+void SimBarrierServer::send(const QByteArray &message)
+{
+    m_lastChange.mono = std::chrono::steady_clock::now();
+    m_lastChange.wall = std::chrono::system_clock::now();
     if (m_clientFd < 0)
         return;
-    const QByteArray line = SimBarrier::contactsLine(m_contacts);
-    if (::send(m_clientFd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) < 0)
+    if (::send(m_clientFd, message.constData(), size_t(message.size()), MSG_NOSIGNAL) < 0)
         dropClient();
 }
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <chrono>
+
 // The simulated light barrier speaks over a Unix stream socket. The barrier (the
 // listening side, tools/barrier-sim) sends one line per change of its contacts:
 //   "contacts 0x20\n"   the closed pin pairs, as modem-status bits (0x20 = "4+6")
@@ -18,11 +20,17 @@ QString socketPath(const QString &devicePath);
 QByteArray contactsLine(quint32 contacts);
 // Parses one line without its newline. Returns false for anything else.
 bool parseContactsLine(const QByteArray &line, quint32 &contacts);
+// The same without allocating (the port's worker parses with it).
+bool parseContactsLine(const char *line, size_t length, quint32 &contacts);
 
 // The modem-status word a port sees for the closed contacts: a contact only shows on
 // an input while the port drives the other pin (DTR for "4+6" and "1+4", RTS for "7+8"
 // and "7+9").
 quint32 statusForContacts(quint32 contacts, bool dtr, bool rts);
+
+// A moment on the wall clock as the barrier logs it: local time of day to the
+// microsecond, "HH:MM:SS.ffffff".
+QByteArray wallClockText(std::chrono::system_clock::time_point t);
 
 } // namespace SimBarrier
 
@@ -55,11 +63,25 @@ public:
     void setContacts(quint32 contacts);
     void closeContact(quint32 pairBit) { setContacts(m_contacts | pairBit); }
     void openContact(quint32 pairBit) { setContacts(m_contacts & ~pairBit); }
+    // Closes and opens the contact in one message, so that the port sees both changes at
+    // once: a pass shorter than the port can resolve.
+    void blip(quint32 pairBit);
+
+    // When the last change was sent, on the wall clock and on the monotonic clock (read
+    // together, just before sending).
+    struct ChangeTime
+    {
+        std::chrono::system_clock::time_point wall;
+        std::chrono::steady_clock::time_point mono;
+    };
+    ChangeTime lastChange() const { return m_lastChange; }
 
     void shutdown();
 
 private:
     void dropClient();
+    void send(const QByteArray &message);
+    ChangeTime m_lastChange;
     QString m_path;
     int m_listenFd = -1;
     int m_clientFd = -1;

@@ -57,11 +57,12 @@ bool SimSerialDevice::open(QString &error)
 
     // The barrier greets with its contacts, or says it already serves another program.
     m_fd = fd;
-    m_buffer.clear();
+    m_length = 0;
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(greetingTimeoutMs);
-    QByteArray line;
-    while (!takeLine(line)) {
+    quint32 contacts = 0;
+    int parsed = -1;
+    while ((parsed = takeLine(contacts)) < 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())
                               .count();
@@ -69,8 +70,7 @@ bool SimSerialDevice::open(QString &error)
         int r = left > 0 ? ::poll(&pfd, 1, int(left)) : 0;
         if (r < 0 && errno == EINTR)
             continue;
-        char buf[256];
-        const ssize_t n = r > 0 ? ::recv(m_fd, buf, sizeof buf, 0) : -1;
+        const ssize_t n = r > 0 ? receive() : -1;
         if (n <= 0) {
             const int err = r == 0 ? ETIMEDOUT : (n == 0 ? ECONNRESET : errno);
             close();
@@ -78,10 +78,8 @@ bool SimSerialDevice::open(QString &error)
                     QStringLiteral(" (barrier-sim on %1 did not answer)").arg(m_socketPath);
             return false;
         }
-        m_buffer.append(buf, n);
     }
-    quint32 contacts = 0;
-    if (!SimBarrier::parseContactsLine(line, contacts)) {
+    if (parsed == 0) {
         close();
         error =
             systemText(EBUSY) +
@@ -109,39 +107,68 @@ bool SimSerialDevice::configure(const SerialLineSettings &settings, QString &err
     m_dtr = settings.enableDTR;
     m_rts = settings.flow == SerialLineSettings::FlowRtsCts;
     m_status.store(SimBarrier::statusForContacts(m_contacts, m_dtr, m_rts));
+    m_reportedStatus = m_status.load();
+    m_reportedCounters = m_counters;
     return true;
 }
 
-bool SimSerialDevice::takeLine(QByteArray &line)
+ssize_t SimSerialDevice::receive()
 {
-    const int nl = int(m_buffer.indexOf('\n'));
-    if (nl < 0)
-        return false;
-    line = m_buffer.left(nl);
-    m_buffer.remove(0, nl + 1);
-    return true;
+    // A line longer than the buffer is no line of the barrier's: it is dropped.
+    if (m_length == sizeof m_buffer)
+        m_length = 0;
+    const ssize_t n = ::recv(m_fd, m_buffer + m_length, sizeof m_buffer - m_length, MSG_DONTWAIT);
+    if (n > 0)
+        m_length += size_t(n);
+    return n;
 }
 
-ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, quint32 &events)
+int SimSerialDevice::takeLine(quint32 &contacts)
 {
-    events = 0;
+    const char *nl = static_cast<const char *>(std::memchr(m_buffer, '\n', m_length));
+    if (!nl)
+        return -1;
+    const size_t length = size_t(nl - m_buffer);
+    const bool ok = SimBarrier::parseContactsLine(m_buffer, length, contacts);
+    m_length -= length + 1;
+    std::memmove(m_buffer, nl + 1, m_length);
+    return ok ? 1 : 0;
+}
+
+void SimSerialDevice::takeLines()
+{
+    quint32 contacts = 0;
+    int parsed;
+    while ((parsed = takeLine(contacts)) >= 0) {
+        if (parsed == 0)
+            continue;
+        const quint32 before = m_status.load();
+        const quint32 after = SimBarrier::statusForContacts(contacts, m_dtr, m_rts);
+        m_contacts = contacts;
+        m_counters = countersAfterChange(m_counters, before, after);
+        m_status.store(after);
+    }
+}
+
+ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, const IStampClock &clock,
+                                                     SerialWait &out)
+{
+    // Lines that came with an earlier read (the greeting's) count from now.
+    TimeStamp stamp = clock.stamp();
     for (;;) {
-        QByteArray line;
-        // One line at a time, so that every edge is handed over on its own.
-        while (takeLine(line)) {
-            quint32 contacts = 0;
-            if (!SimBarrier::parseContactsLine(line, contacts))
-                continue;
-            const quint32 before = m_status.load();
-            const quint32 after = SimBarrier::statusForContacts(contacts, m_dtr, m_rts);
-            m_contacts = contacts;
-            m_status.store(after);
-            events = eventsFromStatusChange(before, after, waitMask);
-            if (events)
+        takeLines();
+        if (!(m_counters == m_reportedCounters)) {
+            appendEdges(out.events, m_reportedStatus, m_reportedCounters, m_status.load(),
+                        m_counters, waitMask, stamp);
+            m_reportedStatus = m_status.load();
+            m_reportedCounters = m_counters;
+            if (!out.events.empty())
                 return WaitResult::Events;
         }
         pollfd pfd[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
         const int r = ::poll(pfd, 2, -1);
+        // The time of the change, before anything else.
+        stamp = clock.stamp();
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -149,8 +176,7 @@ ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, quint32 &
         }
         if (pfd[0].revents & POLLIN)
             return WaitResult::Interrupted;
-        char buf[256];
-        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+        const ssize_t n = receive();
         if (n == 0)
             return WaitResult::Failed; // the barrier went away, like a pulled adapter
         if (n < 0) {
@@ -158,7 +184,6 @@ ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, quint32 &
                 continue;
             return WaitResult::Failed;
         }
-        m_buffer.append(buf, n);
     }
 }
 

@@ -2,16 +2,36 @@
 
 #include <QPainter>
 
-TBarrierGuard::TBarrierGuard(QTimer &lockTimer, QObject *parent)
-    : QObject(parent), m_lockTimer(lockTimer)
+TBarrierGuard::TBarrierGuard(QObject *parent, const TimerFactory &timers) : QObject(parent)
 {
-    m_lockTimer.setSingleShot(true);
-    connect(&m_lockTimer, &QTimer::timeout, this, &TBarrierGuard::TimerGesperrtTimer);
+    setLockTimer(timers());
 }
+
+void TBarrierGuard::setLockTimer(std::unique_ptr<ITimer> timer)
+{
+    m_lockTimer = std::move(timer);
+    m_lockTimer->setSingleShot(true);
+    m_lockTimer->onTimeout = [this] {
+        // Timers may fire a little early; the barrier is not shown free before the lock
+        // time has really ended, since changes until then are still ignored.
+        const qint64 leftNs = m_lockEndsNs - stampClock->stamp().monotonicNs;
+        if (m_lockRunning && leftNs > 0)
+            m_lockTimer->start(int((leftNs + 999'999) / 1'000'000));
+        else
+            TimerGesperrtTimer();
+    };
+}
+
+TBarrierGuard::~TBarrierGuard() = default;
 
 void TBarrierGuard::ComPortLS()
 {
     const quint32 s = readStatus ? readStatus() : 0;
+    ComPortLS(s, stampClock->stamp());
+}
+
+void TBarrierGuard::ComPortLS(quint32 s, const TimeStamp &stamp)
+{
     // Several events for one change, or an event without a real change, count once.
     if (s == LastLineStatus)
         return;
@@ -25,32 +45,43 @@ void TBarrierGuard::ComPortLS()
     }
     const int alg = algorithm ? algorithm() : 0;
     if ((alg == 0 && contact) || (alg == 1 && !contact))
-        BarrierTrigger();
+        BarrierTrigger(stamp);
 }
 
-void TBarrierGuard::BarrierTrigger()
+void TBarrierGuard::BarrierTrigger(const TimeStamp &stamp)
 {
+    // A lock time that ended before this change ends now, even if its timer has not fired
+    // yet (the window was busy): as it would have then, it frees the barrier.
+    if (m_lockRunning && stamp.monotonicNs >= m_lockEndsNs)
+        TimerGesperrtTimer();
     if (m_lockState == 0)
         return;
-    if (m_lockTimer.isActive())
+    // Inside the lock time, also when the timer has already fired because this change is
+    // handled late.
+    if (m_lockRunning || stamp.monotonicNs < m_lockEndsNs)
         return;
     if (activateLap)
-        activateLap(); // does nothing while ZEIT is disabled (Idle)
-    StartLockTime();
+        activateLap(stamp.timeOfDay); // does nothing while ZEIT is disabled (Idle)
+    StartLockTime(stamp);
 }
 
-void TBarrierGuard::StartLockTime()
+void TBarrierGuard::StartLockTime(const TimeStamp &stamp)
 {
-    if (m_lockTimer.isActive() || m_lockTimer.interval() == 0)
+    if (m_lockRunning || m_lockTime <= 0)
         return;
     if (m_lockState == 1)
         ImageLSzeitClick();
-    m_lockTimer.start();
+    m_lockRunning = true;
+    m_lockEndsNs = stamp.monotonicNs + qint64(m_lockTime) * 1'000'000;
+    // The timer only shows the end on screen; it runs from the change, not from now.
+    const qint64 leftNs = m_lockEndsNs - stampClock->stamp().monotonicNs;
+    m_lockTimer->start(leftNs <= 0 ? 0 : int((leftNs + 999'999) / 1'000'000));
 }
 
 void TBarrierGuard::TimerGesperrtTimer()
 {
-    m_lockTimer.stop();
+    m_lockTimer->stop();
+    m_lockRunning = false;
     // A lock time always ends with the barrier free.
     if (m_lockState == 0)
         ImageLSzeitClick();

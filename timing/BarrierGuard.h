@@ -1,10 +1,14 @@
 #pragma once
 
+#include "platform/Clock.h"
+#include "platform/Timer.h"
+
 #include <QObject>
 #include <QPixmap>
-#include <QTimer>
 
 #include <functional>
+#include <limits>
+#include <memory>
 
 // The contact test of the settings dialog: while it is visible, line changes drive its
 // panel instead of taking times.
@@ -18,23 +22,34 @@ public:
 
 // Decides which light-barrier events become ZEIT: the status-change filter, the trigger
 // edge ("Alg"), the barrier lock (F3, icon) and the lock time after each barrier event.
+// Line changes come with the moment they happened; the time taken is that moment, and the
+// lock time is measured between those moments, so a change handled late counts as if it
+// had been handled when it happened.
 class TBarrierGuard : public QObject
 {
     Q_OBJECT
 public:
-    explicit TBarrierGuard(QTimer &lockTimer, QObject *parent = nullptr);
+    // timers: makes the lock timer (tests hand in their own).
+    explicit TBarrierGuard(QObject *parent = nullptr, const TimerFactory &timers = makeQtTimer);
+    ~TBarrierGuard() override;
 
     // Collaborators, set by the main window.
-    std::function<quint32()> readStatus;       // the port's current modem-status word
-    std::function<int()> algorithm;            // 0 contact closes, 1 contact opens
-    std::function<void()> activateLap;         // activates the ZEIT menu item
-    std::function<IContactTest *()> contactTest; // nullptr while the dialog does not exist
-    std::function<void(int lockState)> showLockState; // loads the icon image
+    std::function<quint32()> readStatus;                // the port's current modem-status word
+    std::function<int()> algorithm;                     // 0 contact closes, 1 contact opens
+    std::function<void(const TimeOfDay &)> activateLap; // activates ZEIT for that time
+    std::function<IContactTest *()> contactTest;        // nullptr while the dialog does not exist
+    std::function<void(int lockState)> showLockState;   // loads the icon image
+    // Stamps changes handled without a stamp of their own, and is the "now" against which
+    // the lock timer is set. Must outlive the guard.
+    const IStampClock *stampClock = &systemStampClock();
 
-    // Handler of the port's ring, CTS, DSR and RLSD events.
+    // Handler of the port's ring, CTS, DSR and RLSD events: the status word after the
+    // change and the moment it was seen.
+    void ComPortLS(quint32 status, const TimeStamp &stamp);
+    // The same for a call without an event: reads the status and stamps it now.
     void ComPortLS();
-    void BarrierTrigger();
-    void StartLockTime();
+    void BarrierTrigger(const TimeStamp &stamp);
+    void StartLockTime(const TimeStamp &stamp);
     void TimerGesperrtTimer();
     // Toggles the barrier lock (F3 and a click on the icon).
     void ImageLSzeitClick();
@@ -43,7 +58,15 @@ public:
 
     // 1 = free, 0 = locked (the state at program start).
     int lockState() const { return m_lockState; }
-    bool lockTimeRunning() const { return m_lockTimer.isActive(); }
+    bool lockTimeRunning() const { return m_lockRunning; }
+
+    // The lock time ("Wait") in milliseconds; 0 = none.
+    int lockTime() const { return m_lockTime; }
+    void setLockTime(int ms) { m_lockTime = ms; }
+    // The one-shot timer that ends the lock time on screen.
+    ITimer &TimerGesperrt() { return *m_lockTimer; }
+    // Replaces that timer (tests hand in one they move on by hand).
+    void setLockTimer(std::unique_ptr<ITimer> timer);
 
     // The last status word seen; never reset, shared with the contact test.
     quint32 LastLineStatus = 0x55555555u;
@@ -51,8 +74,13 @@ public:
     static bool isContact(quint32 status) { return (status & 0xF0u) != 0; }
 
 private:
-    QTimer &m_lockTimer;
+    std::unique_ptr<ITimer> m_lockTimer;
     int m_lockState = 0;
+    int m_lockTime = 100;
+    bool m_lockRunning = false;
+    // End of the last lock time on the monotonic clock; changes stamped before it are
+    // inside that lock time, however late they are handled.
+    qint64 m_lockEndsNs = std::numeric_limits<qint64>::min();
 };
 
 // The two barrier icons: 0 locked (red sign, white horizontal bar), 1 free (green sign,

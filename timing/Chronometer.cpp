@@ -42,7 +42,11 @@ void TChronometer::tick()
 void TChronometer::lap()
 {
     // The clock is read before anything else, so the time is the moment of the command.
-    const TimeOfDay t = m_clock->now();
+    lapAt(m_clock->now());
+}
+
+void TChronometer::lapAt(const TimeOfDay &t)
+{
     if (m_display)
         m_display->ShowTime(1, timeValue(t));
     const QString text = timeText(t);

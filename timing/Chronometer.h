@@ -48,10 +48,11 @@ public:
     void setClock(IClock &clock) { m_clock = &clock; }
     IClock &clock() const { return *m_clock; }
 
-    void start();      // START
-    void lap();        // ZEIT
-    void resetClick(); // STOPP / RESET
-    void tick();       // display tick
+    void start();                   // START
+    void lap();                     // ZEIT at the time of day read now
+    void lapAt(const TimeOfDay &t); // ZEIT for a moment already taken (a light-barrier pass)
+    void resetClick();              // STOPP / RESET
+    void tick();                    // display tick
 
     // The display timer "Clock" (10 ms); enabled exactly while running.
     QTimer &Clock() { return m_clockTimer; }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <poll.h>
 #include <unistd.h>
@@ -24,7 +25,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char usageText[] =
-    "Usage: barrier-sim SOCKET [--once] [COMMAND [, COMMAND]...]\n"
+    "Usage: barrier-sim SOCKET [--once] [--log FILE] [COMMAND [, COMMAND]...]\n"
     "\n"
     "Simulated light barrier. Listens on the Unix socket SOCKET; in Tornelo set the\n"
     "device of a port to sim:SOCKET (settings file, group [Devices], e.g. COM1=sim:SOCKET)\n"
@@ -35,6 +36,8 @@ const char usageText[] =
     "  close PAIR                    close the contact on PAIR\n"
     "  open PAIR                     open the contact on PAIR\n"
     "  pass PAIR MS                  one pass: close, open again after MS ms\n"
+    "  blip PAIR                     close and open at once: both changes reach the\n"
+    "                                port together, as a pass too short for it\n"
     "  repeat PAIR MS EVERY [COUNT]  a pass every EVERY ms (COUNT times, default endless)\n"
     "  stop                          end repeated passes\n"
     "  wait MS                       wait before the next command-line command\n"
@@ -42,7 +45,13 @@ const char usageText[] =
     "  quit                          end the program\n"
     "\n"
     "Options:\n"
-    "  --once   end when the command-line commands and their passes are done\n"
+    "  --once      end when the command-line commands and their passes are done\n"
+    "  --log FILE  also write each contact change to FILE, one line each:\n"
+    "              HH:MM:SS.ffffff 0xNN (wall-clock time of day to the microsecond,\n"
+    "              the closed contacts as modem-status bits)\n"
+    "\n"
+    "Each contact change is printed with the wall-clock time it was sent, to the\n"
+    "microsecond.\n"
     "\n"
     "4+6 and 1+4 need DTR (always held by Tornelo), 7+8 and 7+9 need RTS (held under\n"
     "hardware handshake, which Tornelo's port uses).\n";
@@ -78,6 +87,7 @@ public:
     bool quit = false;
     bool stdinOpen = true;
     QByteArray stdinBuffer;
+    std::FILE *log = nullptr;
 
     void say(const QString &text)
     {
@@ -85,14 +95,26 @@ public:
         std::fflush(stdout);
     }
 
-    QString contactsText() const
+    QString contactsText() const { return contactsText(server.contacts()); }
+    static QString contactsText(quint32 contacts)
     {
         QStringList closed;
         for (quint32 bit : {0x80u, 0x20u, 0x10u, 0x40u})
-            if (server.contacts() & bit)
+            if (contacts & bit)
                 closed << pinPairText(bit);
         return closed.isEmpty() ? QStringLiteral("all open")
                                 : QStringLiteral("closed: ") + closed.join(QLatin1Char(' '));
+    }
+
+    // Prints (and logs) the change just sent, with the moment it was sent.
+    void logChange(quint32 contacts)
+    {
+        const QByteArray at = SimBarrier::wallClockText(server.lastChange().wall);
+        say(QString::fromLatin1(at) + QLatin1Char(' ') + contactsText(contacts));
+        if (log) {
+            std::fprintf(log, "%s 0x%02x\n", at.constData(), unsigned(contacts));
+            std::fflush(log);
+        }
     }
 
     void setContacts(quint32 c)
@@ -100,7 +122,15 @@ public:
         if (c == server.contacts())
             return;
         server.setContacts(c);
-        say(contactsText());
+        logChange(c);
+    }
+
+    void blip(quint32 pair)
+    {
+        const quint32 before = server.contacts();
+        server.blip(pair);
+        logChange(before | pair);
+        logChange(server.contacts());
     }
 
     bool parsePair(const QStringList &cmd, int i, quint32 &pair)
@@ -136,6 +166,11 @@ public:
                 return false;
             if (!dry)
                 setContacts(verb == "close" ? server.contacts() | pair : server.contacts() & ~pair);
+        } else if (verb == "blip") {
+            if (!parsePair(cmd, 1, pair))
+                return false;
+            if (!dry)
+                blip(pair);
         } else if (verb == "pass") {
             if (!parsePair(cmd, 1, pair) || !parseMs(cmd, 2, a))
                 return false;
@@ -310,9 +345,17 @@ int main(int argc, char **argv)
     Simulator sim;
     const QString socketPath = args.takeFirst();
     QStringList current;
-    for (const QString &a : args) {
+    QString logPath;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
         if (a == "--once") {
             sim.once = true;
+        } else if (a == "--log") {
+            if (i + 1 >= args.size()) {
+                std::fputs("barrier-sim: --log needs a file name\n", stderr);
+                return 2;
+            }
+            logPath = args[++i];
         } else if (a == ",") {
             if (!current.isEmpty())
                 sim.scripted.push_back(current);
@@ -323,7 +366,7 @@ int main(int argc, char **argv)
             current.clear();
         } else {
             // A known verb starts the next command, so commas are optional.
-            static const QStringList verbs = {"close", "open", "pass",   "repeat",
+            static const QStringList verbs = {"close", "open", "pass",   "blip", "repeat",
                                               "stop",  "wait", "status", "quit"};
             if (verbs.contains(a) && !current.isEmpty()) {
                 sim.scripted.push_back(current);
@@ -347,6 +390,15 @@ int main(int argc, char **argv)
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    if (!logPath.isEmpty()) {
+        sim.log = std::fopen(logPath.toLocal8Bit().constData(), "w");
+        if (!sim.log) {
+            std::fprintf(stderr, "barrier-sim: cannot write %s: %s\n",
+                         logPath.toLocal8Bit().constData(), std::strerror(errno));
+            return 1;
+        }
+    }
+
     QString error;
     if (!sim.server.listen(socketPath, error)) {
         std::fprintf(stderr, "barrier-sim: cannot listen on %s: %s\n",
@@ -356,5 +408,7 @@ int main(int argc, char **argv)
     sim.say(QStringLiteral("listening on %1 (device sim:%1)").arg(socketPath));
     const int rc = sim.loop();
     sim.server.shutdown();
+    if (sim.log)
+        std::fclose(sim.log);
     return rc;
 }

@@ -2,13 +2,18 @@
 
 #include "serial/Comms.h"
 #include "serial/SimBarrier.h"
+#include "tests/support/FakeSerialDevice.h"
+#include "tests/support/TestStampClock.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QSignalSpy>
+#include <QStatusBar>
 
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -16,8 +21,42 @@ namespace {
 constexpr quint32 k46 = 0x20; // "4+6": DTR to DSR
 constexpr quint32 k78 = 0x10; // "7+8": RTS to CTS
 
+using WallTime = std::chrono::system_clock::time_point;
+
+// The time text of a moment on the wall clock, cut to the hundredth.
+QString textAt(WallTime t)
+{
+    return TChronometer::timeText(timeOfDayAt(t));
+}
+
+// The program's time for a change the barrier made at t: the barrier's own time cut to the
+// hundredth, or the next hundredth where t lies within a millisecond of it (the worker
+// sees the change a few microseconds after the barrier sent it) or, on a machine so busy
+// that the worker saw it later, within that delay.
+bool matchesBarrierTime(const QString &taken, WallTime t,
+                        std::chrono::microseconds seenAfter = std::chrono::microseconds(0))
+{
+    if (taken == textAt(t))
+        return true;
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch());
+    const auto toBoundary = 10'000 - us.count() % 10'000;
+    const auto tolerance = std::max<long long>(1000, seenAfter.count() + 1000);
+    return toBoundary <= tolerance && taken == textAt(t + std::chrono::microseconds(toBoundary));
+}
+
+QStringList takenTimes(const TFormMain &w)
+{
+    QStringList out;
+    const TSortGrid &g = *w.SortGridPred;
+    for (int r = 1; r < g.RowCount(); ++r)
+        if (!g.Cells(1, r).isEmpty())
+            out << g.Cells(1, r);
+    return out;
+}
+
 // The program with its port mapped to the simulated barrier through the settings store,
-// as a user without hardware runs it: the real worker thread delivers the line changes.
+// as a user without hardware runs it: the real worker thread delivers the line changes,
+// stamped with the system's clock.
 class BarrierEndToEnd : public ::testing::Test
 {
 protected:
@@ -30,10 +69,22 @@ protected:
 
     void start(int alg, int wait)
     {
-        settings.write({{"Port", 5}, {"Alg", alg}, {"Left", 243}, {"Top", 112}, {"Width", 800},
-                        {"Height", 530}, {"Sound", 1}, {"C1", 0}, {"C2", 0xFF00}, {"C3", 0},
-                        {"Acc", 2}, {"C4", 0xFFFF}, {"FilterInd", 1}, {"Wait", wait},
-                        {"CountRunden", 4}, {"Devices/COM5", "sim:" + socket}});
+        settings.write({{"Port", 5},
+                        {"Alg", alg},
+                        {"Left", 243},
+                        {"Top", 112},
+                        {"Width", 800},
+                        {"Height", 530},
+                        {"Sound", 1},
+                        {"C1", 0},
+                        {"C2", 0xFF00},
+                        {"C3", 0},
+                        {"Acc", 2},
+                        {"C4", 0xFFFF},
+                        {"FilterInd", 1},
+                        {"Wait", wait},
+                        {"CountRunden", 4},
+                        {"Devices/COM5", "sim:" + socket}});
         // The barrier greets the port while the window opens it during its creation.
         bool accepted = false;
         std::thread barrier([&] { accepted = server.waitForClient(3000); });
@@ -52,17 +103,9 @@ protected:
         else
             server.openContact(pair);
     }
-    // Lets the worker's hand-overs reach the window.
+    // Lets the worker's events reach the window.
     void settle(int ms = 150) { QTest::qWait(ms); }
-    QStringList times() const
-    {
-        QStringList out;
-        const TSortGrid &g = *w->SortGridPred;
-        for (int r = 1; r < g.RowCount(); ++r)
-            if (!g.Cells(1, r).isEmpty())
-                out << g.Cells(1, r);
-        return out;
-    }
+    QStringList times() const { return takenTimes(*w); }
 
     TempSettings settings;
     TestClock clock;
@@ -71,7 +114,7 @@ protected:
     std::unique_ptr<TFormMain> w;
 };
 
-TEST_F(BarrierEndToEnd, PassesTakeTimesOfDayIntoTheProtocol)
+TEST_F(BarrierEndToEnd, PassesTakeTheTimesTheBarrierMadeThem)
 {
     start(0, 200);
     ASSERT_TRUE(w->ComPort->Connected());
@@ -84,19 +127,72 @@ TEST_F(BarrierEndToEnd, PassesTakeTimesOfDayIntoTheProtocol)
     settle();
 
     QTest::keyClick(w.get(), Qt::Key_F3);
-    clock.set(11, 22, 33, 449);
     pass(k46, true);
-    QTRY_COMPARE_WITH_TIMEOUT(times().size(), 1, 3000);
-    EXPECT_EQ(times()[0], "11:22:33,44");
-    EXPECT_EQ(w->PanelTimer->shownValue(1), 40953449);
+    const WallTime first = server.lastChange().wall;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 1; }, 3000));
+    EXPECT_TRUE(matchesBarrierTime(times()[0], first)) << times()[0].toStdString();
+    // The lower row shows the time taken.
+    const qint32 shown = w->PanelTimer->shownValue(1);
+    EXPECT_EQ(TChronometer::timeText(TimeOfDay{shown / 3'600'000, shown / 60'000 % 60,
+                                               shown / 1000 % 60, shown % 1000}),
+              times()[0]);
     EXPECT_EQ(w->guard->LastLineStatus & 0xF0, k46);
     EXPECT_EQ(w->guard->lockState(), 0); // the lock time runs
     pass(k46, false);
-    QTRY_COMPARE_WITH_TIMEOUT(w->guard->lockState(), 1, 3000); // lock time over
-    clock.set(11, 22, 40, 0);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return w->guard->lockState() == 1; }, 3000)); // lock time over
     pass(k78, true); // any of the four inputs counts
-    QTRY_COMPARE_WITH_TIMEOUT(times().size(), 2, 3000);
-    EXPECT_EQ(times()[1], "11:22:40,00");
+    const WallTime second = server.lastChange().wall;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 2; }, 3000));
+    EXPECT_TRUE(matchesBarrierTime(times()[1], second)) << times()[1].toStdString();
+}
+
+// The window busy for two seconds while ten passes 150 ms apart arrive (lock time 0.1 s):
+// all ten land, in order, each at the time the barrier made it.
+TEST_F(BarrierEndToEnd, BlockedWindowLosesAndDelaysNoPass)
+{
+    start(0, 100);
+    QTest::keyClick(w.get(), Qt::Key_F4);
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    std::vector<SimBarrierServer::ChangeTime> closings;
+    // The stamps the worker gave the closings, to tell a busy machine from a late time.
+    std::vector<TimeStamp> stamps;
+    const auto handler = w->ComPort->OnDSR;
+    w->ComPort->OnDSR = [&, handler](QObject *s) {
+        if (w->ComPort->EventStatus() & k46)
+            stamps.push_back(w->ComPort->EventStamp());
+        handler(s);
+    };
+    std::thread barrier([&] {
+        for (int k = 0; k < 10; ++k) {
+            // At least 150 ms from the previous closing, however loaded the machine.
+            if (k > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            server.closeContact(k46);
+            closings.push_back(server.lastChange());
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            server.openContact(k46);
+        }
+    });
+    // The window does nothing for two seconds (a large file loading, say).
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    barrier.join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 10; }, 5000));
+    settle(50);
+    ASSERT_EQ(times().size(), 10);
+    ASSERT_EQ(stamps.size(), 10u);
+    for (size_t k = 0; k < 10; ++k) {
+        const auto seenAfter = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::nanoseconds(stamps[k].monotonicNs) - closings[k].mono.time_since_epoch());
+        // Stamped when it happened, not when the window was free again.
+        EXPECT_GE(seenAfter.count(), 0) << k;
+        EXPECT_LT(seenAfter.count(), 50'000) << k;
+        EXPECT_EQ(times()[int(k)], TChronometer::timeText(stamps[k].timeOfDay)) << k;
+        EXPECT_TRUE(matchesBarrierTime(times()[int(k)], closings[k].wall, seenAfter))
+            << k << ": " << times()[int(k)].toStdString() << " barrier "
+            << SimBarrier::wallClockText(closings[k].wall).toStdString() << ", seen "
+            << seenAfter.count() << " us later";
+    }
 }
 
 TEST_F(BarrierEndToEnd, OpeningEdgeAndClosingThePort)
@@ -108,7 +204,7 @@ TEST_F(BarrierEndToEnd, OpeningEdgeAndClosingThePort)
     settle();
     EXPECT_TRUE(times().isEmpty());
     pass(k46, false);
-    QTRY_COMPARE_WITH_TIMEOUT(times().size(), 1, 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 1; }, 3000));
     w->ComPort->Close();
     EXPECT_FALSE(w->ImageLSzeit->isVisible());
 }
@@ -116,7 +212,8 @@ TEST_F(BarrierEndToEnd, OpeningEdgeAndClosingThePort)
 TEST(BarrierStartUp, AbsentPortIsSilentAndLeavesTheIconHidden)
 {
     TempSettings settings;
-    settings.write({{"Port", 9}, {"Alg", 0}, {"Devices/COM9", settings.dir.path() + "/no-such-tty"}});
+    settings.write(
+        {{"Port", 9}, {"Alg", 0}, {"Devices/COM9", settings.dir.path() + "/no-such-tty"}});
     TestClock clock;
     TFormMain w(&clock);
     w.show();
@@ -125,6 +222,76 @@ TEST(BarrierStartUp, AbsentPortIsSilentAndLeavesTheIconHidden)
     EXPECT_FALSE(w.ImageLSzeit->isVisible());
     EXPECT_EQ(w.ComPort->Port(), 9); // kept, and tried again at the next start
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// The window's port on the device double, stamping with a clock the test sets.
+class BarrierOnDeviceDouble : public MainWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        MainWindowFixture::SetUp();
+        w->ComPort->setDeviceFactory(line->factory());
+        w->ComPort->setStampClock(stamps);
+        w->ComPort->setPort(1);
+        w->ComPort->Open();
+        ASSERT_TRUE(workerAt(0));
+        key(Qt::Key_F4);
+        key(Qt::Key_F3);
+    }
+    void TearDown() override
+    {
+        w->ComPort->Close();
+        MainWindowFixture::TearDown();
+    }
+    // The worker has taken n completions and waits again (the window has run nothing).
+    bool workerAt(int n)
+    {
+        return line->waitUntil([&] { return line->waiting && line->waitsEntered == n + 1; });
+    }
+
+    std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
+    TestStampClock stamps;
+};
+
+// Closed and opened between two waits: one wake-up whose counters show the pass and whose
+// status word no longer does. The pass is taken once, at the time of that wake-up.
+TEST_F(BarrierOnDeviceDouble, ShortPassMergedIntoOneWakeUpIsTakenOnce)
+{
+    stamps.setOrigin(10, 15, 22, 0);
+    stamps.set(318);
+    line->pulse(k46);
+    ASSERT_TRUE(workerAt(1));
+    stamps.set(5000); // handled later than it happened
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->guard->LastLineStatus == 0u; }, 5000));
+    EXPECT_EQ(takenTimes(*w), QStringList{"10:15:22,31"});
+    EXPECT_EQ(w->PanelTimer->shownValue(1), ((10 * 60 + 15) * 60 + 22) * 1000 + 318);
+}
+
+TEST_F(BarrierOnDeviceDouble, PollingAndLostChangesAreSaidOnceInTheStatusBar)
+{
+    QSignalSpy said(w->StatusBar1, &QStatusBar::messageChanged);
+    line->changeFoundByPolling(k46);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return takenTimes(*w).size() == 1; }, 5000));
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_EQ(w->StatusBar1->currentMessage(),
+              "Lichtschranke an COM1: Der Treiber meldet keine Kontaktänderungen, die Leitungen "
+              "werden jetzt alle 2 ms abgefragt.");
+    w->StatusBar1->clearMessage();
+    line->changeFoundByPolling(0); // the port polls already: nothing more to say
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->guard->LastLineStatus == 0u; }, 5000));
+    QTest::qWait(20);
+    EXPECT_EQ(w->StatusBar1->currentMessage(), "");
+
+    // More event sets than the queue holds while the window is busy.
+    const int sent = int(TComQueue::limit) + 7;
+    for (int i = 0; i < sent; ++i)
+        line->change(i % 2 ? 0 : k46);
+    ASSERT_TRUE(workerAt(2 + sent));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->ComPort->DroppedEvents() == 7u; }, 10000));
+    EXPECT_EQ(w->StatusBar1->currentMessage(),
+              "Lichtschranke: 7 Kontaktänderungen verloren, weil das Programm zu lange "
+              "beschäftigt war.");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "serial/Comms.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/TestStampClock.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -46,6 +47,12 @@ protected:
     bool waitForWaiting()
     {
         return line->waitUntil([&] { return line->waiting; });
+    }
+    // Waits until the worker has taken n completions and waits again, without letting the
+    // event loop run.
+    bool waitForWorkerAt(int n)
+    {
+        return line->waitUntil([&] { return line->waiting && line->waitsEntered == n + 1; });
     }
 
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
@@ -191,21 +198,71 @@ TEST_F(ComPortTest, OnlyEventsOfTheWaitMaskAndAssignedHandlersRun)
     EXPECT_EQ(calls, (QStringList{"DSR", "DSR"}));
 }
 
-TEST_F(ComPortTest, WorkerStaysBlockedUntilTheSetIsDispatched)
+TEST_F(ComPortTest, WorkerKeepsWaitingWhileTheWindowIsBusy)
 {
-    bool checked = false;
+    port.Open();
+    calls.clear();
+    // Nothing is dispatched while the test holds the event loop: the worker queues each
+    // set and goes on waiting.
+    line->pushEvents(EV_DSR);
+    line->pushEvents(EV_CTS);
+    line->pushEvents(EV_RING | EV_RLSD);
+    ASSERT_TRUE(waitForWorkerAt(3));
+    EXPECT_TRUE(calls.isEmpty());
+    ASSERT_TRUE(waitForCalls(4));
+    EXPECT_EQ(calls, (QStringList{"DSR", "CTS", "Ring", "RLSD"}));
+}
+
+TEST_F(ComPortTest, HandlersSeeTheStatusAndStampOfTheirSet)
+{
+    TestStampClock stamps;
+    port.setStampClock(stamps);
+    QList<std::pair<quint32, qint64>> seen;
     port.OnDSR = [&](QObject *) {
-        // The worker has not issued its next wait while the handler runs.
-        EXPECT_TRUE(port.ComThread()->IsHandOverPending());
-        EXPECT_FALSE(line->waitUntil([&] { return line->waiting; }, 30));
-        checked = true;
+        EXPECT_TRUE(port.Dispatching());
+        seen.append({port.EventStatus(), port.EventStamp().monotonicNs / 1'000'000});
     };
     port.Open();
-    ASSERT_TRUE(waitForWaiting());
+    ASSERT_TRUE(waitForWorkerAt(0));
+    stamps.set(10);
+    line->change(0x20);
+    ASSERT_TRUE(waitForWorkerAt(1));
+    stamps.set(25);
+    line->change(0x00);
+    ASSERT_TRUE(waitForWorkerAt(2));
+    stamps.set(40);
+    // Closed and opened again before the wait returned: the counters show it, the status
+    // word does not. Both edges arrive, with the stamp of that wake-up.
+    line->pulse(0x20);
+    ASSERT_TRUE(waitForWorkerAt(3));
+    stamps.set(99);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() >= 4; }, 5000));
+    using P = std::pair<quint32, qint64>;
+    EXPECT_EQ(seen, (QList<P>{P{0x20, 10}, P{0x00, 25}, P{0x20, 40}, P{0x00, 40}}));
+    EXPECT_EQ(port.ModemStatus(), 0u);
+    EXPECT_FALSE(port.Dispatching());
+}
+
+TEST_F(ComPortTest, FullQueueDropsAndCountsTheRestAndSaysSo)
+{
+    int dsr = 0;
+    QList<TComNotice> notices;
+    port.OnDSR = [&](QObject *) { ++dsr; };
+    port.OnNotice = [&](QObject *, TComNotice n) { notices << n; };
+    port.Open();
+    const int sent = int(TComQueue::limit) + 500;
+    for (int i = 0; i < sent; ++i)
+        line->pushEvents(EV_DSR);
+    ASSERT_TRUE(waitForWorkerAt(sent));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notices.isEmpty(); }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dsr, int(TComQueue::limit));
+    EXPECT_EQ(port.DroppedEvents(), 500u);
+    EXPECT_EQ(notices, QList<TComNotice>{cnEventsDropped});
+    // Afterwards the port works as before.
     line->pushEvents(EV_DSR);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return checked; }, 5000));
-    EXPECT_TRUE(waitForWaiting());
-    EXPECT_EQ(line->waitsEntered, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dsr == int(TComQueue::limit) + 1; }, 5000));
+    EXPECT_EQ(notices.size(), 1);
 }
 
 TEST_F(ComPortTest, OpenOnOpenPortClosesFirstWithNewWorker)
@@ -242,22 +299,19 @@ TEST_F(ComPortTest, CloseOnClosedPortFiresNothing)
     EXPECT_EQ(port.ModemStatus(), 0u);
 }
 
-TEST_F(ComPortTest, CloseDuringHandOverRunsPendingDispatchFirst)
+TEST_F(ComPortTest, CloseDeliversWhatWasQueuedBeforeIt)
 {
     port.Open();
-    ASSERT_TRUE(waitForWaiting());
     calls.clear();
     line->pushEvents(EV_DSR);
-    // Wait for the worker to queue the set without letting the event loop run it.
-    for (int i = 0; i < 500 && !port.ComThread()->IsHandOverPending(); ++i)
-        QThread::msleep(1);
-    ASSERT_TRUE(port.ComThread()->IsHandOverPending());
+    line->pushEvents(EV_CTS);
+    ASSERT_TRUE(waitForWorkerAt(2));
     port.Close();
-    EXPECT_EQ(calls, (QStringList{"DSR", "Close"}));
+    EXPECT_EQ(calls, (QStringList{"DSR", "CTS", "Close"}));
     EXPECT_EQ(line->purges, 1);
-    // The posted hand-over left behind does nothing.
+    // The wake-up left behind does nothing.
     QCoreApplication::processEvents();
-    EXPECT_EQ(calls, (QStringList{"DSR", "Close"}));
+    EXPECT_EQ(calls, (QStringList{"DSR", "CTS", "Close"}));
 }
 
 TEST_F(ComPortTest, FailedWaitEndsWorkerQuietly)
@@ -331,6 +385,8 @@ TEST_F(ComPortTest, CloseFromHandlerDropsRestOfTheSet)
     port.Open();
     calls.clear();
     line->pushEvents(EV_CTS | EV_DSR);
+    line->pushEvents(EV_DSR);
+    ASSERT_TRUE(waitForWorkerAt(2));
     ASSERT_TRUE(waitForCalls(2));
     QCoreApplication::processEvents();
     EXPECT_EQ(calls, (QStringList{"CTS", "Close"}));
@@ -373,9 +429,7 @@ TEST_F(ComPortTest, HandlersRunByCloseCannotReenterIt)
     port.Open();
     calls.clear();
     line->pushEvents(EV_DSR);
-    for (int i = 0; i < 5000 && !port.ComThread()->IsHandOverPending(); ++i)
-        QThread::usleep(100);
-    ASSERT_TRUE(port.ComThread()->IsHandOverPending());
+    ASSERT_TRUE(waitForWorkerAt(1));
     port.Close();
     EXPECT_EQ(calls, (QStringList{"DSR", "Close"}));
     EXPECT_EQ(reopenError, "Unable to open com port: Device or resource busy");
@@ -430,15 +484,21 @@ TEST(ComPortLifetime, CloseRacingWithEventsNeverDeadlocks)
     for (int round = 0; round < 60; ++round) {
         p.Open();
         const int before = seen;
+        int waitsBefore = 0;
+        ASSERT_TRUE(line->waitUntil([&] {
+            waitsBefore = line->waitsEntered;
+            return line->waiting;
+        }));
         for (int i = 0; i < 1 + round % 4; ++i)
             line->pushEvents(EV_DSR);
         if (round % 3 == 0) {
             // Some sets dispatched through the event loop.
             EXPECT_TRUE(QTest::qWaitFor([&] { return seen > before; }, 5000));
         } else if (round % 3 == 1) {
-            // Worker blocked in a hand-over that only Close can run.
-            for (int i = 0; i < 2000 && !p.ComThread()->IsHandOverPending(); ++i)
-                QThread::usleep(100);
+            // Sets queued that only Close dispatches.
+            const int taken = waitsBefore + (1 + round % 4);
+            EXPECT_TRUE(
+                line->waitUntil([&] { return line->waiting && line->waitsEntered >= taken; }));
         }
         p.Close();
         QCoreApplication::processEvents();

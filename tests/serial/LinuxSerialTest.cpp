@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -212,18 +213,103 @@ TEST(LinuxSerialPort, ZeroRateIsRefused)
     ::close(fd);
 }
 
-TEST(LinuxSerialLines, CountersAndStatusWordsGiveEvents)
+// Edges between two readings: (events, status) in order.
+struct EdgeCase
 {
-    const LineCounters base{1, 2, 3, 4};
-    EXPECT_EQ(eventsFromCounters(base, base, 0x1FF), 0u);
-    EXPECT_EQ(eventsFromCounters(base, {2, 2, 3, 4}, 0x1FF), EV_CTS);
-    EXPECT_EQ(eventsFromCounters(base, {1, 4, 3, 4}, 0x1FF), EV_DSR);
-    EXPECT_EQ(eventsFromCounters(base, {1, 2, 5, 4}, 0x1FF), EV_RING);
-    EXPECT_EQ(eventsFromCounters(base, {1, 2, 3, 6}, 0x1FF), EV_RLSD);
-    // A close and an open in between (two transitions) still count as an event.
-    EXPECT_EQ(eventsFromCounters(base, {3, 4, 5, 6}, 0x0138), EV_CTS | EV_DSR | EV_RING | EV_RLSD);
-    EXPECT_EQ(eventsFromCounters(base, {3, 4, 5, 6}, EV_DSR), EV_DSR);
+    const char *name;
+    quint32 beforeStatus;
+    LineCounters beforeCounters;
+    quint32 afterStatus;
+    LineCounters afterCounters;
+    quint32 waitMask;
+    std::vector<std::pair<quint32, quint32>> edges;
+};
 
+class EdgesBetweenReadings : public ::testing::TestWithParam<EdgeCase>
+{
+};
+
+TEST_P(EdgesBetweenReadings, OneEventPerEdge)
+{
+    const EdgeCase &c = GetParam();
+    TimeStamp stamp;
+    stamp.monotonicNs = 1234;
+    std::vector<SerialEvent> got;
+    appendEdges(got, c.beforeStatus, c.beforeCounters, c.afterStatus, c.afterCounters, c.waitMask,
+                stamp);
+    std::vector<std::pair<quint32, quint32>> edges;
+    for (const SerialEvent &e : got) {
+        edges.emplace_back(e.events, e.status);
+        EXPECT_EQ(e.stamp.monotonicNs, 1234);
+    }
+    EXPECT_EQ(edges, c.edges);
+}
+
+using E = std::vector<std::pair<quint32, quint32>>;
+INSTANTIATE_TEST_SUITE_P(
+    Table, EdgesBetweenReadings,
+    ::testing::Values(
+        EdgeCase{"nothing", 0x20, {1, 2, 3, 4}, 0x20, {1, 2, 3, 4}, 0x0138, E{}},
+        EdgeCase{"closing", 0, {1, 2, 3, 4}, 0x20, {1, 3, 3, 4}, 0x0138, E{{EV_DSR, 0x20}}},
+        // Counted and shown together: one set, as a single wait reports it.
+        EdgeCase{
+            "two at once", 0, {1, 2, 3, 4}, 0x30, {2, 3, 3, 4}, 0x0138, E{{EV_CTS | EV_DSR, 0x30}}},
+        // Closed and opened between two readings: the status word shows nothing.
+        EdgeCase{
+            "short pass", 0, {1, 2, 3, 4}, 0, {1, 4, 3, 4}, 0x0138, E{{EV_DSR, 0x20}, {EV_DSR, 0}}},
+        EdgeCase{"two passes",
+                 0,
+                 {0, 0, 0, 0},
+                 0,
+                 {0, 4, 0, 0},
+                 0x0138,
+                 E{{EV_DSR, 0x20}, {EV_DSR, 0}, {EV_DSR, 0x20}, {EV_DSR, 0}}},
+        // Opened, closed, opened: ends open.
+        EdgeCase{"odd count",
+                 0x80,
+                 {0, 0, 0, 0},
+                 0,
+                 {0, 0, 0, 3},
+                 0x0138,
+                 E{{EV_RLSD, 0}, {EV_RLSD, 0x80}, {EV_RLSD, 0}}},
+        // A driver that counts only the falling edge of the ring indicator.
+        EdgeCase{"ring pulse",
+                 0,
+                 {0, 0, 0, 0},
+                 0,
+                 {0, 0, 1, 0},
+                 0x0138,
+                 E{{EV_RING, 0x40}, {EV_RING, 0}}},
+        EdgeCase{"ring rises uncounted",
+                 0,
+                 {0, 0, 0, 0},
+                 0x40,
+                 {0, 0, 0, 0},
+                 0x0138,
+                 E{{EV_RING, 0x40}}},
+        // One input pulses while another changes once: they change together first.
+        EdgeCase{"pulse and change",
+                 0xA0,
+                 {0, 0, 0, 0},
+                 0x20,
+                 {0, 2, 0, 1},
+                 0x0138,
+                 E{{EV_DSR | EV_RLSD, 0}, {EV_DSR, 0x20}}},
+        // Unwatched inputs show their present state and cause no edge.
+        EdgeCase{
+            "outside the mask", 0, {0, 0, 0, 0}, 0x30, {2, 1, 0, 0}, EV_DSR, E{{EV_DSR, 0x30}}},
+        // A counter that went backwards is not trusted.
+        EdgeCase{"counter reset", 0, {5, 5, 5, 5}, 0x20, {0, 0, 0, 0}, 0x0138, E{{EV_DSR, 0x20}}}),
+    [](const ::testing::TestParamInfo<EdgeCase> &i) {
+        std::string n = i.param.name;
+        for (char &ch : n)
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return n;
+    });
+
+TEST(LinuxSerialLines, StatusWordsAndLinesGiveEvents)
+{
     EXPECT_EQ(eventsFromStatusChange(0, 0x20, 0x1FF), EV_DSR);
     EXPECT_EQ(eventsFromStatusChange(0x20, 0, 0x1FF), EV_DSR);
     EXPECT_EQ(eventsFromStatusChange(0x10, 0xC0, 0x1FF), EV_CTS | EV_RING | EV_RLSD);
@@ -270,6 +356,40 @@ TEST(SignalWakerTest, WakesABlockedSystemCall)
         EXPECT_EQ(err, EINTR);
     }
     EXPECT_TRUE(waker.woken());
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+// The tick interrupts a blocked call again and again without waking it for good; after
+// leave() it stops.
+TEST(SignalWakerTest, TickInterruptsABlockedCall)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    SignalWaker waker;
+    std::atomic<int> interrupted{0};
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        char c;
+        for (int i = 0; i < 3; ++i) {
+            waker.enter(5);
+            const ssize_t n = ::read(fds[0], &c, 1);
+            const int err = errno;
+            waker.leave();
+            if (n < 0 && err == EINTR)
+                ++interrupted;
+        }
+        done = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!done) { // without ticks the reads would block for good: end them
+        ASSERT_EQ(::write(fds[1], "xxx", 3), 3);
+    }
+    t.join();
+    EXPECT_EQ(interrupted.load(), 3);
+    EXPECT_FALSE(waker.woken());
     ::close(fds[0]);
     ::close(fds[1]);
 }
@@ -328,12 +448,13 @@ TEST(LinuxSerialWait, TerminalWithoutModemLinesFailsTheWait)
     LinuxSerialDevice dev(pty.slavePath);
     QString error;
     ASSERT_TRUE(dev.open(error)) << error.toStdString();
-    quint32 events = 1;
-    EXPECT_EQ(dev.waitEvent(0x0138, events), ISerialDevice::WaitResult::Failed);
-    EXPECT_EQ(events, 0u);
+    SerialWait got;
+    EXPECT_EQ(dev.waitEvent(0x0138, systemStampClock(), got), ISerialDevice::WaitResult::Failed);
+    EXPECT_TRUE(got.events.empty());
     EXPECT_EQ(dev.modemStatus(), 0u);
     dev.interrupt();
-    EXPECT_EQ(dev.waitEvent(0x0138, events), ISerialDevice::WaitResult::Interrupted);
+    EXPECT_EQ(dev.waitEvent(0x0138, systemStampClock(), got),
+              ISerialDevice::WaitResult::Interrupted);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "serial/Comms.h"
 #include "serial/LinuxSerialDevice.h"
+#include "tests/support/TestStampClock.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
@@ -30,6 +32,12 @@ struct LineState
     int lastWaitLines = 0;
     int pauses = 0;
     int driven = 0; // TIOCM_DTR / TIOCM_RTS as set
+    // Moved on by each pause (the 2 ms of the polling interval), when set.
+    TestStampClock *clock = nullptr;
+    // The last scripted wait stays for every later call (a wait that blocks each time).
+    bool keepLast = false;
+    // Pauses really sleep (the worker polls on its own thread).
+    bool realPause = false;
 };
 
 class ScriptedLines : public ModemLineOps
@@ -64,13 +72,18 @@ public:
         if (st->waits.empty())
             return EIO;
         auto step = st->waits.front();
-        st->waits.pop_front();
+        if (!st->keepLast || st->waits.size() > 1)
+            st->waits.pop_front();
         return step(*st);
     }
     void pause() override
     {
+        if (st->realPause)
+            QThread::msleep(2);
         std::lock_guard lock(st->mutex);
         ++st->pauses;
+        if (st->clock)
+            st->clock->advance(2);
         if (!st->polls.empty()) {
             st->tiocm = st->polls.front();
             st->polls.pop_front();
@@ -110,11 +123,26 @@ protected:
         ASSERT_TRUE(dev->configure(s, error)) << error.toStdString();
     }
 
+    // One wait of the device; the edges it delivered as (events, status).
+    ISerialDevice::WaitResult wait(quint32 mask, std::vector<std::pair<quint32, quint32>> &edges)
+    {
+        got = SerialWait{};
+        const ISerialDevice::WaitResult r = dev->waitEvent(mask, stamps, got);
+        edges.clear();
+        for (const SerialEvent &e : got.events)
+            edges.emplace_back(e.events, e.status);
+        return r;
+    }
+
     int master = -1;
     QString slave;
     std::shared_ptr<LineState> state = std::make_shared<LineState>();
     std::unique_ptr<LinuxSerialDevice> dev;
+    TestStampClock stamps;
+    SerialWait got;
 };
+
+using Edges = std::vector<std::pair<quint32, quint32>>;
 
 TEST_F(LinuxWaitTest, DtrAndRtsFollowTheSettings)
 {
@@ -126,70 +154,81 @@ TEST_F(LinuxWaitTest, DtrAndRtsFollowTheSettings)
     EXPECT_EQ(state->driven, TIOCM_DTR);
 }
 
-TEST_F(LinuxWaitTest, CounterDifferencesGiveTheEventSet)
+TEST_F(LinuxWaitTest, CounterDifferencesGiveOneEventPerEdge)
 {
     openAndConfigure();
-    state->waits.push_back([](LineState &s) {
+    state->waits.push_back([this](LineState &s) {
+        stamps.set(7);
         ++s.counters.dsr;
-        s.counters.cts += 2; // closed and opened again during the wait: still an event
+        s.tiocm |= TIOCM_DSR;
+        s.counters.cts += 2; // closed and opened again during the wait
         return 0;
     });
-    quint32 events = 0;
-    EXPECT_EQ(dev->waitEvent(0x0138, events), ISerialDevice::WaitResult::Events);
-    EXPECT_EQ(events, EV_DSR | EV_CTS);
+    Edges edges;
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_CTS | EV_DSR, 0x30}, {EV_CTS, 0x20}}));
+    // Stamped when the wait returned, both with the same stamp.
+    EXPECT_EQ(got.events[0].stamp.monotonicNs, 7'000'000);
+    EXPECT_EQ(got.events[1].stamp.monotonicNs, 7'000'000);
     EXPECT_EQ(state->lastWaitLines, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD);
 }
 
 TEST_F(LinuxWaitTest, EdgeBetweenWaitsIsNotLost)
 {
     openAndConfigure();
-    ++state->counters.rng; // changed while the previous set was being dispatched
-    quint32 events = 0;
-    EXPECT_EQ(dev->waitEvent(0x0138, events), ISerialDevice::WaitResult::Events);
-    EXPECT_EQ(events, EV_RING);
+    ++state->counters.dcd; // changed while the worker was queueing the previous set
+    state->tiocm |= TIOCM_CD;
+    Edges edges;
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_RLSD, 0x80}}));
     EXPECT_EQ(state->waitCalls, 0);
 
     // A change outside the mask does not end the wait early.
     ++state->counters.cts;
     state->waits.push_back([](LineState &s) {
         ++s.counters.dcd;
+        s.tiocm &= ~TIOCM_CD;
         return 0;
     });
-    EXPECT_EQ(dev->waitEvent(EV_RLSD, events), ISerialDevice::WaitResult::Events);
-    EXPECT_EQ(events, EV_RLSD);
+    EXPECT_EQ(wait(EV_RLSD, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_RLSD, 0}}));
     EXPECT_EQ(state->waitCalls, 1);
 }
 
 TEST_F(LinuxWaitTest, WaitErrorsMapToResults)
 {
     openAndConfigure();
-    state->waits.push_back([](LineState &) { return EINTR; });
     state->waits.push_back([](LineState &) { return EIO; });
-    quint32 events = 0;
-    EXPECT_EQ(dev->waitEvent(0x0138, events), ISerialDevice::WaitResult::Interrupted);
-    EXPECT_EQ(dev->waitEvent(0x0138, events), ISerialDevice::WaitResult::Failed);
+    Edges edges;
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Failed);
+    dev->interrupt();
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Interrupted);
 }
 
 TEST_F(LinuxWaitTest, DriverWithoutLineWaitFallsBackToPolling)
 {
     openAndConfigure();
+    state->clock = &stamps;
     state->waits.push_back([](LineState &) { return ENOTTY; });
     state->polls = {0, 0, TIOCM_DSR};
-    quint32 events = 0;
-    EXPECT_EQ(dev->waitEvent(0x0138, events), ISerialDevice::WaitResult::Events);
-    EXPECT_EQ(events, EV_DSR);
+    Edges edges;
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_DSR, 0x20}}));
     EXPECT_EQ(state->pauses, 3);
+    EXPECT_EQ(got.events[0].stamp.monotonicNs, 6'000'000); // the poll that saw it
+    // A driver that refuses the wait is not news for the status bar.
+    EXPECT_FALSE(got.switchedToPolling);
     // From now on only polling: the line wait is not tried again.
     state->polls = {TIOCM_DSR | TIOCM_RNG};
-    EXPECT_EQ(dev->waitEvent(0x0138, events), ISerialDevice::WaitResult::Events);
-    EXPECT_EQ(events, EV_RING);
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_RING, 0x60}}));
     EXPECT_EQ(state->waitCalls, 1);
     // Changes outside the mask keep it polling.
     state->polls = {TIOCM_RNG, TIOCM_RNG | TIOCM_CD};
-    EXPECT_EQ(dev->waitEvent(EV_RLSD, events), ISerialDevice::WaitResult::Events);
-    EXPECT_EQ(events, EV_RLSD);
+    EXPECT_EQ(wait(EV_RLSD, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_RLSD, 0xC0}}));
     dev->interrupt();
-    EXPECT_EQ(dev->waitEvent(0x0138, events), ISerialDevice::WaitResult::Interrupted);
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Interrupted);
 }
 
 TEST_F(LinuxWaitTest, WithoutCountersTheStatusWordsAreCompared)
@@ -200,10 +239,66 @@ TEST_F(LinuxWaitTest, WithoutCountersTheStatusWordsAreCompared)
         s.tiocm |= TIOCM_CTS | TIOCM_CD;
         return 0;
     });
-    quint32 events = 0;
-    EXPECT_EQ(dev->waitEvent(0x0138, events), ISerialDevice::WaitResult::Events);
-    EXPECT_EQ(events, EV_CTS | EV_RLSD);
+    Edges edges;
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_CTS | EV_RLSD, 0x90}}));
     EXPECT_EQ(dev->modemStatus(), 0x90u);
+}
+
+// A driver whose line wait accepts but never ends on a change (it reports no modem-status
+// changes): the ticks of the wait see the lines change, and after a while without the
+// counters moving the device switches to polling, once, delivering what the ticks saw
+// with the ticks' stamps. Each scripted wait is one tick of 20 ms.
+TEST_F(LinuxWaitTest, WaitThatNeverReportsSwitchesToPolling)
+{
+    openAndConfigure();
+    state->clock = &stamps;
+    // The contact closes at 105 ms and opens at 155 ms; nobody counts either.
+    for (int tick = 1; tick <= 20; ++tick)
+        state->waits.push_back([this, tick](LineState &s) {
+            const qint64 now = tick * LinuxSerialDevice::watchTickMs;
+            stamps.set(now);
+            s.tiocm = (now >= 105 && now < 155) ? TIOCM_DSR : 0;
+            return EINTR;
+        });
+    Edges edges;
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_TRUE(got.switchedToPolling);
+    EXPECT_TRUE(dev->polling());
+    EXPECT_EQ(edges, (Edges{{EV_DSR, 0x20}, {EV_DSR, 0}}));
+    // Stamped by the first tick after each change: within 25 ms of it.
+    EXPECT_EQ(got.events[0].stamp.monotonicNs / 1'000'000, 120);
+    EXPECT_EQ(got.events[1].stamp.monotonicNs / 1'000'000, 160);
+    EXPECT_GE(stamps.ms(), 120 + LinuxSerialDevice::stuckAfterMs);
+    const int waits = state->waitCalls;
+
+    // From now on the lines are polled every 2 ms, and the switch is not reported again.
+    state->polls = {0, TIOCM_DSR};
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_DSR, 0x20}}));
+    EXPECT_FALSE(got.switchedToPolling);
+    EXPECT_EQ(state->waitCalls, waits);
+}
+
+// Some adapters show a change on the lines a few milliseconds before their counters: a
+// wait that does report, only late, is not taken for one that never does.
+TEST_F(LinuxWaitTest, CountersThatLagAreNotMistakenForAStuckWait)
+{
+    openAndConfigure();
+    state->clock = &stamps;
+    for (int tick = 1; tick <= 3; ++tick)
+        state->waits.push_back([this, tick](LineState &s) {
+            stamps.set(tick * 20);
+            s.tiocm = TIOCM_DSR; // visible from the first tick on
+            if (tick == 3)
+                s.counters.dsr = 1; // counted 40 ms later
+            return EINTR;
+        });
+    Edges edges;
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_DSR, 0x20}}));
+    EXPECT_FALSE(got.switchedToPolling);
+    EXPECT_FALSE(dev->polling());
 }
 
 // Through the port and its worker: a wait that really blocks in a system call (a pipe
@@ -212,20 +307,21 @@ TEST_F(LinuxWaitTest, CloseWakesAWorkerBlockedInTheSystemCall)
 {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    // Each byte written is one change of DSR; reading blocks until one comes.
-    for (int i = 0; i < 100; ++i)
-        state->waits.push_back([fd = fds[0]](LineState &s) {
-            char c;
-            s.mutex.unlock(); // block without holding the state
-            const ssize_t n = ::read(fd, &c, 1);
-            const int err = errno;
-            s.mutex.lock();
-            if (n < 0)
-                return err;
-            ++s.counters.dsr;
-            s.tiocm ^= TIOCM_DSR;
-            return 0;
-        });
+    // Each byte written is one change of DSR; reading blocks until one comes (or the
+    // wait's tick interrupts it).
+    state->keepLast = true;
+    state->waits.push_back([fd = fds[0]](LineState &s) {
+        char c;
+        s.mutex.unlock(); // block without holding the state
+        const ssize_t n = ::read(fd, &c, 1);
+        const int err = errno;
+        s.mutex.lock();
+        if (n < 0)
+            return err;
+        ++s.counters.dsr;
+        s.tiocm ^= TIOCM_DSR;
+        return 0;
+    });
 
     TComPort port;
     port.setDeviceFactory([this](quint8) {
@@ -237,7 +333,7 @@ TEST_F(LinuxWaitTest, CloseWakesAWorkerBlockedInTheSystemCall)
     QList<quint32> seen;
     port.OnDSR = [&](QObject *) {
         EXPECT_EQ(QThread::currentThread(), qApp->thread());
-        seen << port.ModemStatus();
+        seen << port.EventStatus();
     };
     port.Open();
     ASSERT_EQ(::write(fds[1], "x", 1), 1);
@@ -247,9 +343,13 @@ TEST_F(LinuxWaitTest, CloseWakesAWorkerBlockedInTheSystemCall)
     EXPECT_EQ(seen, (QList<quint32>{0x20, 0x00}));
 
     // Let the worker block in the read again, then close.
-    for (int i = 0; i < 5000; ++i) {
+    const int calls = [&] {
         std::lock_guard lock(state->mutex);
-        if (state->waitCalls == 3)
+        return state->waitCalls;
+    }();
+    for (int i = 0; i < 50000; ++i) {
+        std::lock_guard lock(state->mutex);
+        if (state->waitCalls > calls)
             break;
         QThread::usleep(100);
     }
@@ -258,6 +358,70 @@ TEST_F(LinuxWaitTest, CloseWakesAWorkerBlockedInTheSystemCall)
     port.Close();
     EXPECT_LT(t.elapsed(), 1000);
     EXPECT_FALSE(port.Connected());
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+// The same stuck driver through the port and its worker, with the real tick: a line wait
+// that blocks in a system call and never ends on a change. The pass is still taken and
+// the switch to polling is reported once.
+TEST_F(LinuxWaitTest, StuckWaitThroughThePortStillTakesThePass)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0); // never written: only a signal ends a read
+    state->keepLast = true;
+    state->realPause = true;
+    state->waits.push_back([fd = fds[0]](LineState &s) {
+        char c;
+        s.mutex.unlock();
+        const ssize_t n = ::read(fd, &c, 1);
+        const int err = errno;
+        s.mutex.lock();
+        return n < 0 ? err : EIO;
+    });
+    TComPort port;
+    port.setDeviceFactory([this](quint8) {
+        return std::make_unique<LinuxSerialDevice>(
+            slave, [this](int) { return std::make_unique<ScriptedLines>(state); });
+    });
+    port.setFlowControl(fcRtsCts);
+    port.setEvents({evRing, evCTS, evDSR, evRLSD});
+    QList<std::pair<quint32, qint64>> seen;
+    QList<TComNotice> notices;
+    port.OnDSR = [&](QObject *) {
+        seen.append({port.EventStatus(), port.EventStamp().monotonicNs});
+    };
+    port.OnNotice = [&](QObject *, TComNotice n) { notices << n; };
+    port.Open();
+    auto waitCalls = [&] {
+        std::lock_guard lock(state->mutex);
+        return state->waitCalls;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waitCalls() >= 2; }, 10000)); // ticking
+
+    auto setDsr = [&](bool on) {
+        std::lock_guard lock(state->mutex);
+        state->tiocm = on ? TIOCM_DSR : 0;
+        return monotonicNowNs();
+    };
+    const qint64 closedAt = setDsr(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 1; }, 10000));
+    const qint64 openedAt = setDsr(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 2; }, 10000));
+    EXPECT_EQ(seen[0].first, 0x20u);
+    EXPECT_EQ(seen[1].first, 0u);
+    EXPECT_EQ(notices, QList<TComNotice>{cnPollingFallback});
+    // The stamps come from the tick (or the poll) that saw each change. The bounds allow
+    // for a loaded machine; the figures are printed for the record.
+    const double closeMs = double(seen[0].second - closedAt) / 1e6;
+    const double openMs = double(seen[1].second - openedAt) / 1e6;
+    std::printf("stuck line wait: close stamped %+.3f ms, open %+.3f ms after the change\n",
+                closeMs, openMs);
+    EXPECT_GT(closeMs, -5.0);
+    EXPECT_LT(closeMs, 1000.0);
+    EXPECT_GT(openMs, -5.0);
+    EXPECT_LT(openMs, 1000.0);
+    port.Close();
     ::close(fds[0]);
     ::close(fds[1]);
 }

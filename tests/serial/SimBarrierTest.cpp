@@ -5,13 +5,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -44,7 +47,8 @@ protected:
                 EXPECT_EQ(QThread::currentThread(), qApp->thread());
                 calls << QStringLiteral("%1:%2")
                              .arg(QLatin1String(name))
-                             .arg(port.ModemStatus(), 0, 16);
+                             .arg(port.EventStatus(), 0, 16);
+                stamps << port.EventStamp().monotonicNs;
             };
         };
         port.OnRing = rec("Ring");
@@ -81,6 +85,7 @@ protected:
     QString socket;
     SimBarrierServer server;
     QStringList calls;
+    QList<qint64> stamps;
     TComPort port;
 };
 
@@ -111,6 +116,23 @@ TEST_F(SimPortTest, EveryEdgeOfAQuickPassIsHandedOverOnItsOwn)
         EXPECT_EQ(calls[i], "RLSD:80");
         EXPECT_EQ(calls[i + 1], "RLSD:0");
     }
+}
+
+// Both changes of a pass arrive in one read, as two edges within one wait do on a real
+// port: the counters show them, the status word no longer does. Both are delivered, with
+// the one stamp of that wake-up, which lies after the barrier sent them.
+TEST_F(SimPortTest, PassMergedIntoOneWakeUpIsDeliveredEdgeByEdge)
+{
+    openWithBarrier();
+    server.blip(0x20);
+    const qint64 sentNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              server.lastChange().mono.time_since_epoch())
+                              .count();
+    ASSERT_TRUE(waitForCalls(2));
+    EXPECT_EQ(calls, (QStringList{"DSR:20", "DSR:0"}));
+    EXPECT_EQ(stamps[0], stamps[1]);
+    EXPECT_GE(stamps[0], sentNs);
+    EXPECT_EQ(port.ModemStatus(), 0u);
 }
 
 TEST_F(SimPortTest, ContactsShowOnlyOnDrivenLines)
@@ -264,15 +286,22 @@ QString toolPath()
     return QDir(bin).filePath("barrier-sim");
 }
 
-// The command-line barrier drives the real port: one pass on "4+6".
-TEST_F(SimPortTest, BarrierSimToolMakesAPass)
+// The command-line barrier drives the real port: one pass on "4+6", each change logged
+// with the wall-clock time it was sent, which the port's stamps follow.
+TEST_F(SimPortTest, BarrierSimToolMakesAPassAndLogsItsTimes)
 {
     if (spawningUnsupported())
         GTEST_SKIP() << "not under the thread sanitizer";
     if (!QFileInfo::exists(toolPath()))
         GTEST_SKIP() << "barrier-sim not built";
+    QList<TimeStamp> stamped;
+    port.OnDSR = [&](QObject *) {
+        calls << QStringLiteral("DSR:%1").arg(port.EventStatus(), 0, 16);
+        stamped << port.EventStamp();
+    };
+    const QString log = dir.filePath("changes.log");
     QProcess sim;
-    sim.start(toolPath(), {socket, "--once", "pass", "4+6", "30"});
+    sim.start(toolPath(), {socket, "--once", "--log", log, "pass", "4+6", "30"});
     ASSERT_TRUE(sim.waitForStarted(5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 5000));
     port.Open();
@@ -284,7 +313,34 @@ TEST_F(SimPortTest, BarrierSimToolMakesAPass)
     }
     EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(sim.exitCode(), 0);
-    EXPECT_TRUE(sim.readAllStandardOutput().contains("program connected"));
+    const QByteArray out = sim.readAllStandardOutput();
+    EXPECT_TRUE(out.contains("program connected"));
+
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 3) << lines.join('|').toStdString(); // two lines and the end
+    const QRegularExpression form(
+        QStringLiteral("^(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d{6}) (0x[0-9a-f]{2})$"));
+    const char *contacts[] = {"0x20", "0x00"};
+    for (int i = 0; i < 2; ++i) {
+        const QRegularExpressionMatch m = form.match(QString::fromLatin1(lines[i]));
+        ASSERT_TRUE(m.hasMatch()) << lines[i].toStdString();
+        EXPECT_EQ(m.captured(5), contacts[i]);
+        // Printed on standard output too.
+        EXPECT_TRUE(out.contains(lines[i].left(15))) << lines[i].toStdString();
+        const qint64 sentUs = ((m.captured(1).toLongLong() * 60 + m.captured(2).toLongLong()) * 60 +
+                               m.captured(3).toLongLong()) *
+                                  1'000'000 +
+                              m.captured(4).toLongLong();
+        const TimeOfDay &t = stamped[i].timeOfDay;
+        const qint64 stampUs =
+            (((t.hour * 60LL + t.minute) * 60 + t.second) * 1000 + t.millisecond) * 1000;
+        // The stamp follows the send (it has only milliseconds); generous for loaded
+        // machines.
+        EXPECT_GE(stampUs, sentUs / 1000 * 1000) << lines[i].toStdString();
+        EXPECT_LT(stampUs - sentUs, 1'000'000) << lines[i].toStdString();
+    }
 }
 
 TEST(BarrierSimTool, RejectsBadCommandsBeforeListening)

@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "timing/BarrierGuard.h"
 #include "platform/ColorDialog.h"
 #include "platform/ErrorBox.h"
 #include "protocol/ProtocolTables.h"
@@ -269,7 +270,7 @@ TEST_P(CfgLockTime, ShownWithOneDecimalAndStoredInWholeTenths)
     const WaitCase c = GetParam();
     start({.Wait = c.stored}, portSet({1}));
     edit([&] { EXPECT_EQ(dlg->seWait->text(), c.shown); }, true);
-    EXPECT_EQ(w->TimerGesperrt->interval(), c.confirmed);
+    EXPECT_EQ(w->guard->lockTime(), c.confirmed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CfgLockTime,
@@ -305,7 +306,7 @@ TEST_F(CfgDialogTest, HeldUpButtonStepsTheLockTimeAndTheCounterReaches100OnlyByS
             EXPECT_EQ(dlg->seCounter->text(), "100");
         },
         true);
-    EXPECT_EQ(w->TimerGesperrt->interval(), 10000);
+    EXPECT_EQ(w->guard->lockTime(), 10000);
     EXPECT_EQ(w->tables->CountRunden(), 100);
     EXPECT_EQ(w->SortGrid1->ColCount(), 102);
 }

@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "timing/BarrierGuard.h"
 #include "protocol/ProtocolTables.h"
 #include "settings/Settings.h"
 #include "timing/TimeDisplay.h"
@@ -154,7 +155,7 @@ TEST_F(StartUpTest, FirstStartUsesDefaultsAndCloseWritesAllValues)
         TFormMain w(&clock);
         EXPECT_EQ(w.size(), QSize(800, 530));
         EXPECT_EQ(w.pos(), QPoint(243, 112));
-        EXPECT_EQ(w.TimerGesperrt->interval(), 100);
+        EXPECT_EQ(w.guard->lockTime(), 100);
         EXPECT_EQ(w.PanelTimer->C1(), clBlack);
         EXPECT_EQ(w.PanelTimer->C2(), clLime);
         EXPECT_EQ(w.PanelTimer->C4(), clYellow);
@@ -181,7 +182,7 @@ TEST_F(StartUpTest, PartialStoresRestoreEveryValueTheyHold)
     {
         TFormMain w(&clock);
         EXPECT_EQ(w.currentSettings().Alg, 1);
-        EXPECT_EQ(w.TimerGesperrt->interval(), 500);
+        EXPECT_EQ(w.guard->lockTime(), 500);
         EXPECT_EQ(w.size(), QSize(800, 530));
     }
     TempSettings other;
@@ -192,7 +193,7 @@ TEST_F(StartUpTest, PartialStoresRestoreEveryValueTheyHold)
         EXPECT_EQ(w.pos(), QPoint(10, 20));
         EXPECT_EQ(w.size(), QSize(800, 560)); // the minimum raises the width
         EXPECT_EQ(w.PanelTimer->C1(), clWhite); // also after the missing "Sound"
-        EXPECT_EQ(w.TimerGesperrt->interval(), 300);
+        EXPECT_EQ(w.guard->lockTime(), 300);
     }
     QSettings s(other.file(), QSettings::IniFormat);
     EXPECT_EQ(s.value("Width").toInt(), 800);
@@ -204,7 +205,7 @@ TEST_F(StartUpTest, UnreadableValueCostsNoOtherValue)
     {
         TFormMain w(&clock);
         EXPECT_EQ(w.pos(), QPoint(243, 40));
-        EXPECT_EQ(w.TimerGesperrt->interval(), 700);
+        EXPECT_EQ(w.guard->lockTime(), 700);
         EXPECT_EQ(w.SortGrid1->ColCount(), 11);
     }
     QSettings s(tmp.file(), QSettings::IniFormat);
@@ -283,7 +284,7 @@ TEST_F(StartUpTest, StoredColoursReachTheDisplay)
     // The top segment of the first upper digit (a zero) is lit blue, the lower one red.
     EXPECT_EQ(img.pixelColor(8 + 22, 11 + 5), QColor(Qt::blue));
     EXPECT_EQ(img.pixelColor(8 + 22, 136 + 5), QColor(Qt::red));
-    EXPECT_EQ(w.TimerGesperrt->interval(), 0);
+    EXPECT_EQ(w.guard->lockTime(), 0);
     EXPECT_EQ(w.tables->CountRunden(), 2);
     EXPECT_EQ(w.SortGrid1->ColCount(), 4);
     EXPECT_EQ(w.FilterInd, 2);

@@ -2,29 +2,58 @@
 
 #include <chrono>
 
-void FakeSerialLine::pushEvents(quint32 events)
+void FakeSerialLine::push(const Step &step)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_steps.push_back({ISerialDevice::WaitResult::Events, events});
+        m_steps.push_back(step);
     }
     m_cv.notify_all();
+}
+
+void FakeSerialLine::pushEvents(quint32 events)
+{
+    push({ISerialDevice::WaitResult::Events, events});
 }
 
 void FakeSerialLine::pushSkip()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_steps.push_back({ISerialDevice::WaitResult::Skipped, 0});
-    }
-    m_cv.notify_all();
+    push({ISerialDevice::WaitResult::Skipped, 0});
 }
 
 void FakeSerialLine::pushFailure()
 {
+    push({ISerialDevice::WaitResult::Failed, 0});
+}
+
+void FakeSerialLine::change(quint32 status)
+{
     {
         std::lock_guard lock(m_mutex);
-        m_steps.push_back({ISerialDevice::WaitResult::Failed, 0});
+        m_counters = countersAfterChange(m_counters, m_status, status);
+        m_status = status;
+        m_steps.push_back({ISerialDevice::WaitResult::Events, 0, true});
+    }
+    m_cv.notify_all();
+}
+
+void FakeSerialLine::changeFoundByPolling(quint32 status)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_status = status; // not counted: the driver did not see it
+        m_steps.push_back({ISerialDevice::WaitResult::Events, 0, true, true});
+    }
+    m_cv.notify_all();
+}
+
+void FakeSerialLine::pulse(quint32 inputs)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_counters = countersAfterChange(m_counters, 0, inputs);
+        m_counters = countersAfterChange(m_counters, 0, inputs);
+        m_steps.push_back({ISerialDevice::WaitResult::Events, 0, true});
     }
     m_cv.notify_all();
 }
@@ -82,11 +111,14 @@ bool FakeSerialDevice::configure(const SerialLineSettings &settings, QString &er
     std::lock_guard lock(m_line->m_mutex);
     ++m_line->configures;
     m_line->lastSettings = settings;
+    m_reportedStatus = m_line->m_status;
+    m_reportedCounters = m_line->m_counters;
     error = m_line->m_configureError;
     return error.isEmpty();
 }
 
-ISerialDevice::WaitResult FakeSerialDevice::waitEvent(quint32 waitMask, quint32 &events)
+ISerialDevice::WaitResult FakeSerialDevice::waitEvent(quint32 waitMask, const IStampClock &clock,
+                                                      SerialWait &out)
 {
     std::unique_lock lock(m_line->m_mutex);
     ++m_line->waitsEntered;
@@ -100,7 +132,16 @@ ISerialDevice::WaitResult FakeSerialDevice::waitEvent(quint32 waitMask, quint32 
         return WaitResult::Interrupted;
     const FakeSerialLine::Step step = m_line->m_steps.front();
     m_line->m_steps.pop_front();
-    events = step.events;
+    const TimeStamp stamp = clock.stamp();
+    if (step.counted) {
+        appendEdges(out.events, m_reportedStatus, m_reportedCounters, m_line->m_status,
+                    m_line->m_counters, waitMask, stamp);
+        m_reportedStatus = m_line->m_status;
+        m_reportedCounters = m_line->m_counters;
+        out.switchedToPolling = step.polling;
+    } else if (step.result == WaitResult::Events) {
+        out.events.push_back({step.events, m_line->m_status, stamp});
+    }
     return step.result;
 }
 

@@ -2,14 +2,14 @@
 
 #include "tests/support/Recorders.h"
 #include "tests/support/TestClock.h"
+#include "tests/support/TestStampClock.h"
+#include "tests/support/TestTimer.h"
 #include "timing/BarrierGuard.h"
 #include "widgets/ClickImage.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,9 @@ namespace {
 constexpr quint32 kDsr = 0x20; // contact on "4+6"
 constexpr quint32 kCts = 0x10; // contact on "7+8"
 
-// Drives the main window's light-barrier handler with a status word the test sets,
-// the way the port's events would.
+// Drives the main window's light-barrier handler with line changes stamped as the port's
+// worker stamps them (stamps in ms, 0 ms = 10:00:00.000), and a lock timer the test moves
+// on by hand.
 class BarrierTest : public ::testing::Test
 {
 protected:
@@ -27,18 +28,34 @@ protected:
     {
         w = std::make_unique<TFormMain>(&clock);
         w->chrono->setCaptureOutput(&capture);
-        w->guard->readStatus = [this] { return status; };
         w->guard->algorithm = [this] { return alg; };
+        windowStamps = w->guard->stampClock;
+        w->guard->stampClock = &stamps;
+        auto t = std::make_unique<TestTimer>();
+        timer = t.get();
+        w->guard->setLockTimer(std::move(t));
         w->show();
         QApplication::setActiveWindow(w.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
     }
 
-    void line(quint32 s, int events = 1)
+    // A change stamped at ms, handled now (whatever the stamp clock says now).
+    void line(quint32 s, qint64 ms, int events = 1)
     {
-        status = s;
         for (int i = 0; i < events; ++i)
-            w->ComPortLS(nullptr);
+            w->guard->ComPortLS(s, stamps.at(ms));
+    }
+    // Time moves on to ms (the lock timer with it), then the change is handled at once.
+    void prompt(quint32 s, qint64 ms)
+    {
+        moveTo(ms);
+        line(s, ms);
+    }
+    void moveTo(qint64 ms)
+    {
+        const qint64 step = ms - stamps.ms();
+        stamps.set(ms);
+        timer->advance(int(step));
     }
 
     int iconState() const
@@ -59,9 +76,11 @@ protected:
     }
 
     TestClock clock;
+    TestStampClock stamps;
+    const IStampClock *windowStamps = nullptr; // what the window gave the guard
+    TestTimer *timer = nullptr;
     RecordingCapture capture;
     std::unique_ptr<TFormMain> w;
-    quint32 status = 0;
     int alg = 0;
 };
 
@@ -85,132 +104,205 @@ TEST_F(BarrierTest, IconsAreRedWithHorizontalBarAndGreenWithVerticalBar)
 
 TEST_F(BarrierTest, AlgorithmZeroTakesClosingsOutsideTheLockTime)
 {
-    w->TimerGesperrt->setInterval(150);
+    w->guard->setLockTime(150);
     runningAndFree();
-    line(kDsr); // closes: a time
+    prompt(kDsr, 0); // closes: a time
     EXPECT_EQ(capture.texts.size(), 1);
     EXPECT_EQ(iconState(), 0);
     EXPECT_TRUE(w->guard->lockTimeRunning());
-    line(0); // opens: none
-    line(kDsr); // closes within the lock time: none
+    prompt(0, 50);     // opens: none
+    prompt(kDsr, 100); // closes within the lock time: none
     EXPECT_EQ(capture.texts.size(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->guard->lockTimeRunning(), 2000);
+    moveTo(150);
+    EXPECT_FALSE(w->guard->lockTimeRunning());
     EXPECT_EQ(iconState(), 1);
-    line(0);
-    clock.set(10, 5, 0, 0);
-    line(kDsr); // after the lock time: a time again
-    EXPECT_EQ(capture.texts, (QStringList{"10:01:23,45", "10:05:00,00"}));
+    prompt(0, 200);
+    prompt(kDsr, 12'345); // after the lock time: a time again
+    EXPECT_EQ(capture.texts, (QStringList{"10:00:00,00", "10:00:12,34"}));
 }
 
+// The 500 ms example: lock time 500, the contact closes at 0, opens at 100, closes again
+// at 300 (ignored), opens at 400; the icon turns green at 500; the closing at 800 counts.
 TEST_F(BarrierTest, FiveHundredMillisecondSequence)
 {
-    w->TimerGesperrt->setInterval(500);
+    w->guard->setLockTime(500);
     runningAndFree();
     EXPECT_EQ(iconState(), 1);
-    QElapsedTimer t;
-    t.start();
-    auto at = [&](int ms) {
-        while (t.elapsed() < ms)
-            QTest::qWait(5);
-    };
-    clock.set(10, 0, 0, 0);
-    line(kDsr);
+    prompt(kDsr, 0);
     EXPECT_EQ(capture.texts, QStringList{"10:00:00,00"});
     EXPECT_EQ(iconState(), 0);
-    at(100);
-    line(0);
-    at(300);
-    line(kDsr);
+    prompt(0, 100);
+    prompt(kDsr, 300);
     EXPECT_EQ(capture.texts.size(), 1);
-    at(400);
-    line(0);
+    prompt(0, 400);
+    moveTo(499);
     EXPECT_EQ(iconState(), 0);
-    // The lock time ends at about 500 ms (later only if the machine is busy).
-    QTRY_COMPARE_WITH_TIMEOUT(iconState(), 1, 3000);
-    EXPECT_GE(t.elapsed(), 490);
-    at(std::max<qint64>(800, t.elapsed()));
-    clock.set(10, 0, 0, 800);
-    line(kDsr);
+    moveTo(500);
+    EXPECT_EQ(iconState(), 1);
+    prompt(kDsr, 800);
     EXPECT_EQ(capture.texts, (QStringList{"10:00:00,00", "10:00:00,80"}));
     EXPECT_EQ(iconState(), 0);
 }
 
+// Closings stamped at 0, 60 and 120 ms with a lock time of 100 ms take the times at 0 and
+// 120 however late they are handled: in one batch long after they happened (with the lock
+// timer not yet fired, or firing between two of them), or each at once.
+enum class Handling
+{
+    Prompt,
+    LateInOneBatch,
+    LateTimerFiresBetween,
+};
+
+class LockTimeOnStamps : public BarrierTest, public ::testing::WithParamInterface<Handling>
+{
+};
+
+TEST_P(LockTimeOnStamps, TimesAtZeroAndOneHundredTwenty)
+{
+    w->guard->setLockTime(100);
+    runningAndFree();
+    const std::pair<quint32, qint64> changes[] = {{kDsr, 0}, {0, 30},     {kDsr, 60},
+                                                  {0, 90},   {kDsr, 120}, {0, 150}};
+    if (GetParam() != Handling::Prompt)
+        stamps.set(2000); // the window was busy for two seconds
+    for (const auto &[status, ms] : changes) {
+        if (GetParam() == Handling::Prompt) {
+            prompt(status, ms);
+        } else {
+            line(status, ms);
+            if (GetParam() == Handling::LateTimerFiresBetween)
+                timer->fire();
+        }
+    }
+    EXPECT_EQ(capture.texts, (QStringList{"10:00:00,00", "10:00:00,12"}));
+    // The icon shows the lock of the last time until its timer ends it.
+    EXPECT_EQ(iconState(), GetParam() == Handling::LateTimerFiresBetween ? 1 : 0);
+    moveTo(std::max<qint64>(stamps.ms(), 220) + 1);
+    timer->fire();
+    EXPECT_EQ(iconState(), 1);
+    EXPECT_FALSE(w->guard->lockTimeRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Handlings, LockTimeOnStamps,
+                         ::testing::Values(Handling::Prompt, Handling::LateInOneBatch,
+                                           Handling::LateTimerFiresBetween));
+
+TEST_F(BarrierTest, LateChangeSetsTheTimerForWhatIsLeftOfTheLockTime)
+{
+    w->guard->setLockTime(300);
+    runningAndFree();
+    stamps.set(1120);
+    line(kDsr, 1000); // handled 120 ms late: 180 ms of the lock time are left
+    EXPECT_EQ(timer->interval(), 180);
+    stamps.set(5000);
+    line(0, 1500);
+    line(kDsr, 1600); // the lock time ended long ago: the timer is not waited for
+    EXPECT_EQ(capture.texts, (QStringList{"10:00:01,00", "10:00:01,60"}));
+    EXPECT_EQ(timer->interval(), 0);
+}
+
+// A timer that fires early does not show the barrier free before the lock time is over.
+TEST_F(BarrierTest, EarlyTimerWaitsForTheRestOfTheLockTime)
+{
+    w->guard->setLockTime(100);
+    runningAndFree();
+    prompt(kDsr, 0);
+    stamps.set(95);
+    timer->fire();
+    EXPECT_EQ(iconState(), 0);
+    EXPECT_TRUE(w->guard->lockTimeRunning());
+    EXPECT_EQ(timer->interval(), 5);
+    moveTo(100);
+    EXPECT_EQ(iconState(), 1);
+    EXPECT_FALSE(w->guard->lockTimeRunning());
+}
+
 TEST_F(BarrierTest, TriggerEdgeAndStatusFilter)
 {
-    w->TimerGesperrt->setInterval(0); // no lock time: every qualifying change counts
+    w->guard->setLockTime(0); // no lock time: every qualifying change counts
     runningAndFree();
 
     alg = 1; // only the opening takes a time
-    line(kDsr);
+    line(kDsr, 0);
     EXPECT_EQ(capture.texts.size(), 0);
-    line(0);
+    line(0, 10);
     EXPECT_EQ(capture.texts.size(), 1);
     EXPECT_EQ(w->guard->lockState(), 1); // stays free without a lock time
 
     alg = 2; // any other value never
-    line(kDsr);
-    line(0);
+    line(kDsr, 20);
+    line(0, 30);
     alg = -1;
-    line(kDsr);
-    line(0);
+    line(kDsr, 40);
+    line(0, 50);
     EXPECT_EQ(capture.texts.size(), 1);
 
     alg = 0;
-    line(kCts | kDsr, 2); // CTS and DSR in one batch: two events, one change
+    line(kCts | kDsr, 60, 2); // CTS and DSR in one set: two events, one change
     EXPECT_EQ(capture.texts.size(), 2);
-    line(kCts); // several lines: a change between two contact patterns also fires
+    line(kCts, 70); // several lines: a change between two contact patterns also fires
     EXPECT_EQ(capture.texts.size(), 3);
-    line(kCts, 3); // no change, no time
+    line(kCts, 80, 3); // no change, no time
     EXPECT_EQ(capture.texts.size(), 3);
 }
 
-TEST_F(BarrierTest, FirstEventAlwaysCountsAsAChange)
+// A call that does not come from a port event reads the status now and takes the time
+// from the window's clock, as keys do.
+TEST_F(BarrierTest, CallWithoutAnEventReadsTheLineAndTheClockNow)
 {
-    w->TimerGesperrt->setInterval(0);
+    w->guard->setLockTime(0);
+    w->guard->stampClock = windowStamps;
+    quint32 status = 0x30;
+    w->guard->readStatus = [&] { return status; };
     runningAndFree();
     EXPECT_EQ(w->guard->LastLineStatus, 0x55555555u);
-    line(0x30); // any real word differs from the initial value
-    EXPECT_EQ(capture.texts.size(), 1);
+    clock.set(11, 22, 33, 449);
+    w->ComPortLS(nullptr); // any real word differs from the initial value
+    EXPECT_EQ(capture.texts, QStringList{"11:22:33,44"});
     EXPECT_EQ(w->guard->LastLineStatus, 0x30u);
 }
 
 TEST_F(BarrierTest, IdleEventRunsTheLockTimeWithoutTakingATime)
 {
-    w->TimerGesperrt->setInterval(120);
+    w->guard->setLockTime(120);
     QTest::keyClick(w.get(), Qt::Key_F3); // freed in Idle
     ASSERT_EQ(iconState(), 1);
-    line(kDsr);
+    prompt(kDsr, 0);
     EXPECT_TRUE(capture.texts.isEmpty());
     EXPECT_EQ(iconState(), 0);
     EXPECT_TRUE(w->guard->lockTimeRunning());
-    QTRY_COMPARE_WITH_TIMEOUT(iconState(), 1, 2000);
+    moveTo(120);
+    EXPECT_EQ(iconState(), 1);
 }
 
 TEST_F(BarrierTest, LockAfterStartAndKeysDuringLockTime)
 {
-    w->TimerGesperrt->setInterval(300);
+    w->guard->setLockTime(300);
     QTest::keyClick(w.get(), Qt::Key_F3); // free before START
     QTest::keyClick(w.get(), Qt::Key_F4);
     EXPECT_EQ(w->guard->lockState(), 0); // START locks a free barrier
-    line(kDsr);
-    line(0);
+    prompt(kDsr, 0);
+    prompt(0, 10);
     EXPECT_TRUE(capture.texts.isEmpty());
 
     QTest::keyClick(w.get(), Qt::Key_F3);
-    line(kDsr); // a time, and the lock time runs
+    prompt(kDsr, 1000); // a time, and the lock time runs
     ASSERT_EQ(capture.texts.size(), 1);
-    QTest::keyClick(w.get(), Qt::Key_F8); // keys ignore the lock time
-    EXPECT_EQ(capture.texts.size(), 2);
+    clock.set(12, 0, 0, 0);
+    QTest::keyClick(w.get(), Qt::Key_F8); // keys ignore the lock time, and read the clock
+    EXPECT_EQ(capture.texts, (QStringList{"10:00:01,00", "12:00:00,00"}));
     QTest::keyClick(w.get(), Qt::Key_F3); // freed during the lock time...
     EXPECT_EQ(iconState(), 1);
-    line(0);
-    line(kDsr); // ...but events are still ignored until the timer fires
+    prompt(0, 1100);
+    prompt(kDsr, 1200); // ...but changes inside it are still ignored
     EXPECT_EQ(capture.texts.size(), 2);
     // The lock time ends with the barrier free; a barrier already free stays free.
-    QTRY_VERIFY_WITH_TIMEOUT(!w->guard->lockTimeRunning(), 2000);
+    moveTo(1300);
+    EXPECT_FALSE(w->guard->lockTimeRunning());
     EXPECT_EQ(iconState(), 1);
-    line(0);
-    line(kDsr);
+    prompt(0, 1400);
+    prompt(kDsr, 1500);
     EXPECT_EQ(capture.texts.size(), 3);
 }
 
@@ -228,6 +320,39 @@ TEST_F(BarrierTest, StoppLeavesTheLockAndResetLocks)
     EXPECT_EQ(w->guard->lockState(), 1);
     QTest::mouseClick(w->ImageLSzeit, Qt::RightButton); // only a left click toggles
     EXPECT_EQ(w->guard->lockState(), 1);
+}
+
+class RecordingContactTest : public IContactTest
+{
+public:
+    bool contactTestVisible() const override { return visible; }
+    void updateContactTest(quint32 status, bool contact) override
+    {
+        seen.append({status, contact});
+    }
+    bool visible = true;
+    QList<std::pair<quint32, bool>> seen;
+};
+
+// While the contact test is shown, stamped changes drive it and never the timing path;
+// the status it saw counts as seen afterwards.
+TEST_F(BarrierTest, ContactTestTakesTheChangesWhileVisible)
+{
+    RecordingContactTest test;
+    w->guard->contactTest = [&]() -> IContactTest * { return &test; };
+    w->guard->setLockTime(0);
+    runningAndFree();
+    prompt(kDsr, 0);
+    prompt(kDsr, 10); // unchanged
+    prompt(0, 20);
+    EXPECT_TRUE(capture.texts.isEmpty());
+    using P = std::pair<quint32, bool>;
+    EXPECT_EQ(test.seen, (QList<P>{P{kDsr, true}, P{0, false}}));
+    test.visible = false;
+    prompt(0, 30);
+    EXPECT_TRUE(capture.texts.isEmpty());
+    prompt(kDsr, 40);
+    EXPECT_EQ(capture.texts, QStringList{"10:00:00,04"});
 }
 
 } // namespace
