@@ -117,12 +117,19 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
         return std::unique_ptr<ITimer>(std::move(t));
     });
     guard->stampClock = &m_stamps;
+    connect(chrono, &TChronometer::lapTaken, this, [this](const QString &text, const TimeOfDay &t) {
+        emit timeTaken(text, t, m_lapSource.isEmpty() ? QStringLiteral("F8") : m_lapSource);
+    });
     // ZEIT through its menu item, so that a disabled ZEIT does nothing here too, but for
     // the time of the pass.
     guard->activateLap = [this](const TimeOfDay &t) {
         m_barrierTime = t;
+        const QString pair = pinPairText(ComPort->EventStatus() & 0xF0u);
+        m_lapSource = QStringLiteral("Lichtschranke ") + (pair.isEmpty() ? QString() : pair + ' ') +
+                      QStringLiteral("COM") + QString::number(ComPort->Port());
         mLAP->trigger();
         m_barrierTime.reset();
+        m_lapSource.clear();
     };
     guard->readStatus = [this] { return ComPort->ModemStatus(); };
     guard->algorithm = [this] { return ComPort->Tag; };
@@ -652,7 +659,9 @@ void TFormMain::bStartMouseDown(Qt::MouseButton)
 
 void TFormMain::bLAPMouseDown(Qt::MouseButton)
 {
+    m_lapSource = QStringLiteral("Maus");
     mLAP->trigger();
+    m_lapSource.clear();
 }
 
 void TFormMain::ComPortLS(QObject *Sender)
@@ -927,6 +936,8 @@ void TFormMain::startLiveResults(bool commandLineLive, std::optional<quint16> co
         LabelLive->setText(text);
         LabelLive->setVisible(!text.isEmpty());
     };
+    connect(this, &TFormMain::timeTaken, live,
+            [this](const QString &text, const TimeOfDay &t) { live->noteCapture(text, t); });
     live->start(c);
 }
 

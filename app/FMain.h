@@ -189,6 +189,11 @@ public:
     void setCommandEnabled(ChronoCommand cmd, bool enabled) override;
     void setResetCaption(const QString &caption) override;
 
+signals:
+    // A time taken: its text, its time of day, and where it came from ("F8", "Maus", or
+    // "Lichtschranke" with the pin pair and the port, e.g. "Lichtschranke 4+6 COM5").
+    void timeTaken(const QString &timeText, const TimeOfDay &t, const QString &source);
+
 protected:
     void resizeEvent(QResizeEvent *e) override;
 
@@ -212,6 +217,8 @@ private:
     // The time of the light-barrier pass ZEIT is being activated for; empty for keys and
     // the mouse, which take the time when they are handled.
     std::optional<TimeOfDay> m_barrierTime;
+    // Where the ZEIT being handled comes from; empty for the F8 key.
+    QString m_lapSource;
     std::unique_ptr<ISettingsStore> m_ownStore;
     ISettingsStore *m_store = nullptr;
     bool m_destroyed = false;

@@ -16,7 +16,8 @@ qint32 TChronometer::timeValue(const TimeOfDay &t)
 
 QString TChronometer::timeText(const TimeOfDay &t)
 {
-    QString s = QString::asprintf("%2d:%2d:%2d,%2d", t.hour, t.minute, t.second, t.millisecond / 10);
+    QString s =
+        QString::asprintf("%2d:%2d:%2d,%2d", t.hour, t.minute, t.second, t.millisecond / 10);
     s.replace(QLatin1Char(' '), QLatin1Char('0'));
     return s;
 }
@@ -52,6 +53,7 @@ void TChronometer::lapAt(const TimeOfDay &t)
     const QString text = timeText(t);
     if (m_capture)
         m_capture->AppendCapture(text);
+    emit lapTaken(text, t);
 }
 
 void TChronometer::resetClick()

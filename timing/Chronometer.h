@@ -23,7 +23,12 @@ public:
 };
 
 // The three commands as the window shows them: a menu item and a button each.
-enum class ChronoCommand { Start, Lap, Reset };
+enum class ChronoCommand
+{
+    Start,
+    Lap,
+    Reset
+};
 
 class ICommandPanel
 {
@@ -68,6 +73,8 @@ public:
     static QString timeText(const TimeOfDay &t);
 
 signals:
+    // Every time taken, after it went to the display and the capture output.
+    void lapTaken(const QString &timeText, const TimeOfDay &t);
     void runStarted();
     void runReset();
 

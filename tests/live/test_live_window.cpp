@@ -3,6 +3,7 @@
 #include "app/LiveResults.h"
 #include "tests/live/HttpAsk.h"
 #include "tests/support/MainWindowFixture.h"
+#include "widgets/LbButtons.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -121,7 +122,24 @@ TEST_F(LiveWindow, PageAndJsonFollowTheTables)
         return rows.size() == 2 &&
                rows[1].toObject()["times"].toArray()[0].toString() == "10:15:22,31";
     }));
+    const QJsonObject last = json(port)["lastTime"].toObject();
+    EXPECT_EQ(last["time"].toString(), "10:15:22,31");
+    EXPECT_EQ(last["timeOfDay"].toString(), "10:15:22.318");
     EXPECT_TRUE(getBody(port, "/").contains("10:15:22,31"));
+}
+
+TEST_F(LiveWindow, EveryTimeTakenSaysWhereItCameFrom)
+{
+    std::vector<QString> sources;
+    QObject::connect(
+        w.get(), &TFormMain::timeTaken,
+        [&](const QString &, const TimeOfDay &, const QString &s) { sources.push_back(s); });
+    key(Qt::Key_F4);
+    zeit(10, 0, 0, 0);
+    QTest::mousePress(w->bLAP, Qt::LeftButton);
+    QTest::mouseRelease(w->bLAP, Qt::LeftButton);
+    key(Qt::Key_F8);
+    EXPECT_EQ(sources, (std::vector<QString>{"F8", "Maus", "F8"}));
 }
 
 TEST_F(LiveWindow, OccupiedPortIsReportedAndTheProgramGoesOn)
