@@ -1,8 +1,10 @@
 #include "tests/support/MainWindowFixture.h"
 
+#include "protocol/SheetCommands.h"
 #include "serial/Comms.h"
 #include "serial/SimBarrier.h"
 #include "tests/support/FakeSerialDevice.h"
+#include "tests/support/FakeSoffice.h"
 #include "tests/support/TestStampClock.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
@@ -295,3 +297,32 @@ TEST_F(BarrierOnDeviceDouble, PollingAndLostChangesAreSaidOnceInTheStatusBar)
 }
 
 } // namespace
+
+// A spreadsheet conversion takes seconds; meanwhile a pass is taken at the time the barrier
+// made it, and the running clock keeps being shown.
+TEST_F(BarrierEndToEnd, PassDuringASpreadsheetConversion)
+{
+    FakeSoffice office;
+    office.answer("Nr.\tFahrer\n12\tMeier\n");
+    start(0, 100);
+    QTest::keyClick(w.get(), Qt::Key_F4);
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    QSignalSpy done(w->findChild<TSheetCommands *>(), &TSheetCommands::finished);
+    w->LoadProtocolSheet(office.input("liste.xls"));
+    ASSERT_FALSE(w->sbOpen->isEnabled()); // the conversion runs
+
+    clock.set(10, 30, 0, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->PanelTimer->shownValue(0) == 37'800'000; }, 5000));
+    pass(k46, true);
+    const WallTime at = server.lastChange().wall;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 1; }, 5000));
+    EXPECT_TRUE(matchesBarrierTime(times()[0], at)) << times()[0].toStdString();
+    clock.set(10, 30, 1, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->PanelTimer->shownValue(0) == 37'801'000; }, 5000));
+    EXPECT_EQ(done.size(), 0);
+
+    office.release();
+    ASSERT_TRUE(done.wait(30000));
+    EXPECT_EQ(w->SortGrid1->Cells(1, 1), "Meier");
+    EXPECT_EQ(times().size(), 1);
+}
