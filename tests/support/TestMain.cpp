@@ -12,9 +12,12 @@ int main(int argc, char **argv)
 {
     // Every test runs headless; a developer's display is never touched.
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Settings go to a folder of this run only, so no test reads or writes the user's.
-    QTemporaryDir config;
+    // Settings, data (journal, recovery) and cache (the spreadsheet application's profile)
+    // go to folders of this run only, so no test reads or writes the user's.
+    QTemporaryDir config, data, cache;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
