@@ -3,10 +3,21 @@
 TChronometer::TChronometer(IClock &clock, ICommandPanel &panel, QObject *parent)
     : QObject(parent), m_clock(&clock), m_panel(panel)
 {
-    m_clockTimer.setObjectName("Clock");
-    m_clockTimer.setInterval(10);
-    m_clockTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_clockTimer, &QTimer::timeout, this, &TChronometer::tick);
+    // The hundredths must step evenly: a precise timer.
+    setTimerFactory([] {
+        auto t = std::make_unique<QtTimer>();
+        t->setTimerType(Qt::PreciseTimer);
+        return std::unique_ptr<ITimer>(std::move(t));
+    });
+}
+
+void TChronometer::setTimerFactory(const TimerFactory &f)
+{
+    const bool wasRunning = m_clockTimer && m_clockTimer->isActive();
+    m_clockTimer = f();
+    m_clockTimer->onTimeout = [this] { tick(); };
+    if (wasRunning)
+        m_clockTimer->start(10);
 }
 
 qint32 TChronometer::timeValue(const TimeOfDay &t)
@@ -24,7 +35,7 @@ QString TChronometer::timeText(const TimeOfDay &t)
 
 void TChronometer::start()
 {
-    m_clockTimer.start();
+    m_clockTimer->start(10);
     m_panel.setCommandEnabled(ChronoCommand::Start, false);
     m_panel.setCommandEnabled(ChronoCommand::Lap, true);
     m_panel.setCommandEnabled(ChronoCommand::Reset, true);
@@ -61,12 +72,12 @@ void TChronometer::resetClick()
     m_stopFlag = 1 - m_stopFlag;
     if (m_stopFlag == 1) {
         m_panel.setResetCaption(QStringLiteral("RESET"));
-        m_clockTimer.stop();
+        m_clockTimer->stop();
         if (m_display)
             m_display->ShowTime(0, 0);
         m_panel.setCommandEnabled(ChronoCommand::Start, true);
     } else {
-        m_clockTimer.stop();
+        m_clockTimer->stop();
         if (m_display) {
             m_display->ShowTime(0, 0);
             m_display->ShowTime(1, 0);

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/Timer.h"
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 // Display output: row 0 = upper (running clock), 1 = lower (last time taken).
 class IDisplayOutput
@@ -60,8 +60,11 @@ public:
     void tick();                    // display tick
 
     // The display timer "Clock" (10 ms); enabled exactly while running.
-    QTimer &Clock() { return m_clockTimer; }
-    bool running() const { return m_clockTimer.isActive(); }
+    ITimer &Clock() { return *m_clockTimer; }
+    bool running() const { return m_clockTimer->isActive(); }
+    // Where the display timer comes from (tests hand in one they move on by hand). A
+    // running timer is replaced by a running one.
+    void setTimerFactory(const TimerFactory &f);
 
     // 1 after the first STOPP, 0 otherwise.
     int stopFlag() const { return m_stopFlag; }
@@ -83,6 +86,6 @@ private:
     ICommandPanel &m_panel;
     IDisplayOutput *m_display = nullptr;
     ICaptureOutput *m_capture = nullptr;
-    QTimer m_clockTimer;
+    std::unique_ptr<ITimer> m_clockTimer;
     int m_stopFlag = 0;
 };

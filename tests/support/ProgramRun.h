@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QProcess>
 #include <QSettings>
 #include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,12 +60,28 @@ public:
         proc.start(exe, args);
         return proc.waitForStarted(5000);
     }
-    bool startAndSettle()
+    // Starts the program and waits until its window exists and its signal handling is in
+    // place: it runs with the live results on a free local port, and that port answering
+    // is the sign (the server starts after both).
+    bool startAndSettle(QStringList args = {})
     {
-        if (!start())
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0))
             return false;
-        QTest::qWait(1200); // creation and the first paint
-        return proc.state() == QProcess::Running;
+        const quint16 port = probe.serverPort();
+        probe.close();
+        args << QStringLiteral("--live=%1").arg(port);
+        if (!start(args))
+            return false;
+        const QDeadlineTimer deadline(30000);
+        while (!deadline.hasExpired() && proc.state() == QProcess::Running) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, port);
+            if (s.waitForConnected(500))
+                return true;
+            proc.waitForFinished(100); // returns at once when it ends
+        }
+        return false;
     }
 
     QString confFile(const QString &app) const

@@ -1,6 +1,7 @@
 #include "tests/support/DisplayReader.h"
 #include "tests/support/PaintCounter.h"
 #include "tests/support/TestClock.h"
+#include "tests/support/TestTimer.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/Udigit.h"
 
@@ -248,8 +249,8 @@ protected:
         counter.watch(panel.LabHour);
         counter.watch(panel.Lab_100);
         flushPaints();
+        chrono.setTimerFactory(timers.factory());
         chrono.start();
-        chrono.Clock().stop(); // ticks come from the test, one at a time
     }
 
     // Ticks at the given time and returns the names of the controls that were repainted.
@@ -258,7 +259,7 @@ protected:
         flushPaints();
         counter.reset();
         clock.set(h, m, s, ms);
-        chrono.tick();
+        timers.made.back()->fire();
         flushPaints();
         QStringList painted;
         for (const auto &[obj, n] : counter.counts) {
@@ -272,6 +273,7 @@ protected:
     }
 
     TestClock clock;
+    TestTimerFactory timers;
     NullCommandPanel commands;
     TChronometer chrono{clock, commands};
     TTimeDisplay panel;

@@ -1,6 +1,7 @@
 #include "app/FMain.h"
 #include "tests/support/DisplayReader.h"
 #include "tests/support/TestClock.h"
+#include "tests/support/TestTimer.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/Udigit.h"
 
@@ -18,6 +19,7 @@ class DisplayInMainWindow : public ::testing::Test
 protected:
     void SetUp() override
     {
+        form.chrono->setTimerFactory(timers.factory());
         form.show();
         form.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
@@ -25,6 +27,7 @@ protected:
     QImage panel() { return form.PanelTimer->grab().toImage(); }
 
     TestClock clock;
+    TestTimerFactory timers;
     TFormMain form{&clock};
 };
 
@@ -52,7 +55,7 @@ TEST_F(DisplayInMainWindow, StartRunsTheUpperRowAndZeitFillsTheLowerRow)
 
     // The running clock's timer drives the upper row by itself.
     clock.set(12, 34, 56, 780);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.PanelTimer->Digit8->Value() == 8; }, 1000));
+    timers.made.back()->advance(10);
     EXPECT_EQ(readRow(panel(), 0, clLime), QStringLiteral("12:34:56,78"));
 
     QTest::keyClick(&form, Qt::Key_F9); // STOPP
