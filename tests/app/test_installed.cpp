@@ -4,6 +4,7 @@
 #include "platform/AppInfo.h"
 #include "platform/Folders.h"
 #include "protocol/FileCommands.h"
+#include "tests/support/Guards.h"
 #include "widgets/SortGrid.h"
 
 #include <QDir>
@@ -24,39 +25,6 @@ void touch(const QString &path)
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
 }
-
-// Sets an environment variable for one test and puts the old value back.
-class EnvGuard
-{
-public:
-    EnvGuard(const char *name, const QByteArray &value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
-    {
-        qputenv(name, value);
-    }
-    ~EnvGuard()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    bool m_had;
-    QByteArray m_old;
-};
-
-class CwdGuard
-{
-public:
-    CwdGuard() : m_old(QDir::currentPath()) {}
-    ~CwdGuard() { QDir::setCurrent(m_old); }
-
-private:
-    QString m_old;
-};
 
 } // namespace
 

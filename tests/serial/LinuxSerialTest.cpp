@@ -2,6 +2,7 @@
 #include "serial/Comms.h"
 #include "serial/LinuxSerialDevice.h"
 #include "serial/SignalWaker.h"
+#include "tests/support/TempSettings.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -420,9 +421,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DefaultPaths,
 
 TEST(DevicePaths, PerUserOverrideReplacesDefault)
 {
-    QTemporaryDir dir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-    AppInfo::setExecutablePathForTesting("/opt/x/zeitnahme");
+    TempSettings tmp("zeitnahme");
     {
         QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Quendra", "zeitnahme");
         store.setValue("Devices/COM5", "sim:/tmp/ls.sock");
@@ -433,7 +432,6 @@ TEST(DevicePaths, PerUserOverrideReplacesDefault)
     EXPECT_EQ(devicePathForPort(2), "/dev/ttyUSB3");
     EXPECT_EQ(devicePathForPort(3), "/dev/ttyS2"); // blank counts as not set
     EXPECT_EQ(devicePathForPort(13), "/dev/ttyACM0");
-    AppInfo::setExecutablePathForTesting(QString());
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #include "app/FMain.h"
-#include "timing/BarrierGuard.h"
+#include "platform/FileDialog.h"
 #include "protocol/ProtocolTables.h"
 #include "settings/Settings.h"
+#include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/SortGrid.h"
-#include "platform/FileDialog.h"
 
 #include "tests/support/TempSettings.h"
 #include "tests/support/TestClock.h"
@@ -137,7 +137,7 @@ TEST(SettingsStore, RealFilesRoundTripAndRejectText)
 TEST(SettingsStore, UnwritableStoreReportsFailure)
 {
     TempSettings tmp;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, "/proc/tornelo-no-such");
+    SettingsPathGuard path("/proc/tornelo-no-such");
     TQSettingsStore store("tornelo");
     EXPECT_FALSE(SettingsIO::save(store, TSettings()));
 }
@@ -164,7 +164,7 @@ TEST_F(StartUpTest, FirstStartUsesDefaultsAndCloseWritesAllValues)
         EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\tornelo");
         EXPECT_EQ(w.sbCls->toolTip(), QString::fromUtf8("Neu / Löschen"));
         EXPECT_FALSE(QFile::exists(tmp.file())); // nothing written before the end
-        w.resize(800, 580); // the offscreen screen is 800 x 600
+        w.resize(800, 580);                      // the offscreen screen is 800 x 600
     }
     QSettings s(tmp.file(), QSettings::IniFormat);
     EXPECT_EQ(s.allKeys().size(), 15);
@@ -186,12 +186,18 @@ TEST_F(StartUpTest, PartialStoresRestoreEveryValueTheyHold)
         EXPECT_EQ(w.size(), QSize(800, 530));
     }
     TempSettings other;
-    other.write({{"Port", 0}, {"Alg", 0}, {"Left", 10}, {"Top", 20}, {"Width", 500},
-                 {"Height", 560}, {"C1", 0xFFFFFF}, {"Wait", 300}});
+    other.write({{"Port", 0},
+                 {"Alg", 0},
+                 {"Left", 10},
+                 {"Top", 20},
+                 {"Width", 500},
+                 {"Height", 560},
+                 {"C1", 0xFFFFFF},
+                 {"Wait", 300}});
     {
         TFormMain w(&clock);
         EXPECT_EQ(w.pos(), QPoint(10, 20));
-        EXPECT_EQ(w.size(), QSize(800, 560)); // the minimum raises the width
+        EXPECT_EQ(w.size(), QSize(800, 560));   // the minimum raises the width
         EXPECT_EQ(w.PanelTimer->C1(), clWhite); // also after the missing "Sound"
         EXPECT_EQ(w.guard->lockTime(), 300);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AppInfo.h"
+#include "tests/support/Guards.h"
 
 #include <QDir>
 #include <QSettings>
@@ -8,13 +9,13 @@
 #include <QTemporaryDir>
 
 // Points the per-user settings store and the executable's name at a fresh folder for one
-// test, and restores the name afterwards.
+// test, and restores both afterwards.
 class TempSettings
 {
 public:
     explicit TempSettings(const QString &exeName = QStringLiteral("tornelo"))
     {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        SettingsPathGuard::set(dir.path());
         setExeName(exeName);
     }
     ~TempSettings() { AppInfo::setExecutablePathForTesting(QString()); }
@@ -39,4 +40,7 @@ public:
     }
 
     QTemporaryDir dir;
+
+private:
+    SettingsPathGuard m_restore; // declared last: restores before the folder goes
 };

@@ -1,4 +1,5 @@
 #include "tests/support/GridHelpers.h"
+#include "tests/support/Guards.h"
 
 #include <gtest/gtest.h>
 
@@ -435,7 +436,8 @@ TEST(SortGridRows, RowCountChangeMovesToFirstDataRow)
 TEST(SortGridRows, SizeChangeEventsAndRowsizeTooSmall)
 {
     QStringList messages;
-    TSortGrid::ShowMessageHook = [&](const QString &m) { messages << m; };
+    ValueGuard<std::function<void(const QString &)>> hook(TSortGrid::ShowMessageHook,
+                                                          [&](const QString &m) { messages << m; });
     auto g = numberedGrid(3);
     QList<QPair<int, int>> sizes;
     int modified = 0;
@@ -453,7 +455,6 @@ TEST(SortGridRows, SizeChangeEventsAndRowsizeTooSmall)
     EXPECT_EQ(g->RowCount(), 1);
     g->GotoCell(0, 1, true); // no data row: nothing to go to, no failure
     g->ScrollToCell(0, 1);
-    TSortGrid::ShowMessageHook = nullptr;
 }
 
 TEST(SortGridRows, DeleteRow)
