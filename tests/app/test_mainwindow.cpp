@@ -2,6 +2,7 @@
 
 #include "platform/Colors.h"
 #include "tests/support/Recorders.h"
+#include "tests/support/TempSettings.h"
 #include "tests/support/TestClock.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
@@ -67,6 +68,7 @@ protected:
         EXPECT_EQ(w->bLAP->text(), "ZEIT");
     }
 
+    TempSettings settings; // each test's window starts from the defaults
     TestClock clock;
     RecordingCapture capture;
     std::unique_ptr<TFormMain> w;
