@@ -20,7 +20,12 @@ TableData GridTable::snapshot(const TSortGrid &g)
 void GridTable::apply(TSortGrid &g, const TableData &t)
 {
     g.BeginUpdate();
-    g.setRowCount(std::max(2, t.rowCount()));
+    const int rows = std::max(2, t.rowCount());
+    // The grid keeps the texts of rows it hides; those of the old table must not come back
+    // when it grows again.
+    for (int r = rows; r < g.RowCount(); ++r)
+        g.clearRow(r);
+    g.setRowCount(rows);
     for (int r = 0; r < g.RowCount(); ++r) {
         QStringList row = r < t.rowCount() ? t.rows[size_t(r)].mid(0, g.ColCount()) : QStringList();
         while (row.size() < g.ColCount())

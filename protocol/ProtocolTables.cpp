@@ -1,5 +1,6 @@
 #include "protocol/ProtocolTables.h"
 
+#include "formats/TableData.h"
 #include "platform/Printers.h"
 
 #include <QAbstractButton>
@@ -91,10 +92,7 @@ void TProtocolTables::configureResults(TSortGrid &g, int n)
 
 bool TProtocolTables::isBlank(const QString &s)
 {
-    for (QChar ch : s)
-        if (ch.unicode() > 32)
-            return false;
-    return true;
+    return TableData::isBlank(s);
 }
 
 bool TProtocolTables::rowBlank(const TSortGrid &g, int row)

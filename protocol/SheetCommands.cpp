@@ -2,7 +2,7 @@
 
 #include "platform/ErrorBox.h"
 #include "protocol/GridTable.h"
-#include "protocol/SheetFormat.h"
+#include "formats/SheetFormat.h"
 #include "widgets/SortGrid.h"
 
 #include <QDir>
