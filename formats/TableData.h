@@ -7,7 +7,7 @@
 
 // A protocol table as plain values: row 0 holds the titles, every row has exactly
 // colCount cells. What the file formats take and give and the live results read; the
-// grids hand out and take back such a value (protocol/GridTable.h).
+// grids hand out and take back such a value (TProtocolTables::snapshot, applyTable).
 struct TableData
 {
     int colCount = 0;

@@ -46,6 +46,5 @@ int columnsUsed(const std::vector<QStringList> &rows);
 // The table of colCount columns the rows give: fields beyond the last column are dropped,
 // at least the title row and one data row, blank titles of columns 0 and 1 get their
 // defaults. Without any row (an empty file) the title row is `titles`, the table's own.
-TableData table(const std::vector<QStringList> &rows, int colCount,
-                const QStringList &titles = {});
+TableData table(const std::vector<QStringList> &rows, int colCount, const QStringList &titles = {});
 } // namespace TextFormat

@@ -7,7 +7,7 @@
 #include "platform/ErrorBox.h"
 #include "platform/Folders.h"
 #include "platform/Shell.h"
-#include "protocol/GridTable.h"
+#include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
 
 #include <QFile>
@@ -201,7 +201,7 @@ bool TFileCommands::readError(const QString &fileName)
 
 bool TFileCommands::SaveProtocolText(const QString &fileName)
 {
-    const QString text = TextFormat::protocolText(GridTable::snapshot(m_results));
+    const QString text = TextFormat::protocolText(TProtocolTables::snapshot(m_results));
     // An empty file would take the place of a saved protocol and lose it.
     if (text.isEmpty()) {
         ErrorBox::show(m_window, QStringLiteral("Nichts zu speichern: die erste Zeile des "
@@ -233,8 +233,8 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     const int used = TextFormat::columnsUsed(rows);
     if (used > m_results.ColCount())
         moreTimeColumns(used - 2);
-    GridTable::apply(m_results,
-                     TextFormat::table(rows, m_results.ColCount(), m_results.Rows(0)));
+    TProtocolTables::applyTable(m_results,
+                                TextFormat::table(rows, m_results.ColCount(), m_results.Rows(0)));
     const int last = m_results.RowCount() - 1;
     m_results.setRow(last);
     m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});
@@ -267,7 +267,8 @@ void TFileCommands::moreTimeColumns(int times)
 
 bool TFileCommands::WriteHtmlReport(const QString &fileName)
 {
-    if (!saveFile(fileName, HtmlReport::pageBytes(GridTable::snapshot(m_results), applicationTitle)))
+    if (!saveFile(fileName,
+                  HtmlReport::pageBytes(TProtocolTables::snapshot(m_results), applicationTitle)))
         return writeError(fileName);
     return true;
 }

@@ -1,6 +1,6 @@
 #include "platform/FileTypes.h"
-#include "platform/Spreadsheet.h"
 #include "platform/Printers.h"
+#include "platform/Spreadsheet.h"
 #include "protocol/FileCommands.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/MainWindowFixture.h"

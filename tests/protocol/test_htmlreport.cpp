@@ -1,8 +1,8 @@
 #include "formats/Cp1252.h"
+#include "formats/HtmlReport.h"
 #include "platform/Shell.h"
 #include "protocol/FileCommands.h"
-#include "protocol/GridTable.h"
-#include "formats/HtmlReport.h"
+#include "protocol/ProtocolTables.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/ResultsGrid.h"
 
@@ -25,7 +25,7 @@ TEST(HtmlPage, ShownTextsAreTheTableTexts)
     auto g = makeResults(
         1, {{"1", "A & B", "<script>alert(1)</script>"}, {"2", QStringLiteral("Łoś Müller € 😀")}});
     QTextDocument doc;
-    doc.setHtml(Cp1252::decodeText(HtmlReport::pageBytes(GridTable::snapshot(*g), "t")));
+    doc.setHtml(Cp1252::decodeText(HtmlReport::pageBytes(TProtocolTables::snapshot(*g), "t")));
     const QString shown = doc.toPlainText();
     EXPECT_TRUE(shown.contains("A & B"));
     EXPECT_TRUE(shown.contains("<script>alert(1)</script>"));

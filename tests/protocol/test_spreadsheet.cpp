@@ -1,7 +1,7 @@
 // Spreadsheet exchange through the real LibreOffice (skipped with a reason where it is not
 // installed) and through a stand-in that holds a conversion open as long as a test wants.
 #include "platform/Printers.h"
-#include "protocol/GridTable.h"
+#include "protocol/ProtocolTables.h"
 #include "protocol/SheetCommands.h"
 #include "tests/support/FakeSoffice.h"
 #include "tests/support/FileSeams.h"
@@ -142,7 +142,7 @@ TEST_F(RealOffice, EveryFormatKeepsEveryText)
     auto g = makeResults(3, {{"007", "Müller", "10:15:22,31", "", "0,5"},
                              {"12", "Łoś & <Söhne>", "", "10:16:01,02", "1e5"},
                              {"3", "", "9:00:00", "", "TRUE"}});
-    const TableData before = GridTable::snapshot(*g);
+    const TableData before = TProtocolTables::snapshot(*g);
     for (const char *suffix : {"xls", "xlsx", "ods"}) {
         SCOPED_TRACE(suffix);
         const QString file = dir.path() + "/protokoll." + suffix;

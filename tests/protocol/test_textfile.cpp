@@ -1,5 +1,5 @@
-#include "protocol/FileCommands.h"
 #include "formats/TextFormat.h"
+#include "protocol/FileCommands.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/ResultsGrid.h"
 
