@@ -1,7 +1,7 @@
 #include "app/LiveResults.h"
 
 #include "platform/AppInfo.h"
-#include "protocol/GridTable.h"
+#include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
 
 #include <QSettings>
@@ -87,7 +87,7 @@ void TLiveResults::publish()
 {
     auto s = std::make_shared<LiveSnapshot>();
     s->title = applicationTitle;
-    s->results = GridTable::snapshot(m_results);
+    s->results = TProtocolTables::snapshot(m_results);
     s->lastTime = m_lastTime;
     s->lastTimeOfDay = m_lastTimeOfDay;
     m_seen = m_results.contentRevision();

@@ -1,9 +1,9 @@
 // How long saving and loading a large results protocol takes (make bench): 1000 cars
 // with 100 time columns, as text file and as HTML page.
+#include "formats/HtmlReport.h"
+#include "formats/TextFormat.h"
 #include "protocol/FileCommands.h"
-#include "protocol/HtmlReport.h"
 #include "protocol/ProtocolTables.h"
-#include "protocol/TextFormat.h"
 #include "widgets/SortGrid.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/TableData.h"
+#include "formats/TableData.h"
 
 #include <QByteArray>
 #include <QString>

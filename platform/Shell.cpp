@@ -1,6 +1,6 @@
 #include "platform/Shell.h"
 
-#include "platform/Cp1252.h"
+#include "formats/Cp1252.h"
 
 #include <QDesktopServices>
 #include <QFile>

@@ -1,12 +1,13 @@
 #include "protocol/FileCommands.h"
 
-#include "platform/Cp1252.h"
+#include "formats/Cp1252.h"
+#include "formats/HtmlReport.h"
+#include "formats/SheetFormat.h"
+#include "formats/TextFormat.h"
 #include "platform/ErrorBox.h"
 #include "platform/Folders.h"
 #include "platform/Shell.h"
-#include "protocol/HtmlReport.h"
-#include "protocol/SheetFormat.h"
-#include "protocol/TextFormat.h"
+#include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
 
 #include <QFile>
@@ -200,7 +201,7 @@ bool TFileCommands::readError(const QString &fileName)
 
 bool TFileCommands::SaveProtocolText(const QString &fileName)
 {
-    const QString text = TextFormat::protocolText(m_results);
+    const QString text = TextFormat::protocolText(TProtocolTables::snapshot(m_results));
     // An empty file would take the place of a saved protocol and lose it.
     if (text.isEmpty()) {
         ErrorBox::show(m_window, QStringLiteral("Nichts zu speichern: die erste Zeile des "
@@ -227,8 +228,13 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     if (!bytes)
         return readError(fileName);
     f.close();
-    TextFormat::load(m_results, TextFormat::splitLines(Cp1252::decodeText(*bytes)),
-                     [this](int columns) { moreTimeColumns(columns - 2); });
+    const std::vector<QStringList> rows =
+        TextFormat::fieldRows(TextFormat::splitLines(Cp1252::decodeText(*bytes)));
+    const int used = TextFormat::columnsUsed(rows);
+    if (used > m_results.ColCount())
+        moreTimeColumns(used - 2);
+    TProtocolTables::applyTable(m_results,
+                                TextFormat::table(rows, m_results.ColCount(), m_results.Rows(0)));
     const int last = m_results.RowCount() - 1;
     m_results.setRow(last);
     m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});
@@ -261,7 +267,8 @@ void TFileCommands::moreTimeColumns(int times)
 
 bool TFileCommands::WriteHtmlReport(const QString &fileName)
 {
-    if (!saveFile(fileName, HtmlReport::pageBytes(m_results, applicationTitle)))
+    if (!saveFile(fileName,
+                  HtmlReport::pageBytes(TProtocolTables::snapshot(m_results), applicationTitle)))
         return writeError(fileName);
     return true;
 }

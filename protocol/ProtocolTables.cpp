@@ -91,10 +91,7 @@ void TProtocolTables::configureResults(TSortGrid &g, int n)
 
 bool TProtocolTables::isBlank(const QString &s)
 {
-    for (QChar ch : s)
-        if (ch.unicode() > 32)
-            return false;
-    return true;
+    return TableData::isBlank(s);
 }
 
 bool TProtocolTables::rowBlank(const TSortGrid &g, int row)
@@ -108,6 +105,39 @@ bool TProtocolTables::rowBlank(const TSortGrid &g, int row)
 bool TProtocolTables::tableEmpty(const TSortGrid &g)
 {
     return g.RowCount() == 2 && rowBlank(g, 1);
+}
+
+TableData TProtocolTables::snapshot(const TSortGrid &g)
+{
+    TableData t;
+    t.colCount = g.ColCount();
+    t.rows.reserve(size_t(g.RowCount()));
+    for (int r = 0; r < g.RowCount(); ++r) {
+        QStringList row = g.Rows(r);
+        while (row.size() < t.colCount)
+            row << QString();
+        row = row.mid(0, t.colCount);
+        t.rows.push_back(row);
+    }
+    return t;
+}
+
+void TProtocolTables::applyTable(TSortGrid &g, const TableData &t)
+{
+    g.BeginUpdate();
+    const int rows = std::max(2, t.rowCount());
+    // The grid keeps the texts of rows it hides; those of the old table must not come back
+    // when it grows again.
+    for (int r = rows; r < g.RowCount(); ++r)
+        g.clearRow(r);
+    g.setRowCount(rows);
+    for (int r = 0; r < g.RowCount(); ++r) {
+        QStringList row = r < t.rowCount() ? t.rows[size_t(r)].mid(0, g.ColCount()) : QStringList();
+        while (row.size() < g.ColCount())
+            row << QString();
+        g.setRows(r, row);
+    }
+    g.EndUpdate();
 }
 
 void TProtocolTables::setEnabled(QAbstractButton *b, bool on)

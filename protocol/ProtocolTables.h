@@ -1,5 +1,6 @@
 #pragma once
 
+#include "formats/TableData.h"
 #include "timing/Chronometer.h"
 #include "widgets/SortGrid.h"
 
@@ -78,6 +79,13 @@ public:
     // Title row, one blank data row.
     static bool tableEmpty(const TSortGrid &g);
     static QString timeTitle(int k) { return QStringLiteral("Zeit ") + QString::number(k); }
+    // What the file formats and the live results get of a table: every cell of rows
+    // 0..RowCount-1 and columns 0..ColCount-1.
+    static TableData snapshot(const TSortGrid &g);
+    // What a file format read takes the place of the grid's rows (at least two), the rows
+    // it had beyond them emptied; the column count stays the grid's (extra cells are
+    // dropped, missing ones empty).
+    static void applyTable(TSortGrid &g, const TableData &t);
 
     // Sets up both grids as the main window shows them.
     static void configurePred(TSortGrid &g);

@@ -1,8 +1,8 @@
 #include "protocol/SheetCommands.h"
 
+#include "formats/SheetFormat.h"
 #include "platform/ErrorBox.h"
-#include "protocol/GridTable.h"
-#include "protocol/SheetFormat.h"
+#include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
 
 #include <QDir>
@@ -107,7 +107,7 @@ void TSheetCommands::LoadProtocolSheet(const QString &fileName)
                       }
                       const TableData t = SheetFormat::tableFromSheet(
                           SheetFormat::parseTabText(f.readAll()), m_results.ColCount());
-                      GridTable::apply(m_results, t);
+                      TProtocolTables::applyTable(m_results, t);
                       m_results.setRow(1);
                       m_results.setSelection(TGridRect{0, 1, m_results.ColCount() - 1, 1});
                       if (layoutColumns)
@@ -140,7 +140,8 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &s
         base = QStringLiteral("Tabelle");
     const QString fods = m_work->path() + QLatin1Char('/') + base + QStringLiteral(".fods");
     QFile doc(fods);
-    const QByteArray bytes = SheetFormat::flatOds(GridTable::snapshot(m_results), applicationTitle);
+    const QByteArray bytes =
+        SheetFormat::flatOds(TProtocolTables::snapshot(m_results), applicationTitle);
     if (!doc.open(QIODevice::WriteOnly) || doc.write(bytes) != bytes.size() || !doc.flush()) {
         end(false, writeMessage(fileName) + QStringLiteral("\n") + doc.errorString());
         return;

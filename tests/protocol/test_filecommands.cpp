@@ -1,6 +1,6 @@
 #include "platform/FileTypes.h"
-#include "platform/Spreadsheet.h"
 #include "platform/Printers.h"
+#include "platform/Spreadsheet.h"
 #include "protocol/FileCommands.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/MainWindowFixture.h"
@@ -172,7 +172,7 @@ TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
     click(w->sbSave);
     EXPECT_EQ(seams.shown.back().kind, TFileDialog::SaveKind);
     EXPECT_EQ(seams.shown.back().fileName, starter);
-    EXPECT_EQ(fileBytes(saved), fileBytes(goldenFile(__FILE__, "protocol_n4.txt")));
+    EXPECT_EQ(fileBytes(saved), fileBytes(goldenFile("protocol_n4.txt")));
 
     // "Neu / Löschen", then load: the same table, empty cells now one blank.
     TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "protocol/ProtocolTables.h"
+#include "tests/support/core/Files.h"
 #include "widgets/SortGrid.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 
 #include <initializer_list>
@@ -37,23 +36,4 @@ inline QStringList gridRow(const TSortGrid &g, int r)
     for (int c = 0; c < g.ColCount(); ++c)
         out << g.Cells(c, r);
     return out;
-}
-
-inline QByteArray fileBytes(const QString &name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeBytes(const QString &name, const QByteArray &bytes)
-{
-    QFile f(name);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// Files next to the test sources.
-inline QString goldenFile(const char *sourceFile, const QString &name)
-{
-    return QFileInfo(QString::fromUtf8(sourceFile)).absolutePath() + QStringLiteral("/golden/") +
-           name;
 }

@@ -1,19 +1,10 @@
-#include "protocol/SheetFormat.h"
+#include "formats/SheetFormat.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 
 namespace {
-
-// Nothing left once characters 0 to 32 are stripped.
-bool blank(const QString &s)
-{
-    for (const QChar ch : s)
-        if (ch.unicode() > 32)
-            return false;
-    return true;
-}
 
 QString xmlEscape(const QString &s)
 {
@@ -234,7 +225,7 @@ TableData SheetFormat::tableFromSheet(const std::vector<QStringList> &rows, int 
         t.rows.push_back(QStringList(QList<QString>(colCount)));
     for (int c = 2; c < colCount; ++c) {
         QString &title = t.rows[0][c];
-        if (blank(title))
+        if (TableData::isBlank(title))
             title = QStringLiteral("Zeit ") + QString::number(c - 1);
     }
     return t;

@@ -1,8 +1,6 @@
-#include "protocol/TextFormat.h"
+#include "formats/TextFormat.h"
 
-#include "platform/Cp1252.h"
-#include "protocol/ProtocolTables.h"
-#include "widgets/SortGrid.h"
+#include "formats/Cp1252.h"
 
 #include <QIODevice>
 
@@ -12,17 +10,17 @@ namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 } // namespace
 
-QString TextFormat::protocolText(const TSortGrid &g)
+QString TextFormat::protocolText(const TableData &t)
 {
     QString out;
     // A table whose first car has no start number gives an empty file.
-    if (g.RowCount() < 2 || g.Cells(0, 1).isEmpty())
+    if (t.rowCount() < 2 || t.cell(0, 1).isEmpty())
         return out;
-    for (int r = 0; r < g.RowCount(); ++r) {
-        if (g.Cells(0, r).isEmpty())
+    for (int r = 0; r < t.rowCount(); ++r) {
+        if (t.cell(0, r).isEmpty())
             continue;
-        for (int c = 0; c < g.ColCount(); ++c) {
-            const QString cell = g.Cells(c, r);
+        for (int c = 0; c < t.colCount; ++c) {
+            const QString cell = t.cell(c, r);
             out += cell.isEmpty() ? QStringLiteral(" ") : cell;
             out += QLatin1Char('\t');
         }
@@ -38,9 +36,9 @@ QByteArray TextFormat::encode(const QString &text)
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }
 
-bool TextFormat::write(const TSortGrid &g, QIODevice &dev)
+bool TextFormat::write(const TableData &t, QIODevice &dev)
 {
-    const QByteArray bytes = encode(protocolText(g));
+    const QByteArray bytes = encode(protocolText(t));
     return dev.write(bytes) == bytes.size();
 }
 
@@ -105,54 +103,51 @@ namespace {
 qsizetype usedFields(const QStringList &fields)
 {
     qsizetype n = fields.size();
-    while (n > 0 && TProtocolTables::isBlank(fields[n - 1]))
+    while (n > 0 && TableData::isBlank(fields[n - 1]))
         --n;
     return n;
 }
-
-// Puts the rows into the grid; returns how many rows were filled and the columns that
-// would hold every field that is not blank. An empty line (or one of blanks and
-// separators) inside a hand-made or exported list would leave a blank row, and a blank
-// first car turns off saving for the whole session: such lines are skipped.
-std::pair<int, int> fillRows(TSortGrid &g, const QStringList &lines)
-{
-    if (g.RowCount() < lines.size())
-        g.setRowCount(int(lines.size()));
-    int row = 0;
-    qsizetype used = 0;
-    for (const QString &line : lines) {
-        const QStringList fields = TextFormat::splitFields(line, std::numeric_limits<int>::max());
-        const qsizetype n = usedFields(fields);
-        if (row > 0 && n == 0)
-            continue;
-        used = qMax(used, n);
-        g.clearRow(row);
-        for (int c = 0; c < fields.size() && c < g.ColCount(); ++c)
-            g.setCells(c, row, fields[c]);
-        ++row;
-    }
-    return {row, int(used)};
-}
 } // namespace
 
-int TextFormat::load(TSortGrid &g, const QStringList &lines,
-                     const std::function<void(int columns)> &needColumns)
+std::vector<QStringList> TextFormat::fieldRows(const QStringList &lines)
 {
-    auto [n, used] = fillRows(g, lines);
-    if (used > g.ColCount() && needColumns) {
-        const int before = g.ColCount();
-        needColumns(used);
-        // Seldom: filled once more, now with room for the fields that did not fit.
-        if (g.ColCount() > before)
-            n = fillRows(g, lines).first;
+    std::vector<QStringList> rows;
+    rows.reserve(size_t(lines.size()));
+    for (const QString &line : lines) {
+        QStringList fields = splitFields(line, std::numeric_limits<int>::max());
+        if (!rows.empty() && usedFields(fields) == 0)
+            continue;
+        rows.push_back(std::move(fields));
     }
-    // Rows of the previous table must not survive under the new one.
-    for (int r = qMax(n, 1); r < g.RowCount(); ++r)
-        g.clearRow(r);
-    g.setRowCount(qMax(n, 2));
-    if (TProtocolTables::isBlank(g.Cells(0, 0)))
-        g.setCells(0, 0, QStringLiteral("Nr."));
-    if (TProtocolTables::isBlank(g.Cells(1, 0)))
-        g.setCells(1, 0, QStringLiteral("Fahrer"));
-    return n;
+    return rows;
+}
+
+int TextFormat::columnsUsed(const std::vector<QStringList> &rows)
+{
+    qsizetype used = 0;
+    for (const QStringList &fields : rows)
+        used = qMax(used, usedFields(fields));
+    return int(used);
+}
+
+TableData TextFormat::table(const std::vector<QStringList> &rows, int colCount,
+                            const QStringList &titles)
+{
+    TableData t;
+    t.colCount = colCount;
+    t.rows.reserve(qMax(rows.size(), size_t(2)));
+    for (const QStringList &fields : rows)
+        t.rows.push_back(fields.mid(0, colCount));
+    if (t.rows.empty())
+        t.rows.push_back(titles.mid(0, colCount));
+    if (t.rows.size() < 2)
+        t.rows.emplace_back();
+    for (QStringList &row : t.rows)
+        row.resize(colCount);
+    QStringList &head = t.rows.front();
+    if (colCount > 0 && TableData::isBlank(head[0]))
+        head[0] = QStringLiteral("Nr.");
+    if (colCount > 1 && TableData::isBlank(head[1]))
+        head[1] = QStringLiteral("Fahrer");
+    return t;
 }

@@ -1,26 +1,27 @@
 #pragma once
 
+#include "formats/TableData.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <optional>
+#include <vector>
 
 class QIODevice;
-class TSortGrid;
 
 // The text file of a results protocol: a title line, then one line per car; every cell
 // followed by a TAB, an empty cell written as one blank, lines ended by CR LF. Reading
 // also takes semicolons as separators.
 namespace TextFormat {
 // The file's lines as text; rows without a start number are left out.
-QString protocolText(const TSortGrid &g);
+QString protocolText(const TableData &t);
 // Windows-1252 while every character fits, otherwise UTF-8 with a byte-order mark, so
 // that nothing typed or loaded is lost.
 QByteArray encode(const QString &text);
 // Writes the whole file; false when the device does not take every byte.
-bool write(const TSortGrid &g, QIODevice &dev);
+bool write(const TableData &t, QIODevice &dev);
 
 // Every byte up to the end, or nothing when the device fails on the way or holds more
 // than maxBytes.
@@ -34,13 +35,16 @@ QStringList splitLines(const QString &text);
 QStringList splitFields(QString line, int maxFields);
 // The most time columns a table can have.
 constexpr int MaxTimeColumns = 100;
-// Puts the lines into the grid from the title row on, sets the row count to the rows
-// filled (at least the title row and one data row) and gives blank titles of columns 0
-// and 1 their defaults. The first line is the title row whatever it holds; a later line
-// that would give a blank row is skipped. When a line has fields that are not blank
-// beyond the grid's last column, needColumns is told how many columns would hold them
-// all, before the rows are filled; fields beyond the last column are dropped. Returns the
-// number of rows filled.
-int load(TSortGrid &g, const QStringList &lines,
-         const std::function<void(int columns)> &needColumns = {});
+
+// Reading takes three steps, so that the table can get more columns before it is filled.
+// The lines as rows of all their fields. The first line is the title row whatever it
+// holds; a later line that would give a blank row is skipped (an empty line inside a
+// hand-made list would leave a blank car, and a blank first car turns off saving).
+std::vector<QStringList> fieldRows(const QStringList &lines);
+// How many columns hold every field of the rows that is not blank.
+int columnsUsed(const std::vector<QStringList> &rows);
+// The table of colCount columns the rows give: fields beyond the last column are dropped,
+// at least the title row and one data row, blank titles of columns 0 and 1 get their
+// defaults. Without any row (an empty file) the title row is `titles`, the table's own.
+TableData table(const std::vector<QStringList> &rows, int colCount, const QStringList &titles = {});
 } // namespace TextFormat

@@ -1,7 +1,6 @@
-#include "protocol/HtmlReport.h"
+#include "formats/HtmlReport.h"
 
-#include "platform/Cp1252.h"
-#include "widgets/SortGrid.h"
+#include "formats/Cp1252.h"
 
 #include <QIODevice>
 
@@ -33,7 +32,7 @@ QString HtmlReport::escape(const QString &text)
     return out;
 }
 
-QString HtmlReport::pageText(const TSortGrid &g, const QString &title)
+QString HtmlReport::pageText(const TableData &table, const QString &title)
 {
     const QString t = escape(title);
     QStringList l;
@@ -64,15 +63,15 @@ QString HtmlReport::pageText(const TSortGrid &g, const QString &title)
 
     l << QStringLiteral("<table style=\"BORDER-COLLAPSE: collapse; borderColor=#CCCCCC border=1\">")
       << QStringLiteral("<colgroup> <col align=right> <col></colgroup>") << QStringLiteral("<tr>");
-    for (int c = 0; c < g.ColCount(); ++c)
-        l << QStringLiteral("<th>") + escape(g.Cells(c, 0));
+    for (int c = 0; c < table.colCount; ++c)
+        l << QStringLiteral("<th>") + escape(table.cell(c, 0));
     l << QStringLiteral("</tr>");
 
     // Every data row, blank or not.
-    for (int r = 1; r < g.RowCount(); ++r) {
+    for (int r = 1; r < table.rowCount(); ++r) {
         QString line = QStringLiteral("<tr>");
-        for (int c = 0; c < g.ColCount(); ++c)
-            line += QStringLiteral("<td>") + escape(g.Cells(c, r));
+        for (int c = 0; c < table.colCount; ++c)
+            line += QStringLiteral("<td>") + escape(table.cell(c, r));
         l << line + QStringLiteral("</tr>");
     }
 
@@ -83,13 +82,13 @@ QString HtmlReport::pageText(const TSortGrid &g, const QString &title)
     return l.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
 }
 
-QByteArray HtmlReport::pageBytes(const TSortGrid &g, const QString &title)
+QByteArray HtmlReport::pageBytes(const TableData &t, const QString &title)
 {
-    return Cp1252::encode(pageText(g, title));
+    return Cp1252::encode(pageText(t, title));
 }
 
-bool HtmlReport::write(const TSortGrid &g, const QString &title, QIODevice &dev)
+bool HtmlReport::write(const TableData &t, const QString &title, QIODevice &dev)
 {
-    const QByteArray bytes = pageBytes(g, title);
+    const QByteArray bytes = pageBytes(t, title);
     return dev.write(bytes) == bytes.size();
 }

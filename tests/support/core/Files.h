@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+inline QByteArray fileBytes(const QString &name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeBytes(const QString &name, const QByteArray &bytes)
+{
+    QFile f(name);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The golden files of the formats (tests/formats/golden), which the tests that save
+// through the window compare with too.
+inline QString goldenFile(const QString &name)
+{
+    return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
+           QStringLiteral("/../../formats/golden/") + name;
+}
