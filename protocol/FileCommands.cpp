@@ -148,9 +148,11 @@ void TFileCommands::sbSaveClick()
     if (!SaveDialog1.Execute(m_window))
         return;
     const QString name = SaveDialog1.FileName;
+    const quint64 revision = m_results.contentRevision();
     switch (saveEntryKind(SaveDialog1.FilterIndex)) {
     case FileKind::Text:
-        SaveProtocolText(name);
+        if (SaveProtocolText(name) && saved)
+            saved(name, revision);
         break;
     case FileKind::Sheet:
         if (saveProtocolSheet) {
@@ -162,7 +164,8 @@ void TFileCommands::sbSaveClick()
         }
         break;
     case FileKind::Web:
-        WriteHtmlReport(name);
+        if (WriteHtmlReport(name) && saved)
+            saved(name, revision);
         break;
     case FileKind::None:
         break;
@@ -236,6 +239,8 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
         layoutColumns();
     if (updateFileButtons)
         updateFileButtons();
+    if (loaded)
+        loaded(fileName);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "protocol/ProtocolTables.h"
 
 #include "platform/Printers.h"
+#include "protocol/GridTable.h"
 
 #include <QAbstractButton>
 
@@ -186,6 +187,20 @@ void TProtocolTables::runReset()
     UpdateFileButtons();
 }
 
+void TProtocolTables::restore(const TableData &pred, const TableData &results)
+{
+    setCountRunden(results.colCount - 2);
+    ApplyTimeColumnCount();
+    GridTable::apply(m_results, results);
+    GridTable::apply(m_pred, pred);
+    m_results.setRow(1);
+    const int last = m_pred.RowCount() - 1;
+    m_pred.setRow(last);
+    m_pred.setSelection(TGridRect{0, last, m_pred.ColCount() - 1, last});
+    LayoutColumns();
+    refreshButtons();
+}
+
 void TProtocolTables::bInsertClick()
 {
     const int p = m_pred.Row();
@@ -213,7 +228,10 @@ void TProtocolTables::bInsertClick()
         int i = 2;
         while (i < last && !isBlank(m_results.Cells(i, r)))
             ++i;
-        m_results.setCells(i, r, m_pred.Cells(1, p));
+        const QString time = m_pred.Cells(1, p);
+        m_results.setCells(i, r, time);
+        if (journal)
+            journal({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
         m_pred.DeleteRow(p);
         if (m_pred.RowCount() - 1 >= p)
             m_pred.setRow(p);
@@ -249,22 +267,32 @@ void TProtocolTables::bRestoreClick()
     if (!isBlank(m_pred.Cells(0, m_pred.RowCount() - 1)))
         m_pred.setRowCount(m_pred.RowCount() + 1);
     const int q = m_pred.RowCount() - 1;
+    const QString time = m_results.Cells(k, r);
+    const QString nr = m_results.Cells(0, r);
     m_pred.setCells(0, q, QString::number(q));
-    m_pred.setCells(1, q, m_results.Cells(k, r));
-    m_pred.setCells(2, q, m_results.Cells(0, r));
+    m_pred.setCells(1, q, time);
+    m_pred.setCells(2, q, nr);
     // Time texts are zero-padded, so sorting them as text is chronological.
     m_pred.SortOptions().CanSort = true;
     m_pred.SortByColumn(1);
     m_pred.SortOptions().CanSort = false;
     m_results.setCells(k, r, QString());
+    if (journal)
+        journal({QStringLiteral("Zurück"), nr, time, timeTitle(k - 1)});
     setEnabled(m_buttons.bRestore, !isBlank(m_results.Cells(2, r)));
 }
 
 void TProtocolTables::bDelClick()
 {
+    QStringList dropped;
     for (int row = m_pred.RowCount() - 1; row >= 1; --row)
-        if (isBlank(m_pred.Cells(2, row)))
+        if (isBlank(m_pred.Cells(2, row))) {
+            if (!rowBlank(m_pred, row))
+                dropped.prepend(m_pred.Cells(1, row));
             m_pred.DeleteRow(row);
+        }
+    if (journal && !dropped.isEmpty())
+        journal(QStringList{QStringLiteral("Zwischenprotokoll löschen")} + dropped);
     setEnabled(m_buttons.bInsertALL, false);
 }
 
@@ -272,6 +300,8 @@ void TProtocolTables::sbClsClick()
 {
     if (!confirmClear || !confirmClear())
         return;
+    if (journal)
+        journal({QStringLiteral("Neu / Löschen")});
     for (int c = 2; c <= m_n + 1 && c < m_results.ColCount(); ++c) {
         m_results.clearCol(c);
         m_results.setCells(c, 0, timeTitle(c - 1));

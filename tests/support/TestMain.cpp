@@ -15,6 +15,9 @@ int main(int argc, char **argv)
     // Settings go to a folder of this run only, so no test reads or writes the user's.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    // Journal and recovery files likewise.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());

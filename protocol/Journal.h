@@ -1,0 +1,127 @@
+#pragma once
+
+#include "platform/Clock.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// The journal: one plain-text file per day, one line per event, fields separated by TAB.
+// The first field is the moment of the event (HH:MM:SS.mmm), the second says what happened.
+namespace JournalFormat {
+// "10:15:22.318": the time of day to the millisecond.
+QString moment(const TimeOfDay &t);
+qint32 momentMs(const TimeOfDay &t);
+// A field as it stands in a line: backslash, TAB, CR and LF written as \\, \t, \r, \n, so
+// that every event stays one line whatever a file name or a cell holds.
+QString escape(const QString &field);
+QString unescape(const QString &field);
+// The fields joined by TAB, each escaped; no line end.
+QString line(const QStringList &fields);
+// The fields of a line as they were before escaping.
+QStringList fields(const QString &line);
+// "journal-2026-12-08.txt"
+QString fileName(const QDate &day);
+// The day a line belongs to, written at now: a pass stamped just before midnight and
+// written just after it still belongs to the day that ended.
+QDate dayOf(const QDateTime &now, qint32 momentMs);
+} // namespace JournalFormat
+
+// Appends lines to the day's journal and writes the recovery file, on a thread of its own:
+// the caller (the UI thread) only queues. Each batch of lines is made durable (fdatasync)
+// as soon as it is written, so a line is on the disk a few milliseconds after it was
+// queued. The recovery file is replaced atomically (a temporary file, fsync, rename).
+class TJournalWriter
+{
+public:
+    // folder: where the journal files and the recovery file live; created when missing.
+    explicit TJournalWriter(const QString &folder, const QString &recoveryName);
+    // Writes what is queued, then ends the thread.
+    ~TJournalWriter();
+    TJournalWriter(const TJournalWriter &) = delete;
+    TJournalWriter &operator=(const TJournalWriter &) = delete;
+
+    QString folder() const { return m_folder; }
+    QString recoveryPath() const;
+
+    // Queues one line (without its line end) for the day of momentMs; returns its number,
+    // counted from 1. Never waits for the disk.
+    quint64 append(qint32 momentMs, const QString &line);
+    // The recovery file's next contents, made on the writer thread; only the latest
+    // request that is still waiting is carried out.
+    void writeRecovery(std::function<QByteArray()> contents);
+    // Removes the recovery file (after what is queued before it).
+    void removeRecovery();
+    // Waits until everything queued so far is written or has failed; false after timeoutMs.
+    bool flush(int timeoutMs);
+
+    // Called on the writer thread. onError: the first failure only, with the file and the
+    // system's reason. onDurable: lines up to this number are on the disk.
+    // onRecoveryWritten: a recovery request has been carried out (true) or failed.
+    // Set them before the first line is queued.
+    std::function<void(const QString &error)> onError;
+    std::function<void(quint64 line)> onDurable;
+    std::function<void(bool ok)> onRecoveryWritten;
+    // The wall clock the writer dates its lines by (tests move it to midnight).
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+
+    // Lines kept for another try while the journal cannot be written; older ones beyond
+    // this are dropped (and were reported).
+    static constexpr size_t MaxPending = 100000;
+    // After a failure the next try comes with the next line, or after this long.
+    static constexpr int RetryMs = 1000;
+
+private:
+    struct Line
+    {
+        quint64 number;
+        qint32 momentMs;
+        QString text;
+    };
+    enum class RecoveryOp
+    {
+        None,
+        Write,
+        Remove
+    };
+
+    void run();
+    bool writeLines(const std::vector<Line> &lines);
+    bool openDay(const QDate &day);
+    bool carryOutRecovery(RecoveryOp op, const std::function<QByteArray()> &contents);
+    void fail(const QString &what, int error);
+    void ensureFolder();
+
+    const QString m_folder;
+    const QString m_recoveryName;
+
+    // Shared with the writer thread, under m_mutex.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::vector<Line> m_queue;
+    RecoveryOp m_recoveryOp = RecoveryOp::None;
+    std::function<QByteArray()> m_recoveryContents;
+    quint64 m_queued = 0;   // lines queued so far
+    quint64 m_done = 0;     // lines written or given up
+    quint64 m_recoveryRequests = 0;
+    quint64 m_recoveryDone = 0;
+    bool m_stop = false;
+
+    // The writer thread's own.
+    int m_fd = -1;
+    QDate m_fdDay;
+    bool m_reported = false;
+    std::vector<Line> m_retry;
+
+    std::thread m_thread;
+};
