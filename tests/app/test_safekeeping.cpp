@@ -10,10 +10,14 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -370,3 +374,96 @@ TEST_F(ReadOnlyDataFolder, TimingGoesOnWithOneMessage)
 }
 
 } // namespace
+
+// The window as the program makes it, in a process of its own: ten times, two moves and
+// a save, then it waits to be killed. Only Crash.* starts it.
+using CrashChild = Keeping;
+TEST_F(CrashChild, WorksUntilKilled)
+{
+    const QString out = qEnvironmentVariable("TORNELO_CRASH_CHILD");
+    if (out.isEmpty())
+        GTEST_SKIP() << "started by Crash.*";
+    w->startSafekeeping(); // the user's data folder, as the program has it
+    key(Qt::Key_F4);
+    for (int k = 0; k < 10; ++k)
+        zeit(10, 0, k, 10 * k + 5);
+    for (const char *nr : {"3", "8"}) {
+        number(1, nr);
+        pred().setRow(1);
+        click(w->bInsert);
+    }
+    w->SaveProtocolText(out + QStringLiteral("/before.txt"));
+    QStringList rows;
+    for (const QStringList &r : GridTable::snapshot(pred()).rows)
+        rows << r.join(QLatin1Char('\t'));
+    QFile f(out + QStringLiteral("/pred.txt"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(rows.join(QLatin1Char('\n')).toUtf8() + '\n' + w->safekeeping->folder().toUtf8() +
+            '\n');
+    f.close();
+    // What the program does between events: the journal's thread writes on its own.
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(w->safekeeping->writer()->flush(10000));
+    std::fputs("READY\n", stdout);
+    std::fflush(stdout);
+    for (;;)
+        QTest::qWait(100);
+}
+
+// Killed without a word after ten times and two moves: the journal has every one, and
+// the next start brings back both tables as a save just before the kill had them.
+using Crash = Keeping;
+TEST_F(Crash, KilledAfterTenTimesAndTwoMovesLosesNothing)
+{
+    QTemporaryDir out;
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TORNELO_CRASH_CHILD"), out.path());
+    // Its temporary folders (settings, data) are not removed by a killed process.
+    ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("TMPDIR"), out.filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=CrashChild.*")});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    QByteArray said;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!said.contains("READY\n") && child.state() == QProcess::Running &&
+           std::chrono::steady_clock::now() < deadline) {
+        child.waitForReadyRead(1000);
+        said += child.readAllStandardOutput();
+    }
+    ASSERT_TRUE(said.contains("READY\n")) << said.toStdString();
+    ::kill(pid_t(child.processId()), SIGKILL);
+    ASSERT_TRUE(child.waitForFinished(10000));
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+
+    QStringList left = linesOf(out.filePath(QStringLiteral("pred.txt")));
+    ASSERT_EQ(left.size(), 1 + 8 + 1); // titles, eight entries, the data folder
+    folder = left.takeLast();
+    ASSERT_TRUE(folder.startsWith(out.path())) << folder.toStdString();
+
+    std::vector<QStringList> expected;
+    for (int k = 0; k < 10; ++k)
+        expected.push_back({QStringLiteral("Zeit"),
+                            TChronometer::timeText(TimeOfDay{10, 0, k, 10 * k + 5}),
+                            QStringLiteral("F8"), QStringLiteral("-")});
+    expected.push_back({QStringLiteral("Einfügen"), QStringLiteral("3"),
+                        TChronometer::timeText(TimeOfDay{10, 0, 0, 5}), QStringLiteral("Zeit 1")});
+    expected.push_back({QStringLiteral("Einfügen"), QStringLiteral("8"),
+                        TChronometer::timeText(TimeOfDay{10, 0, 1, 15}), QStringLiteral("Zeit 1")});
+    EXPECT_EQ(journalEvents(folder), expected);
+
+    TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
+    keep();
+    EXPECT_EQ(dlg->Label1->text(), kAsk);
+    w->SaveProtocolText(out.filePath(QStringLiteral("after.txt")));
+    EXPECT_EQ(fileBytes(out.filePath(QStringLiteral("after.txt"))),
+              fileBytes(out.filePath(QStringLiteral("before.txt"))));
+    QStringList rows;
+    for (const QStringList &r : GridTable::snapshot(pred()).rows)
+        rows << r.join(QLatin1Char('\t'));
+    EXPECT_EQ(rows, left);
+}
