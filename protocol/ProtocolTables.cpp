@@ -5,6 +5,8 @@
 
 #include <QAbstractButton>
 
+#include <algorithm>
+
 TProtocolTables::TProtocolTables(TSortGrid &pred, TSortGrid &results, const Buttons &buttons,
                                  QObject *parent)
     : QObject(parent), m_pred(pred), m_results(results), m_buttons(buttons)
@@ -189,10 +191,30 @@ void TProtocolTables::runReset()
 
 void TProtocolTables::restore(const TableData &pred, const TableData &results)
 {
+    // Times taken while the question was open (the port is open by then) stay, after the
+    // restored entries.
+    TableData entries = pred;
+    while (entries.rowCount() > 1) {
+        const QStringList &last = entries.rows.back();
+        if (std::any_of(last.begin(), last.end(), [](const QString &c) { return !isBlank(c); }))
+            break;
+        entries.rows.pop_back();
+    }
+    for (int r = 1; r < m_pred.RowCount(); ++r) {
+        if (rowBlank(m_pred, r))
+            continue;
+        QStringList row;
+        for (int c = 0; c < entries.colCount; ++c)
+            row << m_pred.Cells(c, r);
+        row[0] = QString::number(entries.rowCount());
+        entries.rows.push_back(row);
+    }
+    if (entries.rowCount() < 2)
+        entries.rows.push_back(QStringList(entries.colCount, QString()));
     setCountRunden(results.colCount - 2);
     ApplyTimeColumnCount();
     GridTable::apply(m_results, results);
-    GridTable::apply(m_pred, pred);
+    GridTable::apply(m_pred, entries);
     m_results.setRow(1);
     const int last = m_pred.RowCount() - 1;
     m_pred.setRow(last);

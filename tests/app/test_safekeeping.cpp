@@ -90,7 +90,7 @@ protected:
         ASSERT_TRUE(w->safekeeping->writer()->flush(10000));
     }
     // A new window over the same folder, as the next start of the program.
-    void reopen(std::optional<int> answer)
+    void reopen(std::optional<int> answer, const std::function<void()> &before = {})
     {
         dlg.reset();
         w.reset();
@@ -100,6 +100,8 @@ protected:
         w->show();
         QApplication::setActiveWindow(w.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        if (before)
+            before();
         if (answer)
             TFDlgYesNo::setNextAnswerForTesting(*answer);
         keep();
@@ -223,6 +225,21 @@ TEST_F(Keeping, YesRestoresBothTablesExactly)
     zeit(10, 1, 0, 0);
     sync();
     EXPECT_EQ(recoveryIn(folder)->pred.rowCount(), predBefore.rowCount() + 1);
+}
+
+// The port is open while the question waits: a time taken then joins the restored ones.
+TEST_F(Keeping, ATimeTakenWhileAskingIsKept)
+{
+    keep();
+    someWork();
+    w->safekeeping->close();
+    std::vector<QStringList> expected = GridTable::snapshot(pred()).rows;
+    expected.push_back({"3", "10:30:00,00", ""});
+    reopen(TFDlgYesNo::mrYes, [&] {
+        key(Qt::Key_F4);
+        zeit(10, 30, 0, 0);
+    });
+    EXPECT_EQ(GridTable::snapshot(pred()).rows, expected);
 }
 
 TEST_F(Keeping, NoKeepsTheFileAsideAndStartsEmpty)
