@@ -46,35 +46,18 @@ QString TSafekeeping::asideName(const QDateTime &written)
            QStringLiteral(".txt");
 }
 
-QStringList TSafekeeping::timeFields(const QString &timeText, const QString &source)
-{
-    // "Lichtschranke 4+6 COM5": the port is the last word; keys and the mouse have none.
-    QString from = source;
-    QString port = QStringLiteral("-");
-    const qsizetype space = source.lastIndexOf(QLatin1Char(' '));
-    if (space > 0 && source.mid(space + 1).startsWith(QLatin1String("COM"))) {
-        from = source.left(space);
-        port = source.mid(space + 1);
-    }
-    return {QStringLiteral("Zeit"), timeText, from, port};
-}
-
 void TSafekeeping::journalNow(const QStringList &fields)
 {
     if (!m_writer)
         return;
-    const TimeOfDay t = m_clock.now();
-    m_writer->append(JournalFormat::momentMs(t),
-                     JournalFormat::line(QStringList{JournalFormat::moment(t)} + fields));
+    m_writer->append(JournalFormat::momentMs(m_clock.now()), fields);
 }
 
 void TSafekeeping::timeTaken(const QString &timeText, const TimeOfDay &t, const QString &source)
 {
     if (!m_writer)
         return;
-    m_writer->append(JournalFormat::momentMs(t),
-                     JournalFormat::line(QStringList{JournalFormat::moment(t)} +
-                                         timeFields(timeText, source)));
+    m_writer->appendTime(t, timeText, source);
     checkSoon();
 }
 
@@ -109,16 +92,10 @@ TSafekeeping::Seen TSafekeeping::current() const
 
 void TSafekeeping::checkSoon()
 {
-    if (!m_keeping || m_checkQueued)
-        return;
-    m_checkQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_checkQueued = false;
-            checkNow();
-        },
-        Qt::QueuedConnection);
+    // A zero timer: it runs once the event loop is back, after the tables took the change,
+    // and costs the UI thread less than a queued call. Several events share one check.
+    if (m_keeping && m_soon && !m_soon->isActive())
+        m_soon->start(0);
 }
 
 void TSafekeeping::checkNow()
@@ -153,6 +130,9 @@ void TSafekeeping::start(const QString &programName, const QString &version)
     m_keeping = true;
     m_written.reset();
     checkNow();
+    m_soon = m_makeTimer();
+    m_soon->setSingleShot(true);
+    m_soon->onTimeout = [this] { checkNow(); };
     m_check = m_makeTimer();
     m_check->onTimeout = [this] { checkNow(); };
     m_check->start(CheckMs);
@@ -206,9 +186,8 @@ void TSafekeeping::offerRecovery()
 QString TSafekeeping::setAside(const RecoveryFormat::State *state)
 {
     const QString path = recoveryPath();
-    const QDateTime written = state && state->written.isValid()
-                                  ? state->written
-                                  : QFileInfo(path).lastModified();
+    const QDateTime written =
+        state && state->written.isValid() ? state->written : QFileInfo(path).lastModified();
     const QString base = asideName(written);
     QString target = m_folder + QLatin1Char('/') + base;
     for (int n = 2; QFileInfo::exists(target); ++n)
@@ -219,8 +198,9 @@ QString TSafekeeping::setAside(const RecoveryFormat::State *state)
     // Kept where it is and not overwritten: the protocols of this run are not kept then.
     m_recoveryOff = true;
     if (showStatus)
-        showStatus(QStringLiteral("Die Wiederherstellungsdatei kann nicht beiseitegelegt werden: ") +
-                   path);
+        showStatus(
+            QStringLiteral("Die Wiederherstellungsdatei kann nicht beiseitegelegt werden: ") +
+            path);
     return QString();
 }
 
@@ -230,6 +210,8 @@ void TSafekeeping::close()
         return;
     if (m_check)
         m_check->stop();
+    if (m_soon)
+        m_soon->stop();
     if (m_keeping) {
         const bool predEmpty = RecoveryFormat::tableEmpty(GridTable::snapshot(m_pred));
         const bool resultsEmpty = RecoveryFormat::tableEmpty(GridTable::snapshot(m_results));

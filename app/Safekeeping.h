@@ -67,9 +67,6 @@ public:
     // The recovery file's name when it is set aside: with the date and time it was written.
     static QString asideName(const QDateTime &written);
 
-    // The fields of a time's line after the moment: "Zeit", time text, source, port.
-    static QStringList timeFields(const QString &timeText, const QString &source);
-
 private:
     struct Seen
     {
@@ -93,11 +90,11 @@ private:
     std::unique_ptr<TJournalWriter> m_writer;
     TimerFactory m_makeTimer = makeQtTimer;
     std::unique_ptr<ITimer> m_check;
+    std::unique_ptr<ITimer> m_soon;
     // Revision of the results protocol when it was last saved.
     std::optional<quint64> m_savedRevision;
     std::optional<Seen> m_written;
     bool m_keeping = false;
-    bool m_checkQueued = false;
     // The recovery file could not be read or set aside: it is left as it is.
     bool m_recoveryOff = false;
 };

@@ -128,6 +128,23 @@ QStringList JournalFormat::fields(const QString &line)
     return out;
 }
 
+QStringList JournalFormat::timeFields(const QString &timeText, const QString &source)
+{
+    QString from = source;
+    QString port = QStringLiteral("-");
+    const qsizetype space = source.lastIndexOf(QLatin1Char(' '));
+    if (space > 0 && source.mid(space + 1).startsWith(QLatin1String("COM"))) {
+        from = source.left(space);
+        port = source.mid(space + 1);
+    }
+    return {QStringLiteral("Zeit"), timeText, from, port};
+}
+
+QString JournalFormat::momentText(qint32 ms)
+{
+    return moment(TimeOfDay{ms / 3'600'000, ms / 60'000 % 60, ms / 1000 % 60, ms % 1000});
+}
+
 QString JournalFormat::fileName(const QDate &day)
 {
     return QStringLiteral("journal-") + day.toString(QStringLiteral("yyyy-MM-dd")) +
@@ -167,16 +184,42 @@ QString TJournalWriter::recoveryPath() const
     return m_folder + QLatin1Char('/') + m_recoveryName;
 }
 
-quint64 TJournalWriter::append(qint32 momentMs, const QString &line)
+quint64 TJournalWriter::append(qint32 momentMs, QStringList fields)
 {
-    quint64 number;
-    {
-        std::lock_guard lock(m_mutex);
-        number = ++m_queued;
-        m_queue.push_back(Line{number, momentMs, line});
-    }
-    m_wake.notify_one();
-    return number;
+    Line line;
+    line.momentMs = momentMs;
+    line.fields = std::move(fields);
+    return queue(std::move(line));
+}
+
+quint64 TJournalWriter::appendTime(const TimeOfDay &t, const QString &timeText,
+                                   const QString &source)
+{
+    Line line;
+    line.momentMs = JournalFormat::momentMs(t);
+    line.time = true;
+    line.timeText = timeText;
+    line.source = source;
+    return queue(std::move(line));
+}
+
+quint64 TJournalWriter::queue(Line &&line)
+{
+    // No wake-up: waking the writer costs the caller a system call and often its core.
+    // The writer looks every PollMs.
+    std::lock_guard lock(m_mutex);
+    line.number = ++m_queued;
+    m_queue.push_back(std::move(line));
+    return m_queued;
+}
+
+QByteArray TJournalWriter::text(const Line &line)
+{
+    const QStringList fields =
+        line.time ? JournalFormat::timeFields(line.timeText, line.source) : line.fields;
+    return (JournalFormat::line(QStringList{JournalFormat::momentText(line.momentMs)} + fields) +
+            QLatin1Char('\n'))
+        .toUtf8();
 }
 
 void TJournalWriter::writeRecovery(std::function<QByteArray()> contents)
@@ -206,24 +249,26 @@ bool TJournalWriter::flush(int timeoutMs)
     std::unique_lock lock(m_mutex);
     const quint64 lines = m_queued;
     const quint64 requests = m_recoveryRequests;
-    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return m_done >= lines && m_recoveryDone >= requests;
-    });
+    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [&] { return m_done >= lines && m_recoveryDone >= requests; });
 }
 
 void TJournalWriter::run()
 {
+    std::vector<Line> lines;
     std::unique_lock lock(m_mutex);
     for (;;) {
         auto work = [this] {
             return !m_queue.empty() || m_recoveryOp != RecoveryOp::None || m_stop;
         };
         if (m_retry.empty())
-            m_wake.wait(lock, work);
+            m_wake.wait_for(lock, std::chrono::milliseconds(PollMs), work);
         else
-            m_wake.wait_for(lock, std::chrono::milliseconds(RetryMs), work);
+            m_wake.wait_for(lock, std::chrono::milliseconds(RetryMs),
+                            [this] { return m_recoveryOp != RecoveryOp::None || m_stop; });
 
-        std::vector<Line> lines;
+        // The queue keeps the room of the previous batch: queueing rarely allocates.
+        lines.clear();
         lines.swap(m_queue);
         const RecoveryOp op = m_recoveryOp;
         std::function<QByteArray()> contents = std::move(m_recoveryContents);
@@ -340,10 +385,8 @@ bool TJournalWriter::writeLines(const std::vector<Line> &lines)
         const QDate day = JournalFormat::dayOf(now, lines[i].momentMs);
         QByteArray bytes;
         size_t j = i;
-        for (; j < lines.size() && JournalFormat::dayOf(now, lines[j].momentMs) == day; ++j) {
-            bytes += lines[j].text.toUtf8();
-            bytes += '\n';
-        }
+        for (; j < lines.size() && JournalFormat::dayOf(now, lines[j].momentMs) == day; ++j)
+            bytes += text(lines[j]);
         if (!openDay(day))
             return false;
         const QString path = m_folder + QLatin1Char('/') + JournalFormat::fileName(day);

@@ -29,6 +29,12 @@ QString unescape(const QString &field);
 QString line(const QStringList &fields);
 // The fields of a line as they were before escaping.
 QStringList fields(const QString &line);
+// The fields of a time's line after the moment: "Zeit", the time text, where it came
+// from and the port ("-" for a key or the mouse). "Lichtschranke 4+6 COM5" is split into
+// the pin pair and the port.
+QStringList timeFields(const QString &timeText, const QString &source);
+// "HH:MM:SS.mmm" of a moment given in milliseconds since midnight.
+QString momentText(qint32 momentMs);
 // "journal-2026-12-08.txt"
 QString fileName(const QDate &day);
 // The day a line belongs to, written at now: a pass stamped just before midnight and
@@ -38,8 +44,8 @@ QDate dayOf(const QDateTime &now, qint32 momentMs);
 
 // Appends lines to the day's journal and writes the recovery file, on a thread of its own:
 // the caller (the UI thread) only queues. Each batch of lines is made durable (fdatasync)
-// as soon as it is written, so a line is on the disk a few milliseconds after it was
-// queued. The recovery file is replaced atomically (a temporary file, fsync, rename).
+// as soon as it is written, so a line is on the disk within PollMs and the disk's own time
+// after it was queued. The recovery file is replaced atomically (a temporary file, fsync, rename).
 class TJournalWriter
 {
 public:
@@ -53,9 +59,12 @@ public:
     QString folder() const { return m_folder; }
     QString recoveryPath() const;
 
-    // Queues one line (without its line end) for the day of momentMs; returns its number,
-    // counted from 1. Never waits for the disk.
-    quint64 append(qint32 momentMs, const QString &line);
+    // Queues one line for the day of momentMs: the moment, then fields. Returns its number,
+    // counted from 1. Never waits for the disk; the line is made on the writer's thread.
+    quint64 append(qint32 momentMs, QStringList fields);
+    // Queues the line of a taken time (see JournalFormat::timeFields). The cheapest way in:
+    // two shared strings are queued.
+    quint64 appendTime(const TimeOfDay &t, const QString &timeText, const QString &source);
     // The recovery file's next contents, made on the writer thread; only the latest
     // request that is still waiting is carried out.
     void writeRecovery(std::function<QByteArray()> contents);
@@ -77,16 +86,25 @@ public:
     // Lines kept for another try while the journal cannot be written; older ones beyond
     // this are dropped (and were reported).
     static constexpr size_t MaxPending = 100000;
-    // After a failure the next try comes with the next line, or after this long.
+    // The writer looks for new lines this often: a line is written and synced within
+    // this plus the time the disk takes.
+    static constexpr int PollMs = 20;
+    // After a failure the next try comes this much later.
     static constexpr int RetryMs = 1000;
 
 private:
     struct Line
     {
-        quint64 number;
-        qint32 momentMs;
-        QString text;
+        quint64 number = 0;
+        qint32 momentMs = 0;
+        // A taken time (timeText, source) or an event (fields).
+        bool time = false;
+        QString timeText;
+        QString source;
+        QStringList fields;
     };
+    quint64 queue(Line &&line);
+    static QByteArray text(const Line &line);
     enum class RecoveryOp
     {
         None,
@@ -111,8 +129,8 @@ private:
     std::vector<Line> m_queue;
     RecoveryOp m_recoveryOp = RecoveryOp::None;
     std::function<QByteArray()> m_recoveryContents;
-    quint64 m_queued = 0;   // lines queued so far
-    quint64 m_done = 0;     // lines written or given up
+    quint64 m_queued = 0; // lines queued so far
+    quint64 m_done = 0;   // lines written or given up
     quint64 m_recoveryRequests = 0;
     quint64 m_recoveryDone = 0;
     bool m_stop = false;

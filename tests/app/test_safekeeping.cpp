@@ -80,13 +80,15 @@ protected:
         w->timerFactory = timers.factory();
         w->startSafekeeping(folder);
         ASSERT_NE(w->safekeeping, nullptr);
-        ASSERT_FALSE(timers.made.empty());
+        ASSERT_GE(timers.made.size(), 2u);
+        soon = timers.made[timers.made.size() - 2];
         check = timers.made.back();
     }
-    // Lets the queued check run, then waits until the journal's thread has written.
+    // Lets the check an event asked for run, then waits until the journal's thread has
+    // written.
     void sync()
     {
-        QCoreApplication::processEvents();
+        soon->fire();
         ASSERT_TRUE(w->safekeeping->writer()->flush(10000));
     }
     // A new window over the same folder, as the next start of the program.
@@ -129,6 +131,7 @@ protected:
     QString folder;
     TestTimerFactory timers;
     TestTimer *check = nullptr;
+    TestTimer *soon = nullptr;
 };
 
 TEST_F(Keeping, TimesAndMovesAreJournalledEnoughToRebuildTheProtocol)
@@ -171,7 +174,7 @@ TEST_F(Keeping, SourceAndPortOfATime)
         {"Lichtschranke 7+8 COM12", {"Zeit", "t", "Lichtschranke 7+8", "COM12"}},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(TSafekeeping::timeFields(QStringLiteral("t"), c.source), c.fields)
+        EXPECT_EQ(JournalFormat::timeFields(QStringLiteral("t"), c.source), c.fields)
             << c.source.toStdString();
 }
 

@@ -115,10 +115,16 @@ TEST_F(JournalWriter, LinesReachTheDaysFileInOrderAndAreReportedDurable)
     make();
     QStringList written;
     for (int k = 0; k < 50; ++k) {
-        const QString line = JournalFormat::line(
-            {JournalFormat::moment({10, 0, k, 0}), QStringLiteral("Zeit"), QString::number(k)});
-        written << line;
-        EXPECT_EQ(writer->append(ms(10, 0, k, 0), line), quint64(k + 1));
+        const TimeOfDay t{10, 0, k, 7};
+        if (k % 2) {
+            EXPECT_EQ(writer->append(JournalFormat::momentMs(t), {"Einfügen", "1\t2"}),
+                      quint64(k + 1));
+            written << JournalFormat::moment(t) + QStringLiteral("\tEinfügen\t1\\t2");
+        } else {
+            EXPECT_EQ(writer->appendTime(t, QStringLiteral("x"), QStringLiteral("Maus")),
+                      quint64(k + 1));
+            written << JournalFormat::moment(t) + QStringLiteral("\tZeit\tx\tMaus\t-");
+        }
     }
     ASSERT_TRUE(waitFor([&] { return durable.load() == 50; }));
     const QStringList lines = fileLines(journal(QDate(2026, 12, 8)));
@@ -130,22 +136,24 @@ TEST_F(JournalWriter, LinesReachTheDaysFileInOrderAndAreReportedDurable)
     // A second run appends to the same day's file, without a second heading.
     writer.reset();
     make();
-    writer->append(ms(10, 1, 0, 0), QStringLiteral("later"));
+    writer->append(ms(10, 1, 0, 0), {"later"});
     ASSERT_TRUE(waitFor([&] { return durable.load() == 1; }));
     const QStringList again = fileLines(journal(QDate(2026, 12, 8)));
     ASSERT_EQ(again.size(), 52);
-    EXPECT_EQ(again.last(), QStringLiteral("later"));
+    EXPECT_EQ(again.last(), QStringLiteral("10:01:00.000\tlater"));
 }
 
 TEST_F(JournalWriter, APassBeforeMidnightWrittenAfterItGoesToTheDayThatEnded)
 {
     now = at(2026, 12, 9, 0, 0, 2);
     make();
-    writer->append(ms(23, 59, 59, 990), QStringLiteral("before"));
-    writer->append(ms(0, 0, 1, 0), QStringLiteral("after"));
+    writer->append(ms(23, 59, 59, 990), {"before"});
+    writer->append(ms(0, 0, 1, 0), {"after"});
     ASSERT_TRUE(waitFor([&] { return durable.load() == 2; }));
-    EXPECT_EQ(fileLines(journal(QDate(2026, 12, 8))).value(1), QStringLiteral("before"));
-    EXPECT_EQ(fileLines(journal(QDate(2026, 12, 9))).value(1), QStringLiteral("after"));
+    EXPECT_EQ(fileLines(journal(QDate(2026, 12, 8))).value(1),
+              QStringLiteral("23:59:59.990\tbefore"));
+    EXPECT_EQ(fileLines(journal(QDate(2026, 12, 9))).value(1),
+              QStringLiteral("00:00:01.000\tafter"));
 }
 
 // Something else where the folder should be: every line is refused, one error is said,
@@ -159,7 +167,7 @@ TEST_F(JournalWriter, UnwritableFolderReportsOnceAndKeepsTheLinesForLater)
     }
     make();
     for (int k = 1; k <= 5; ++k) {
-        writer->append(ms(10, 0, k, 0), QStringLiteral("line %1").arg(k));
+        writer->append(ms(10, 0, k, 0), {QStringLiteral("line %1").arg(k)});
         EXPECT_TRUE(writer->flush(10000));
     }
     writer->writeRecovery([] { return QByteArray("x"); });
@@ -169,12 +177,13 @@ TEST_F(JournalWriter, UnwritableFolderReportsOnceAndKeepsTheLinesForLater)
     EXPECT_EQ(durable.load(), 0u);
 
     ASSERT_TRUE(QFile::remove(folder));
-    writer->append(ms(10, 0, 6, 0), QStringLiteral("line 6"));
+    writer->append(ms(10, 0, 6, 0), {QStringLiteral("line 6")});
     ASSERT_TRUE(waitFor([&] { return durable.load() == 6; }));
     const QStringList lines = fileLines(journal(QDate(2026, 12, 8)));
     ASSERT_EQ(lines.size(), 7);
     for (int k = 1; k <= 6; ++k)
-        EXPECT_EQ(lines[k], QStringLiteral("line %1").arg(k));
+        EXPECT_EQ(lines[k],
+                  QStringLiteral("10:00:%1.000\tline %2").arg(k, 2, 10, QLatin1Char('0')).arg(k));
     EXPECT_EQ(errors.load(), 1);
 }
 
