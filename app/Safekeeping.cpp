@@ -102,21 +102,30 @@ void TSafekeeping::checkNow()
 {
     if (!m_keeping || !m_writer)
         return;
+    // The event that brought the lines is handled: they need not wait for the next look.
+    m_writer->wake();
     const Seen now = current();
     if (m_written && *m_written == now)
         return;
     m_written = now;
-    RecoveryFormat::State s;
-    s.pred = GridTable::snapshot(m_pred);
-    s.results = GridTable::snapshot(m_results);
-    s.saved = now.saved;
-    s.written = QDateTime::currentDateTime();
-    if (!RecoveryFormat::hasData(s)) {
+    // The results protocol is copied only when it changed: a taken time changes the
+    // intermediate protocol alone, and the results may have thousands of rows.
+    if (!m_resultsCopy || m_resultsCopyRevision != now.results) {
+        auto copy = std::make_shared<TableData>(GridTable::snapshot(m_results));
+        m_resultsCopyEmpty = RecoveryFormat::tableEmpty(*copy);
+        m_resultsCopy = std::move(copy);
+        m_resultsCopyRevision = now.results;
+    }
+    auto pred = std::make_shared<const TableData>(GridTable::snapshot(m_pred));
+    if (m_resultsCopyEmpty && RecoveryFormat::tableEmpty(*pred)) {
         m_writer->removeRecovery();
         return;
     }
     // Turned into text on the journal's thread: the UI thread only copies the cells.
-    m_writer->writeRecovery([s = std::move(s)] { return RecoveryFormat::encode(s); });
+    m_writer->writeRecovery([results = m_resultsCopy, pred = std::move(pred), saved = now.saved,
+                             written = QDateTime::currentDateTime()] {
+        return RecoveryFormat::encode(*results, *pred, saved, written);
+    });
 }
 
 void TSafekeeping::start(const QString &programName, const QString &version)

@@ -94,6 +94,10 @@ private:
     // Revision of the results protocol when it was last saved.
     std::optional<quint64> m_savedRevision;
     std::optional<Seen> m_written;
+    // The results protocol as last copied for the recovery file, and at which revision.
+    std::shared_ptr<const TableData> m_resultsCopy;
+    quint64 m_resultsCopyRevision = 0;
+    bool m_resultsCopyEmpty = true;
     bool m_keeping = false;
     // The recovery file could not be read or set aside: it is left as it is.
     bool m_recoveryOff = false;

@@ -164,8 +164,8 @@ void TFileCommands::sbSaveClick()
         }
         break;
     case FileKind::Web:
-        if (WriteHtmlReport(name) && saved)
-            saved(name, revision);
+        // A page cannot be loaded back: the protocol does not count as saved.
+        WriteHtmlReport(name);
         break;
     case FileKind::None:
         break;

@@ -39,7 +39,7 @@ public:
     // A note in the status bar.
     std::function<void(const QString &)> showStatus;
     // A text file has been loaded into the results protocol; the Save command has written
-    // the table (text or web page) as it is at revision (its contentRevision).
+    // the table as a text file as it is at revision (its contentRevision).
     std::function<void(const QString &fileName)> loaded;
     std::function<void(const QString &fileName, quint64 revision)> saved;
     // The spreadsheet entries; while unset they do nothing. Saving gets the suffix of the

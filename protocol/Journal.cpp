@@ -165,6 +165,7 @@ TJournalWriter::TJournalWriter(const QString &folder, const QString &recoveryNam
     : m_folder(folder), m_recoveryName(recoveryName)
 {
     m_thread = std::thread([this] { run(); });
+    m_recoveryThread = std::thread([this] { runRecovery(); });
 }
 
 TJournalWriter::~TJournalWriter()
@@ -174,7 +175,13 @@ TJournalWriter::~TJournalWriter()
         m_stop = true;
     }
     m_wake.notify_one();
+    {
+        std::lock_guard lock(m_recoveryMutex);
+        m_recoveryStop = true;
+    }
+    m_recoveryWake.notify_one();
     m_thread.join();
+    m_recoveryThread.join();
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -224,33 +231,44 @@ QByteArray TJournalWriter::text(const Line &line)
 
 void TJournalWriter::writeRecovery(std::function<QByteArray()> contents)
 {
+    // The request it replaces goes after the lock: its tables may be large.
+    std::function<QByteArray()> replaced;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_recoveryMutex);
         m_recoveryOp = RecoveryOp::Write;
+        replaced.swap(m_recoveryContents);
         m_recoveryContents = std::move(contents);
         ++m_recoveryRequests;
     }
-    m_wake.notify_one();
+    m_recoveryWake.notify_one();
 }
 
 void TJournalWriter::removeRecovery()
 {
+    std::function<QByteArray()> replaced;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_recoveryMutex);
         m_recoveryOp = RecoveryOp::Remove;
-        m_recoveryContents = nullptr;
+        replaced.swap(m_recoveryContents);
         ++m_recoveryRequests;
     }
-    m_wake.notify_one();
+    m_recoveryWake.notify_one();
 }
 
 bool TJournalWriter::flush(int timeoutMs)
 {
-    std::unique_lock lock(m_mutex);
-    const quint64 lines = m_queued;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    {
+        std::unique_lock lock(m_mutex);
+        const quint64 lines = m_queued;
+        m_flushWanted = true;
+        m_wake.notify_one();
+        if (!m_idle.wait_until(lock, deadline, [&] { return m_done >= lines; }))
+            return false;
+    }
+    std::unique_lock lock(m_recoveryMutex);
     const quint64 requests = m_recoveryRequests;
-    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [&] { return m_done >= lines && m_recoveryDone >= requests; });
+    return m_recoveryIdle.wait_until(lock, deadline, [&] { return m_recoveryDone >= requests; });
 }
 
 void TJournalWriter::run()
@@ -258,23 +276,17 @@ void TJournalWriter::run()
     std::vector<Line> lines;
     std::unique_lock lock(m_mutex);
     for (;;) {
-        auto work = [this] {
-            return !m_queue.empty() || m_recoveryOp != RecoveryOp::None || m_stop;
-        };
         if (m_retry.empty())
-            m_wake.wait_for(lock, std::chrono::milliseconds(PollMs), work);
+            m_wake.wait_for(lock, std::chrono::milliseconds(PollMs),
+                            [this] { return !m_queue.empty() || m_stop || m_flushWanted; });
         else
             m_wake.wait_for(lock, std::chrono::milliseconds(RetryMs),
-                            [this] { return m_recoveryOp != RecoveryOp::None || m_stop; });
+                            [this] { return m_stop || m_flushWanted; });
+        m_flushWanted = false;
 
         // The queue keeps the room of the previous batch: queueing rarely allocates.
         lines.clear();
         lines.swap(m_queue);
-        const RecoveryOp op = m_recoveryOp;
-        std::function<QByteArray()> contents = std::move(m_recoveryContents);
-        m_recoveryOp = RecoveryOp::None;
-        m_recoveryContents = nullptr;
-        const quint64 requests = m_recoveryRequests;
         const bool stop = m_stop;
         lock.unlock();
 
@@ -295,27 +307,47 @@ void TJournalWriter::run()
                 m_retry = std::move(lines);
             }
         }
+        lock.lock();
+        m_done = std::max(m_done, last);
+        m_idle.notify_all();
+        if (stop && m_queue.empty())
+            return;
+    }
+}
+
+void TJournalWriter::runRecovery()
+{
+    std::unique_lock lock(m_recoveryMutex);
+    for (;;) {
+        m_recoveryWake.wait(lock,
+                            [this] { return m_recoveryOp != RecoveryOp::None || m_recoveryStop; });
+        const RecoveryOp op = m_recoveryOp;
+        std::function<QByteArray()> contents;
+        contents.swap(m_recoveryContents);
+        m_recoveryOp = RecoveryOp::None;
+        const quint64 requests = m_recoveryRequests;
+        const bool stop = m_recoveryStop;
+        lock.unlock();
+
         if (op != RecoveryOp::None) {
             const bool ok = carryOutRecovery(op, contents);
             if (onRecoveryWritten)
                 onRecoveryWritten(ok);
         }
+        contents = nullptr; // its tables are freed here, not under the lock
 
         lock.lock();
-        m_done = std::max(m_done, last);
-        if (op != RecoveryOp::None)
-            m_recoveryDone = requests;
-        m_idle.notify_all();
-        if (stop && m_queue.empty() && m_recoveryOp == RecoveryOp::None)
+        m_recoveryDone = requests;
+        m_recoveryIdle.notify_all();
+        if (stop && m_recoveryOp == RecoveryOp::None)
             return;
     }
 }
 
 void TJournalWriter::fail(const QString &what, int error)
 {
-    if (m_reported)
+    if (m_reported.exchange(true))
         return;
-    m_reported = true;
     if (onError)
         onError(what + QStringLiteral(": ") + qt_error_string(error));
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -42,8 +43,8 @@ QString fileName(const QDate &day);
 QDate dayOf(const QDateTime &now, qint32 momentMs);
 } // namespace JournalFormat
 
-// Appends lines to the day's journal and writes the recovery file, on a thread of its own:
-// the caller (the UI thread) only queues. Each batch of lines is made durable (fdatasync)
+// Appends lines to the day's journal and writes the recovery file, each on a thread of its
+// own: the caller (the UI thread) only queues. Each batch of lines is made durable (fdatasync)
 // as soon as it is written, so a line is on the disk within PollMs and the disk's own time
 // after it was queued. The recovery file is replaced atomically (a temporary file, fsync, rename).
 class TJournalWriter
@@ -51,7 +52,7 @@ class TJournalWriter
 public:
     // folder: where the journal files and the recovery file live; created when missing.
     explicit TJournalWriter(const QString &folder, const QString &recoveryName);
-    // Writes what is queued, then ends the thread.
+    // Writes what is queued, then ends the threads.
     ~TJournalWriter();
     TJournalWriter(const TJournalWriter &) = delete;
     TJournalWriter &operator=(const TJournalWriter &) = delete;
@@ -68,12 +69,15 @@ public:
     // The recovery file's next contents, made on the writer thread; only the latest
     // request that is still waiting is carried out.
     void writeRecovery(std::function<QByteArray()> contents);
-    // Removes the recovery file (after what is queued before it).
+    // Writes the queued lines now instead of at the next look (a system call: for a moment
+    // when the caller has time, after the event that made the lines).
+    void wake() { m_wake.notify_one(); }
+    // Removes the recovery file; a write still waiting is dropped.
     void removeRecovery();
     // Waits until everything queued so far is written or has failed; false after timeoutMs.
     bool flush(int timeoutMs);
 
-    // Called on the writer thread. onError: the first failure only, with the file and the
+    // Called on the writer's threads. onError: the first failure only, with the file and the
     // system's reason. onDurable: lines up to this number are on the disk.
     // onRecoveryWritten: a recovery request has been carried out (true) or failed.
     // Set them before the first line is queued.
@@ -113,6 +117,7 @@ private:
     };
 
     void run();
+    void runRecovery();
     bool writeLines(const std::vector<Line> &lines);
     bool openDay(const QDate &day);
     bool carryOutRecovery(RecoveryOp op, const std::function<QByteArray()> &contents);
@@ -122,24 +127,35 @@ private:
     const QString m_folder;
     const QString m_recoveryName;
 
-    // Shared with the writer thread, under m_mutex.
+    // The journal: shared with its thread, under m_mutex.
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::vector<Line> m_queue;
-    RecoveryOp m_recoveryOp = RecoveryOp::None;
-    std::function<QByteArray()> m_recoveryContents;
     quint64 m_queued = 0; // lines queued so far
     quint64 m_done = 0;   // lines written or given up
+    bool m_stop = false;
+    bool m_flushWanted = false;
+
+    // The recovery file has a thread of its own, so that writing a large one never holds
+    // up a journal line. Under m_recoveryMutex.
+    std::mutex m_recoveryMutex;
+    std::condition_variable m_recoveryWake;
+    std::condition_variable m_recoveryIdle;
+    RecoveryOp m_recoveryOp = RecoveryOp::None;
+    std::function<QByteArray()> m_recoveryContents;
     quint64 m_recoveryRequests = 0;
     quint64 m_recoveryDone = 0;
-    bool m_stop = false;
+    bool m_recoveryStop = false;
 
-    // The writer thread's own.
+    // The journal thread's own.
     int m_fd = -1;
     QDate m_fdDay;
-    bool m_reported = false;
     std::vector<Line> m_retry;
 
+    // Either thread: the first failure is reported, later ones are not.
+    std::atomic<bool> m_reported{false};
+
     std::thread m_thread;
+    std::thread m_recoveryThread;
 };

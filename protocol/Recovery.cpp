@@ -68,14 +68,20 @@ bool RecoveryFormat::hasData(const State &s)
 
 QByteArray RecoveryFormat::encode(const State &s)
 {
+    return encode(s.results, s.pred, s.saved, s.written);
+}
+
+QByteArray RecoveryFormat::encode(const TableData &results, const TableData &pred, bool saved,
+                                  const QDateTime &written)
+{
     QString out = QStringLiteral(
         "# Tornelo: Wiederherstellungsdatei. Zellen durch TAB getrennt; \\t, \\r, \\n und \\\\ "
         "stehen für TAB, CR, LF und den Backslash in einer Zelle.\n");
-    out += kWritten + QLatin1Char('\t') + s.written.toString(kStampFormat) + QLatin1Char('\n');
-    out += kSaved + QLatin1Char('\t') + (s.saved ? QStringLiteral("ja") : QStringLiteral("nein")) +
+    out += kWritten + QLatin1Char('\t') + written.toString(kStampFormat) + QLatin1Char('\n');
+    out += kSaved + QLatin1Char('\t') + (saved ? QStringLiteral("ja") : QStringLiteral("nein")) +
            QLatin1Char('\n');
-    appendTable(out, kResults, s.results);
-    appendTable(out, kPred, s.pred);
+    appendTable(out, kResults, results);
+    appendTable(out, kPred, pred);
     out += kEnd + QLatin1Char('\n');
     return out.toUtf8();
 }

@@ -22,6 +22,8 @@ struct State
 };
 
 QByteArray encode(const State &s);
+QByteArray encode(const TableData &results, const TableData &pred, bool saved,
+                  const QDateTime &written);
 // Nothing when the bytes are not a whole recovery file.
 std::optional<State> decode(const QByteArray &bytes);
 // Something in either table that a clean start would lose.
