@@ -303,6 +303,16 @@ TEST_F(Keeping, CleanCloseRemovesTheFileOnlyWhenNothingWouldBeLost)
              click(w->sbSave);
          },
          false},
+        {"only a web page written",
+         [&] {
+             zeit(10, 0, 0, 0);
+             number(1, "3");
+             pred().setRow(1);
+             click(w->bInsert);
+             seams.choose(work.filePath(QStringLiteral("p.html")), 2);
+             click(w->sbSave);
+         },
+         true},
         {"changed after saving",
          [&] {
              zeit(10, 0, 0, 0);
