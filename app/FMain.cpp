@@ -1,6 +1,7 @@
 #include "app/FMain.h"
 
 #include "app/LiveResults.h"
+#include "app/Safekeeping.h"
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
 #include "platform/ErrorBox.h"
@@ -261,6 +262,9 @@ void TFormMain::FormDestroy()
     if (m_store)
         SettingsIO::save(*m_store, currentSettings());
     ComPort->Close();
+    // After the port: its last events may still bring times.
+    if (safekeeping)
+        safekeeping->close();
 }
 
 TSettings TFormMain::currentSettings() const
@@ -939,6 +943,32 @@ void TFormMain::startLiveResults(bool commandLineLive, std::optional<quint16> co
     connect(this, &TFormMain::timeTaken, live,
             [this](const QString &text, const TimeOfDay &t) { live->noteCapture(text, t); });
     live->start(c);
+}
+
+void TFormMain::startSafekeeping(const QString &folder)
+{
+    if (safekeeping)
+        return;
+    safekeeping = new TSafekeeping(*SortGridPred, *SortGrid1, *m_clock,
+                                   folder.isEmpty() ? TSafekeeping::defaultFolder() : folder, this);
+    safekeeping->setTimerFactory(timerFactory);
+    safekeeping->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
+    safekeeping->askRestore = [] {
+        if (!FDlgYesNo)
+            return false;
+        FDlgYesNo->Label1->setText(QStringLiteral("Letztes Protokoll wiederherstellen?"));
+        return FDlgYesNo->showModalResult() == TFDlgYesNo::mrYes;
+    };
+    safekeeping->restore = [this](const RecoveryFormat::State &s) {
+        tables->restore(s.pred, s.results);
+    };
+    connect(this, &TFormMain::timeTaken, safekeeping, &TSafekeeping::timeTaken);
+    tables->journal = [this](const QStringList &event) { safekeeping->command(event); };
+    files->loaded = sheets->loaded = [this](const QString &f) { safekeeping->loaded(f); };
+    files->saved = sheets->saved = [this](const QString &f, quint64 revision) {
+        safekeeping->saved(f, revision);
+    };
+    safekeeping->start(ApplicationTitle, AppInfo::version());
 }
 
 bool TFormMain::SpreadsheetAvailable() const

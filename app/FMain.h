@@ -27,6 +27,7 @@ class TProtocolTables;
 class TComPort;
 class TFileCommands;
 class TLiveResults;
+class TSafekeeping;
 class TSheetCommands;
 class TFileDialog;
 
@@ -127,6 +128,8 @@ public:
     // The live results on the local network (off unless the settings or --live ask).
     TLiveResults *live = nullptr;
     QLabel *LabelLive = nullptr;
+    // The journal of every time and command, and the recovery file (after start-up).
+    TSafekeeping *safekeeping = nullptr;
     TSheetCommands *sheets = nullptr;
     TFileDialog *OpenDialog1 = nullptr;
     TFileDialog *SaveDialog1 = nullptr;
@@ -184,6 +187,9 @@ public:
     // (--live, --live=PORT) asks for them.
     void startLiveResults(bool commandLineLive = false,
                           std::optional<quint16> commandLinePort = std::nullopt);
+    // Starts the journal and the recovery file in folder (empty: the user's data folder of
+    // this program) and offers a recovery file left by a crash. Needs the yes/no dialog.
+    void startSafekeeping(const QString &folder = QString());
 
     // ICommandPanel
     void setCommandEnabled(ChronoCommand cmd, bool enabled) override;

@@ -96,6 +96,8 @@ int main(int argc, char *argv[])
 
     formMain.startLiveResults(commandLine.live, commandLine.livePort);
     formMain.show();
+    // Asks about a recovery file over the window, before any time can be taken.
+    formMain.startSafekeeping();
     const int rc = app.exec();
     formMain.FormDestroy();
     SPHTMLHelp::shutdown();

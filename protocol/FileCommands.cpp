@@ -149,9 +149,11 @@ void TFileCommands::sbSaveClick()
     if (!SaveDialog1.Execute(m_window))
         return;
     const QString name = SaveDialog1.FileName;
+    const quint64 revision = m_results.contentRevision();
     switch (saveEntryKind(SaveDialog1.FilterIndex)) {
     case FileKind::Text:
-        SaveProtocolText(name);
+        if (SaveProtocolText(name) && saved)
+            saved(name, revision);
         break;
     case FileKind::Sheet:
         if (saveProtocolSheet) {
@@ -163,6 +165,7 @@ void TFileCommands::sbSaveClick()
         }
         break;
     case FileKind::Web:
+        // A page cannot be loaded back: the protocol does not count as saved.
         WriteHtmlReport(name);
         break;
     case FileKind::None:
@@ -242,6 +245,8 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
         layoutColumns();
     if (updateFileButtons)
         updateFileButtons();
+    if (loaded)
+        loaded(fileName);
     return true;
 }
 

@@ -38,6 +38,10 @@ public:
     std::function<void(int n)> raiseTimeColumns;
     // A note in the status bar.
     std::function<void(const QString &)> showStatus;
+    // A text file has been loaded into the results protocol; the Save command has written
+    // the table as a text file as it is at revision (its contentRevision).
+    std::function<void(const QString &fileName)> loaded;
+    std::function<void(const QString &fileName, quint64 revision)> saved;
     // The spreadsheet entries; while unset they do nothing. Saving gets the suffix of the
     // format to write (xls, xlsx, ods).
     std::function<void(const QString &)> loadProtocolSheet;

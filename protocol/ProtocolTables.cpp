@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 
+#include <algorithm>
+
 TProtocolTables::TProtocolTables(TSortGrid &pred, TSortGrid &results, const Buttons &buttons,
                                  QObject *parent)
     : QObject(parent), m_pred(pred), m_results(results), m_buttons(buttons)
@@ -216,6 +218,40 @@ void TProtocolTables::runReset()
     UpdateFileButtons();
 }
 
+void TProtocolTables::restore(const TableData &pred, const TableData &results)
+{
+    // Times taken while the question was open (the port is open by then) stay, after the
+    // restored entries.
+    TableData entries = pred;
+    while (entries.rowCount() > 1) {
+        const QStringList &last = entries.rows.back();
+        if (std::any_of(last.begin(), last.end(), [](const QString &c) { return !isBlank(c); }))
+            break;
+        entries.rows.pop_back();
+    }
+    for (int r = 1; r < m_pred.RowCount(); ++r) {
+        if (rowBlank(m_pred, r))
+            continue;
+        QStringList row;
+        for (int c = 0; c < entries.colCount; ++c)
+            row << m_pred.Cells(c, r);
+        row[0] = QString::number(entries.rowCount());
+        entries.rows.push_back(row);
+    }
+    if (entries.rowCount() < 2)
+        entries.rows.push_back(QStringList(entries.colCount, QString()));
+    setCountRunden(results.colCount - 2);
+    ApplyTimeColumnCount();
+    TProtocolTables::applyTable(m_results, results);
+    TProtocolTables::applyTable(m_pred, entries);
+    m_results.setRow(1);
+    const int last = m_pred.RowCount() - 1;
+    m_pred.setRow(last);
+    m_pred.setSelection(TGridRect{0, last, m_pred.ColCount() - 1, last});
+    LayoutColumns();
+    refreshButtons();
+}
+
 void TProtocolTables::bInsertClick()
 {
     const int p = m_pred.Row();
@@ -243,7 +279,10 @@ void TProtocolTables::bInsertClick()
         int i = 2;
         while (i < last && !isBlank(m_results.Cells(i, r)))
             ++i;
-        m_results.setCells(i, r, m_pred.Cells(1, p));
+        const QString time = m_pred.Cells(1, p);
+        m_results.setCells(i, r, time);
+        if (journal)
+            journal({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
         m_pred.DeleteRow(p);
         if (m_pred.RowCount() - 1 >= p)
             m_pred.setRow(p);
@@ -279,22 +318,32 @@ void TProtocolTables::bRestoreClick()
     if (!isBlank(m_pred.Cells(0, m_pred.RowCount() - 1)))
         m_pred.setRowCount(m_pred.RowCount() + 1);
     const int q = m_pred.RowCount() - 1;
+    const QString time = m_results.Cells(k, r);
+    const QString nr = m_results.Cells(0, r);
     m_pred.setCells(0, q, QString::number(q));
-    m_pred.setCells(1, q, m_results.Cells(k, r));
-    m_pred.setCells(2, q, m_results.Cells(0, r));
+    m_pred.setCells(1, q, time);
+    m_pred.setCells(2, q, nr);
     // Time texts are zero-padded, so sorting them as text is chronological.
     m_pred.SortOptions().CanSort = true;
     m_pred.SortByColumn(1);
     m_pred.SortOptions().CanSort = false;
     m_results.setCells(k, r, QString());
+    if (journal)
+        journal({QStringLiteral("Zurück"), nr, time, timeTitle(k - 1)});
     setEnabled(m_buttons.bRestore, !isBlank(m_results.Cells(2, r)));
 }
 
 void TProtocolTables::bDelClick()
 {
+    QStringList dropped;
     for (int row = m_pred.RowCount() - 1; row >= 1; --row)
-        if (isBlank(m_pred.Cells(2, row)))
+        if (isBlank(m_pred.Cells(2, row))) {
+            if (!rowBlank(m_pred, row))
+                dropped.prepend(m_pred.Cells(1, row));
             m_pred.DeleteRow(row);
+        }
+    if (journal && !dropped.isEmpty())
+        journal(QStringList{QStringLiteral("Zwischenprotokoll löschen")} + dropped);
     setEnabled(m_buttons.bInsertALL, false);
 }
 
@@ -302,6 +351,8 @@ void TProtocolTables::sbClsClick()
 {
     if (!confirmClear || !confirmClear())
         return;
+    if (journal)
+        journal({QStringLiteral("Neu / Löschen")});
     for (int c = 2; c <= m_n + 1 && c < m_results.ColCount(); ++c) {
         m_results.clearCol(c);
         m_results.setCells(c, 0, timeTitle(c - 1));

@@ -38,6 +38,9 @@ public:
     std::function<void()> forceReset;
     // Buttons that stay disabled whatever the tables say (while a file command runs).
     std::function<bool(QAbstractButton *)> heldDisabled;
+    // Every change a command makes, for the journal: what it was and its details (start
+    // number, time text, time column), enough to rebuild the protocol from the journal.
+    std::function<void(const QStringList &event)> journal;
 
     // The number of time columns N (1..100).
     int CountRunden() const { return m_n; }
@@ -51,6 +54,9 @@ public:
     void ApplyTimeColumnCount();
     // Run reset of the chronometer.
     void runReset();
+    // Puts both tables back as they were (after a crash): the results protocol takes the
+    // column count it had.
+    void restore(const TableData &pred, const TableData &results);
 
     // Commands.
     void bInsertClick();

@@ -114,6 +114,8 @@ void TSheetCommands::LoadProtocolSheet(const QString &fileName)
                           layoutColumns();
                       if (updateFileButtons)
                           updateFileButtons();
+                      if (loaded)
+                          loaded(fileName);
                       end(true, QString());
                   });
 }
@@ -140,6 +142,7 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &s
         base = QStringLiteral("Tabelle");
     const QString fods = m_work->path() + QLatin1Char('/') + base + QStringLiteral(".fods");
     QFile doc(fods);
+    const quint64 revision = m_results.contentRevision();
     const QByteArray bytes =
         SheetFormat::flatOds(TProtocolTables::snapshot(m_results), applicationTitle);
     if (!doc.open(QIODevice::WriteOnly) || doc.write(bytes) != bytes.size() || !doc.flush()) {
@@ -149,23 +152,25 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &s
     doc.close();
     const QString outDir = m_work->path() + QStringLiteral("/out");
     m_app.convert(fods, convertToFor(suffix.isEmpty() ? target.suffix() : suffix), outDir,
-                  [this, fileName](const SpreadsheetApp::Result &r) {
+                  [this, fileName, revision](const SpreadsheetApp::Result &r) {
                       if (!r.ok) {
                           end(false, writeMessage(fileName) + QStringLiteral("\n") + r.message);
                           return;
                       }
-                      install(r.outputFile, fileName);
+                      install(r.outputFile, fileName, revision);
                   });
 }
 
 // Puts the converted file in place through a temporary file beside the target, off the UI
 // thread (the rename waits for the disk): an existing file is replaced only by a whole one.
-void TSheetCommands::install(const QString &converted, const QString &target)
+void TSheetCommands::install(const QString &converted, const QString &target, quint64 revision)
 {
     auto *watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, target] {
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, target, revision] {
         const QString error = watcher->result();
         watcher->deleteLater();
+        if (error.isEmpty() && saved)
+            saved(target, revision);
         end(error.isEmpty(), writeMessage(target) + QStringLiteral("\n") + error);
     });
     watcher->setFuture(QtConcurrent::run([converted, target]() -> QString {

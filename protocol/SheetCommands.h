@@ -28,6 +28,10 @@ public:
     std::function<void()> updateFileButtons;
     // While a conversion runs: busy true with what the status bar says; false at its end.
     std::function<void(bool busy, const QString &status)> showBusy;
+    // A file has been loaded into the results protocol; a save has been put in place,
+    // holding the table as it was at revision (its contentRevision when the save began).
+    std::function<void(const QString &fileName)> loaded;
+    std::function<void(const QString &fileName, quint64 revision)> saved;
 
     void LoadProtocolSheet(const QString &fileName);
     // suffix (xls, xlsx, ods) chooses the format; empty: the name's own suffix.
@@ -49,7 +53,7 @@ signals:
 private:
     void end(bool ok, const QString &error);
     bool prepare(const QString &status);
-    void install(const QString &converted, const QString &target);
+    void install(const QString &converted, const QString &target, quint64 revision);
 
     TSortGrid &m_results;
     QWidget *m_window;

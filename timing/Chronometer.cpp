@@ -59,12 +59,13 @@ void TChronometer::lap()
 
 void TChronometer::lapAt(const TimeOfDay &t)
 {
+    const QString text = timeText(t);
+    // Announced first: the journal has the time before anything can go wrong showing it.
+    emit lapTaken(text, t);
     if (m_display)
         m_display->ShowTime(1, timeValue(t));
-    const QString text = timeText(t);
     if (m_capture)
         m_capture->AppendCapture(text);
-    emit lapTaken(text, t);
 }
 
 void TChronometer::resetClick()

@@ -76,7 +76,7 @@ public:
     static QString timeText(const TimeOfDay &t);
 
 signals:
-    // Every time taken, after it went to the display and the capture output.
+    // Every time taken, before it goes to the display and the capture output.
     void lapTaken(const QString &timeText, const TimeOfDay &t);
     void runStarted();
     void runReset();

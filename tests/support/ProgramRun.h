@@ -32,6 +32,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("XDG_CONFIG_HOME", config.path());
+        env.insert("XDG_DATA_HOME", data.path()); // journal and recovery file
         proc.setProcessEnvironment(env);
         for (int n = 1; n <= 16; ++n)
             mapPort(n, devices.path() + QStringLiteral("/ttyCOM%1").arg(n));
@@ -91,6 +92,7 @@ public:
 
     QString name;
     QTemporaryDir config;
+    QTemporaryDir data;
     QTemporaryDir binDir;
     QTemporaryDir devices; // stays empty: no port is found there
     QString exe;

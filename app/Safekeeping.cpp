@@ -1,0 +1,238 @@
+#include "app/Safekeeping.h"
+
+#include "protocol/ProtocolTables.h"
+#include "widgets/SortGrid.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+TSafekeeping::TSafekeeping(TSortGrid &pred, TSortGrid &results, IClock &clock,
+                           const QString &folder, QObject *parent)
+    : QObject(parent), m_pred(pred), m_results(results), m_clock(clock), m_folder(folder)
+{
+    m_writer = std::make_unique<TJournalWriter>(folder, QLatin1String(RecoveryName));
+    // Said once; the journal's thread keeps trying, and timing goes on either way.
+    m_writer->onError = [this](const QString &error) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, error] {
+                if (showStatus)
+                    showStatus(QStringLiteral("Das Journal kann nicht geschrieben werden: ") +
+                               error + QStringLiteral(". Die Zeitnahme läuft weiter."));
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+TSafekeeping::~TSafekeeping()
+{
+    close();
+}
+
+QString TSafekeeping::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+QString TSafekeeping::recoveryPath() const
+{
+    return m_folder + QLatin1Char('/') + QLatin1String(RecoveryName);
+}
+
+QString TSafekeeping::asideName(const QDateTime &written)
+{
+    return QStringLiteral("recovery-") + written.toString(QStringLiteral("yyyy-MM-dd-HHmmss")) +
+           QStringLiteral(".txt");
+}
+
+void TSafekeeping::journalNow(const QStringList &fields)
+{
+    if (!m_writer)
+        return;
+    m_writer->append(JournalFormat::momentMs(m_clock.now()), fields);
+}
+
+void TSafekeeping::timeTaken(const QString &timeText, const TimeOfDay &t, const QString &source)
+{
+    if (!m_writer)
+        return;
+    m_writer->appendTime(t, timeText, source);
+    checkSoon();
+}
+
+void TSafekeeping::command(const QStringList &event)
+{
+    journalNow(event);
+    checkSoon();
+}
+
+void TSafekeeping::loaded(const QString &fileName)
+{
+    journalNow({QStringLiteral("Laden"), fileName});
+    checkSoon();
+}
+
+void TSafekeeping::saved(const QString &fileName, quint64 revision)
+{
+    m_savedRevision = revision;
+    journalNow({QStringLiteral("Speichern"), fileName});
+    checkSoon();
+}
+
+bool TSafekeeping::resultsSaved() const
+{
+    return m_savedRevision && *m_savedRevision == m_results.contentRevision();
+}
+
+TSafekeeping::Seen TSafekeeping::current() const
+{
+    return Seen{m_pred.contentRevision(), m_results.contentRevision(), resultsSaved()};
+}
+
+void TSafekeeping::checkSoon()
+{
+    // A zero timer: it runs once the event loop is back, after the tables took the change,
+    // and costs the UI thread less than a queued call. Several events share one check.
+    if (m_keeping && m_soon && !m_soon->isActive())
+        m_soon->start(0);
+}
+
+void TSafekeeping::checkNow()
+{
+    if (!m_keeping || !m_writer)
+        return;
+    // The event that brought the lines is handled: they need not wait for the next look.
+    m_writer->wake();
+    const Seen now = current();
+    if (m_written && *m_written == now)
+        return;
+    m_written = now;
+    // The results protocol is copied only when it changed: a taken time changes the
+    // intermediate protocol alone, and the results may have thousands of rows.
+    if (!m_resultsCopy || m_resultsCopyRevision != now.results) {
+        auto copy = std::make_shared<TableData>(TProtocolTables::snapshot(m_results));
+        m_resultsCopyEmpty = RecoveryFormat::tableEmpty(*copy);
+        m_resultsCopy = std::move(copy);
+        m_resultsCopyRevision = now.results;
+    }
+    auto pred = std::make_shared<const TableData>(TProtocolTables::snapshot(m_pred));
+    if (m_resultsCopyEmpty && RecoveryFormat::tableEmpty(*pred)) {
+        m_writer->removeRecovery();
+        return;
+    }
+    // Turned into text on the journal's thread: the UI thread only copies the cells.
+    m_writer->writeRecovery([results = m_resultsCopy, pred = std::move(pred), saved = now.saved,
+                             written = QDateTime::currentDateTime()] {
+        return RecoveryFormat::encode(*results, *pred, saved, written);
+    });
+}
+
+void TSafekeeping::start(const QString &programName, const QString &version)
+{
+    if (!m_writer || m_keeping)
+        return;
+    journalNow({QStringLiteral("Programmstart"), programName, version});
+    offerRecovery();
+    if (m_recoveryOff)
+        return;
+    m_keeping = true;
+    m_written.reset();
+    checkNow();
+    m_soon = m_makeTimer();
+    m_soon->setSingleShot(true);
+    m_soon->onTimeout = [this] { checkNow(); };
+    m_check = m_makeTimer();
+    m_check->onTimeout = [this] { checkNow(); };
+    m_check->start(CheckMs);
+}
+
+void TSafekeeping::offerRecovery()
+{
+    const QString path = recoveryPath();
+    const QFileInfo info(path);
+    // Something else in its place (a folder, a pipe) is left alone; writing will say why.
+    if (!info.exists() || !info.isFile())
+        return;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > RecoveryFormat::MaxFileBytes) {
+        m_recoveryOff = true;
+        if (showStatus)
+            showStatus(QStringLiteral("Die Wiederherstellungsdatei kann nicht gelesen werden: ") +
+                       path);
+        return;
+    }
+    const std::optional<RecoveryFormat::State> state = RecoveryFormat::decode(f.readAll());
+    f.close();
+    if (!state) {
+        const QString aside = setAside(nullptr);
+        if (!aside.isEmpty() && showStatus)
+            showStatus(QStringLiteral("Die Wiederherstellungsdatei ist unvollständig und liegt "
+                                      "jetzt unter: ") +
+                       aside);
+        return;
+    }
+    if (!RecoveryFormat::hasData(*state)) {
+        QFile::remove(path);
+        return;
+    }
+    if (askRestore && askRestore()) {
+        if (restore)
+            restore(*state);
+        if (state->saved)
+            m_savedRevision = m_results.contentRevision();
+        journalNow({QStringLiteral("Wiederhergestellt"), path});
+        return;
+    }
+    const QString aside = setAside(&*state);
+    if (aside.isEmpty())
+        return;
+    journalNow({QStringLiteral("Beiseitegelegt"), aside});
+    if (showStatus)
+        showStatus(QStringLiteral("Das letzte Protokoll liegt jetzt unter: ") + aside);
+}
+
+QString TSafekeeping::setAside(const RecoveryFormat::State *state)
+{
+    const QString path = recoveryPath();
+    const QDateTime written =
+        state && state->written.isValid() ? state->written : QFileInfo(path).lastModified();
+    const QString base = asideName(written);
+    QString target = m_folder + QLatin1Char('/') + base;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = m_folder + QLatin1Char('/') + base.chopped(4) + QLatin1Char('-') +
+                 QString::number(n) + QStringLiteral(".txt");
+    if (QFile::rename(path, target))
+        return target;
+    // Kept where it is and not overwritten: the protocols of this run are not kept then.
+    m_recoveryOff = true;
+    if (showStatus)
+        showStatus(
+            QStringLiteral("Die Wiederherstellungsdatei kann nicht beiseitegelegt werden: ") +
+            path);
+    return QString();
+}
+
+void TSafekeeping::close()
+{
+    if (!m_writer)
+        return;
+    if (m_check)
+        m_check->stop();
+    if (m_soon)
+        m_soon->stop();
+    if (m_keeping) {
+        const bool predEmpty = RecoveryFormat::tableEmpty(TProtocolTables::snapshot(m_pred));
+        const bool resultsEmpty = RecoveryFormat::tableEmpty(TProtocolTables::snapshot(m_results));
+        if (predEmpty && (resultsEmpty || resultsSaved())) {
+            m_writer->removeRecovery();
+        } else {
+            m_written.reset();
+            checkNow();
+        }
+    }
+    m_keeping = false;
+    journalNow({QStringLiteral("Programmende")});
+    // Its destructor writes what is queued and ends the thread.
+    m_writer.reset();
+}

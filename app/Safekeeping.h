@@ -1,0 +1,104 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/Timer.h"
+#include "protocol/Journal.h"
+#include "protocol/Recovery.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class TSortGrid;
+
+// Keeps what the window takes beyond a crash: every time and every command that changes
+// the protocols goes into the day's journal, and both protocols into the recovery file
+// shortly after each change. At start-up a recovery file left by a crash is offered back.
+// Runs on the UI thread; the disk is written by the journal's own thread.
+class TSafekeeping : public QObject
+{
+    Q_OBJECT
+public:
+    TSafekeeping(TSortGrid &pred, TSortGrid &results, IClock &clock, const QString &folder,
+                 QObject *parent = nullptr);
+    ~TSafekeeping() override;
+
+    // The user's data folder of this program (its name follows the executable's).
+    static QString defaultFolder();
+    static constexpr const char *RecoveryName = "recovery.txt";
+    // Changes other than a taken time or a command reach the recovery file this late.
+    static constexpr int CheckMs = 1000;
+
+    void setTimerFactory(TimerFactory f) { m_makeTimer = std::move(f); }
+
+    // Asks "Letztes Protokoll wiederherstellen?"; true for yes.
+    std::function<bool()> askRestore;
+    // Puts both tables back as the recovery file has them.
+    std::function<void(const RecoveryFormat::State &)> restore;
+    // A message in the status bar.
+    std::function<void(const QString &)> showStatus;
+
+    // Writes the start line, offers a recovery file that holds data, then keeps.
+    void start(const QString &programName, const QString &version);
+    // A clean close: the recovery file goes when nothing would be lost (the intermediate
+    // protocol empty, the results protocol empty or saved), else it is brought up to date.
+    // Waits until the journal's thread has written everything.
+    void close();
+
+    // The window's events.
+    void timeTaken(const QString &timeText, const TimeOfDay &t, const QString &source);
+    // A command that changed the tables (its name and details, from the tables).
+    void command(const QStringList &event);
+    void loaded(const QString &fileName);
+    // The results protocol was saved as it was at revision.
+    void saved(const QString &fileName, quint64 revision);
+
+    // Hands the current state to the recovery file if it changed since the last time.
+    void checkNow();
+    bool resultsSaved() const;
+
+    TJournalWriter *writer() const { return m_writer.get(); }
+    QString folder() const { return m_folder; }
+    QString recoveryPath() const;
+    // The recovery file's name when it is set aside: with the date and time it was written.
+    static QString asideName(const QDateTime &written);
+
+private:
+    struct Seen
+    {
+        quint64 pred = 0;
+        quint64 results = 0;
+        bool saved = false;
+        bool operator==(const Seen &) const = default;
+    };
+    Seen current() const;
+    void journalNow(const QStringList &fields);
+    void offerRecovery();
+    QString setAside(const RecoveryFormat::State *state);
+    // A taken time or a command: the recovery file follows as soon as the event loop is
+    // back, after the tables have taken the change.
+    void checkSoon();
+
+    TSortGrid &m_pred;
+    TSortGrid &m_results;
+    IClock &m_clock;
+    QString m_folder;
+    std::unique_ptr<TJournalWriter> m_writer;
+    TimerFactory m_makeTimer = makeQtTimer;
+    std::unique_ptr<ITimer> m_check;
+    std::unique_ptr<ITimer> m_soon;
+    // Revision of the results protocol when it was last saved.
+    std::optional<quint64> m_savedRevision;
+    std::optional<Seen> m_written;
+    // The results protocol as last copied for the recovery file, and at which revision.
+    std::shared_ptr<const TableData> m_resultsCopy;
+    quint64 m_resultsCopyRevision = 0;
+    bool m_resultsCopyEmpty = true;
+    bool m_keeping = false;
+    // The recovery file could not be read or set aside: it is left as it is.
+    bool m_recoveryOff = false;
+};

@@ -1,0 +1,121 @@
+#include "protocol/Recovery.h"
+
+#include "protocol/Journal.h"
+#include "protocol/ProtocolTables.h"
+
+namespace {
+const QString kResults = QStringLiteral("Ergebnisprotokoll");
+const QString kPred = QStringLiteral("Zwischenprotokoll");
+const QString kWritten = QStringLiteral("Geschrieben");
+const QString kSaved = QStringLiteral("Gespeichert");
+const QString kEnd = QStringLiteral("Ende");
+const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+
+void appendTable(QString &out, const QString &name, const TableData &t)
+{
+    out += name + QLatin1Char('\t') + QString::number(t.colCount) + QLatin1Char('\t') +
+           QString::number(t.rowCount()) + QLatin1Char('\n');
+    for (const QStringList &row : t.rows) {
+        QStringList cells = row.mid(0, t.colCount);
+        while (cells.size() < t.colCount)
+            cells << QString();
+        out += JournalFormat::line(cells) + QLatin1Char('\n');
+    }
+}
+
+// Reads one table from lines[at]; at is moved past it. Nothing when it is not whole.
+std::optional<TableData> readTable(const QStringList &lines, qsizetype &at, const QString &name,
+                                   int minCols, int maxCols)
+{
+    if (at >= lines.size())
+        return std::nullopt;
+    const QStringList head = lines[at].split(QLatin1Char('\t'));
+    bool okCols = false, okRows = false;
+    if (head.size() != 3 || head[0] != name)
+        return std::nullopt;
+    const int cols = head[1].toInt(&okCols);
+    const qsizetype rows = head[2].toLongLong(&okRows);
+    if (!okCols || !okRows || cols < minCols || cols > maxCols || rows < 1 ||
+        rows > lines.size() - at - 1)
+        return std::nullopt;
+    TableData t;
+    t.colCount = cols;
+    t.rows.reserve(size_t(rows));
+    for (qsizetype r = 0; r < rows; ++r) {
+        QStringList cells = JournalFormat::fields(lines[at + 1 + r]);
+        if (cells.size() != cols)
+            return std::nullopt;
+        t.rows.push_back(std::move(cells));
+    }
+    at += rows + 1;
+    return t;
+}
+} // namespace
+
+bool RecoveryFormat::tableEmpty(const TableData &t)
+{
+    for (int r = 1; r < t.rowCount(); ++r)
+        for (const QString &cell : t.rows[size_t(r)])
+            if (!TProtocolTables::isBlank(cell))
+                return false;
+    return true;
+}
+
+bool RecoveryFormat::hasData(const State &s)
+{
+    return !tableEmpty(s.results) || !tableEmpty(s.pred);
+}
+
+QByteArray RecoveryFormat::encode(const State &s)
+{
+    return encode(s.results, s.pred, s.saved, s.written);
+}
+
+QByteArray RecoveryFormat::encode(const TableData &results, const TableData &pred, bool saved,
+                                  const QDateTime &written)
+{
+    QString out = QStringLiteral(
+        "# Tornelo: Wiederherstellungsdatei. Zellen durch TAB getrennt; \\t, \\r, \\n und \\\\ "
+        "stehen für TAB, CR, LF und den Backslash in einer Zelle.\n");
+    out += kWritten + QLatin1Char('\t') + written.toString(kStampFormat) + QLatin1Char('\n');
+    out += kSaved + QLatin1Char('\t') + (saved ? QStringLiteral("ja") : QStringLiteral("nein")) +
+           QLatin1Char('\n');
+    appendTable(out, kResults, results);
+    appendTable(out, kPred, pred);
+    out += kEnd + QLatin1Char('\n');
+    return out.toUtf8();
+}
+
+std::optional<RecoveryFormat::State> RecoveryFormat::decode(const QByteArray &bytes)
+{
+    QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    // An editor may have added CRs; a CR inside a cell is always escaped.
+    for (QString &l : lines)
+        if (l.endsWith(QLatin1Char('\r')))
+            l.chop(1);
+    State s;
+    qsizetype at = 0;
+    while (at < lines.size() && lines[at].startsWith(QLatin1Char('#')))
+        ++at;
+    for (; at < lines.size(); ++at) {
+        const QStringList f = lines[at].split(QLatin1Char('\t'));
+        if (f.size() == 2 && f[0] == kWritten)
+            s.written = QDateTime::fromString(f[1], kStampFormat);
+        else if (f.size() == 2 && f[0] == kSaved)
+            s.saved = f[1] == QLatin1String("ja");
+        else
+            break;
+    }
+    auto results = readTable(lines, at, kResults, 3, 2 + 100);
+    if (!results)
+        return std::nullopt;
+    auto pred = readTable(lines, at, kPred, 3, 3);
+    if (!pred)
+        return std::nullopt;
+    // Only a file that reached its end is whole.
+    if (at >= lines.size() || lines[at] != kEnd)
+        return std::nullopt;
+    s.results = std::move(*results);
+    s.pred = std::move(*pred);
+    return s;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "formats/TableData.h"
+
+#include <QByteArray>
+#include <QDateTime>
+
+#include <optional>
+
+// The recovery file: both protocols cell by cell, so that they come back exactly as they
+// were after a crash. Plain text (UTF-8): a few header lines, then each table as a line
+// "Ergebnisprotokoll" / "Zwischenprotokoll" with its column and row count, followed by
+// one line per row (cells separated by TAB, escaped as in the journal), and "Ende".
+namespace RecoveryFormat {
+struct State
+{
+    TableData results;
+    TableData pred;
+    // The results protocol was saved after its last change.
+    bool saved = false;
+    QDateTime written;
+};
+
+QByteArray encode(const State &s);
+QByteArray encode(const TableData &results, const TableData &pred, bool saved,
+                  const QDateTime &written);
+// Nothing when the bytes are not a whole recovery file.
+std::optional<State> decode(const QByteArray &bytes);
+// Something in either table that a clean start would lose.
+bool hasData(const State &s);
+// No data row holds a cell that is not blank (the titles do not count).
+bool tableEmpty(const TableData &t);
+
+// The file is read at start-up only; a larger one is not ours.
+constexpr qint64 MaxFileBytes = 256 * 1024 * 1024;
+} // namespace RecoveryFormat
