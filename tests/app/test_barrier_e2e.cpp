@@ -4,16 +4,22 @@
 #include "serial/SimBarrier.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/TestStampClock.h"
+#include "tests/support/TestTimer.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -42,6 +48,40 @@ bool matchesBarrierTime(const QString &taken, WallTime t,
     const auto toBoundary = 10'000 - us.count() % 10'000;
     const auto tolerance = std::max<long long>(1000, seenAfter.count() + 1000);
     return toBoundary <= tolerance && taken == textAt(t + std::chrono::microseconds(toBoundary));
+}
+
+// Which picture the barrier icon shows: "locked", "free" or "not connected".
+std::string iconShown(const TFormMain &w)
+{
+    const QImage shown = w.ImageLSzeit->pixmap().toImage();
+    if (shown == barrierIconNotConnected().toImage())
+        return "not connected";
+    for (int s = 0; s < 2; ++s)
+        if (shown == w.ImageList1[s].toImage())
+            return s ? "free" : "locked";
+    return "other";
+}
+
+bool statusMatches(const TFormMain &w, const QString &pattern)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern))
+        .match(w.StatusBar1->currentMessage())
+        .hasMatch();
+}
+
+QString reasonText(int err)
+{
+    return QRegularExpression::escape(QString::fromLocal8Bit(std::strerror(err)));
+}
+
+// A barrier that is accepting while action runs (the port opens during it).
+bool connectDuring(SimBarrierServer &server, const std::function<void()> &action)
+{
+    bool accepted = false;
+    std::thread barrier([&] { accepted = server.waitForClient(10000); });
+    action();
+    barrier.join();
+    return accepted;
 }
 
 QStringList takenTimes(const TFormMain &w)
@@ -209,19 +249,88 @@ TEST_F(BarrierEndToEnd, OpeningEdgeAndClosingThePort)
     EXPECT_FALSE(w->ImageLSzeit->isVisible());
 }
 
-TEST(BarrierStartUp, AbsentPortIsSilentAndLeavesTheIconHidden)
+// barrier-sim ends while the barrier is free (the adapter is pulled): the port closes, the
+// icon and the status bar say so; barrier-sim started again on the same socket is opened
+// by the next retry, the barrier is free again and takes the next pass.
+TEST_F(BarrierEndToEnd, LostBarrierIsSaidAndTakesTimesAgainWhenBack)
+{
+    start(0, 0);
+    TestTimerFactory timers;
+    w->ComPort->setTimerFactory(timers.factory());
+    QTest::keyClick(w.get(), Qt::Key_F4);
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    ASSERT_EQ(w->guard->lockState(), 1);
+    QElapsedTimer since;
+    qint64 closedAfter = -1;
+    const auto onClose = w->ComPort->OnClose;
+    w->ComPort->OnClose = [&, onClose](QObject *s) {
+        closedAfter = since.elapsed();
+        onClose(s);
+    };
+
+    since.start();
+    server.shutdown();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ComPort->Connected(); }, 10000));
+    std::printf("barrier gone: OnClose after %lld ms\n", static_cast<long long>(closedAfter));
+    EXPECT_GE(closedAfter, 0);
+    EXPECT_TRUE(w->ImageLSzeit->isVisible());
+    EXPECT_EQ(iconShown(*w), "not connected");
+    const QString lost = "Verbindung zur Lichtschranke an COM5 um \\d\\d:\\d\\d:\\d\\d verloren: " +
+                         reasonText(ECONNRESET) + "\\. Neuer Versuch jede Sekunde\\.";
+    EXPECT_TRUE(statusMatches(*w, lost)) << w->StatusBar1->currentMessage().toStdString();
+    ASSERT_EQ(timers.made.size(), 1u);
+    TestTimer &retry = *timers.made[0];
+
+    // Not back yet: a retry changes nothing on screen.
+    retry.advance(TComPort::RetryIntervalMs);
+    EXPECT_FALSE(w->ComPort->Connected());
+    EXPECT_EQ(iconShown(*w), "not connected");
+    EXPECT_TRUE(statusMatches(*w, lost));
+
+    QString error;
+    ASSERT_TRUE(server.listen(socket, error)) << error.toStdString();
+    ASSERT_TRUE(connectDuring(server, [&] { retry.advance(TComPort::RetryIntervalMs); }));
+    EXPECT_TRUE(w->ComPort->Connected());
+    EXPECT_EQ(iconShown(*w), "free"); // as it was
+    EXPECT_TRUE(statusMatches(*w, "Lichtschranke an COM5 um \\d\\d:\\d\\d:\\d\\d verbunden\\."))
+        << w->StatusBar1->currentMessage().toStdString();
+    pass(k46, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 1; }, 10000));
+}
+
+// A port that cannot be opened at start-up is said without a dialog and tried until it
+// opens.
+TEST(BarrierStartUp, PortMissingAtStartIsSaidAndRetriedUntilItComes)
 {
     TempSettings settings;
-    settings.write(
-        {{"Port", 9}, {"Alg", 0}, {"Devices/COM9", settings.dir.path() + "/no-such-tty"}});
+    const QString socket = settings.dir.path() + "/barrier.sock";
+    settings.write({{"Port", 9}, {"Alg", 0}, {"Devices/COM9", "sim:" + socket}});
     TestClock clock;
     TFormMain w(&clock);
+    TestTimerFactory timers;
+    w.ComPort->setTimerFactory(timers.factory());
     w.show();
-    QTest::qWait(50);
     EXPECT_FALSE(w.ComPort->Connected());
-    EXPECT_FALSE(w.ImageLSzeit->isVisible());
-    EXPECT_EQ(w.ComPort->Port(), 9); // kept, and tried again at the next start
+    EXPECT_TRUE(w.ComPort->Retrying());
+    EXPECT_TRUE(w.ImageLSzeit->isVisible());
+    EXPECT_EQ(iconShown(w), "not connected");
+    EXPECT_TRUE(statusMatches(w, "Lichtschranke an COM9 ließ sich um \\d\\d:\\d\\d:\\d\\d nicht "
+                                 "öffnen: " +
+                                     reasonText(ENOENT) +
+                                     " \\(no barrier-sim listening on .*\\)\\. Neuer Versuch "
+                                     "jede Sekunde\\."))
+        << w.StatusBar1->currentMessage().toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    SimBarrierServer server;
+    QString error;
+    ASSERT_TRUE(server.listen(socket, error)) << error.toStdString();
+    ASSERT_EQ(timers.made.size(), 1u);
+    ASSERT_TRUE(connectDuring(server, [&] { timers.made[0]->advance(TComPort::RetryIntervalMs); }));
+    EXPECT_TRUE(w.ComPort->Connected());
+    EXPECT_FALSE(w.ComPort->Retrying());
+    EXPECT_EQ(iconShown(w), "locked");
+    EXPECT_TRUE(statusMatches(w, "Lichtschranke an COM9 um \\d\\d:\\d\\d:\\d\\d verbunden\\."));
 }
 
 // The window's port on the device double, stamping with a clock the test sets.
