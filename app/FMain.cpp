@@ -713,6 +713,7 @@ void TFormMain::ComPortNotice(QObject *, int Notice)
                 .arg(ComPort->DroppedEvents()));
         break;
     case cnPortLost:
+        guard->LastLineStatus = TBarrierGuard::unknownLineStatus;
         sayPortLoss(true);
         break;
     case cnPortReopened:
@@ -738,8 +739,7 @@ void TFormMain::showBarrierIcon()
 {
     // The lock state is kept while the port is lost, and shown again when it is back.
     const bool lost = ComPort->Retrying();
-    ImageLSzeit->setPixmap(lost ? barrierIconNotConnected()
-                                : ImageList1.value(guard->lockState()));
+    ImageLSzeit->setPixmap(lost ? barrierIconNotConnected() : ImageList1.value(guard->lockState()));
     ImageLSzeit->setVisible(lost || ComPort->Connected());
     ImageLSzeit->update();
 }

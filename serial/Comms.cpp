@@ -1,6 +1,7 @@
 #include "serial/Comms.h"
 
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <cerrno>
 #include <chrono>
@@ -297,6 +298,7 @@ TComPort::~TComPort()
 {
     // Ends quietly: nobody is left to tell that the retries stop.
     stopRetrying();
+    dropRetryAttempt();
     Close();
 }
 
@@ -338,13 +340,19 @@ void TComPort::Open()
     if (m_closing)
         throw EComHandle(QString::fromLocal8Bit(std::strerror(EBUSY)));
     Close();
+    // A retry still opening a device (at most its greeting timeout) would hold it twice.
+    dropRetryAttempt();
     openPort();
+}
+
+std::unique_ptr<ISerialDevice> TComPort::makeDevice()
+{
+    return m_factory ? m_factory(m_port) : systemDeviceFactory()(m_port);
 }
 
 void TComPort::openPort()
 {
-    std::unique_ptr<ISerialDevice> device =
-        m_factory ? m_factory(m_port) : systemDeviceFactory()(m_port);
+    std::unique_ptr<ISerialDevice> device = makeDevice();
     QString error;
     if (!device || !device->open(error))
         throw EComHandle(error);
@@ -353,7 +361,11 @@ void TComPort::openPort()
         device->close();
         throw EComState(error);
     }
+    startWorker(std::move(device));
+}
 
+void TComPort::startWorker(std::unique_ptr<ISerialDevice> device)
+{
     m_device = std::move(device);
     m_thread = std::make_unique<TComThread>(m_device.get(), eventMask(m_events), *m_stampClock);
     m_droppedBefore = 0;
@@ -487,21 +499,61 @@ void TComPort::stopRetrying()
 
 void TComPort::retryTimerTimeout()
 {
-    if (!m_retrying || m_connected || m_closing)
+    // One attempt at a time: a slow one lets the next ticks pass.
+    if (!m_retrying || m_connected || m_closing || m_attemptThread)
         return;
-    // Opening a port does not wait (a device file opens at once, the simulated barrier's
-    // greeting comes right after its accept), so the window keeps running meanwhile.
-    try {
-        openPort();
-    } catch (const EComError &) {
-        return; // still gone; the reason said first stands
+    auto attempt = std::make_shared<RetryAttempt>();
+    attempt->device = makeDevice();
+    if (!attempt->device)
+        return;
+    attempt->settings = lineSettings();
+    m_attempt = attempt;
+    m_attemptThread.reset(QThread::create([attempt] {
+        QString error;
+        attempt->opened =
+            attempt->device->open(error) && attempt->device->configure(attempt->settings, error);
+        // A failure keeps the first reason said: the port is still gone.
+        if (!attempt->opened)
+            attempt->device->close();
+    }));
+    // Queued to this thread, since the attempt's thread emits it.
+    connect(m_attemptThread.get(), &QThread::finished, this, [this] { retryAttemptEnded(); });
+    m_attemptThread->start();
+}
+
+void TComPort::retryAttemptEnded()
+{
+    if (!m_attemptThread || !m_attemptThread->isFinished())
+        return; // an attempt dropped already, or the next one
+    m_attemptThread->wait();
+    m_attemptThread.release()->deleteLater();
+    const std::shared_ptr<RetryAttempt> attempt = std::move(m_attempt);
+    if (!attempt->opened)
+        return;
+    // Retries ended (another port, none) or the port opened meanwhile: the device goes.
+    if (!m_retrying || m_connected || m_closing) {
+        attempt->device->close();
+        return;
     }
+    startWorker(std::move(attempt->device));
     // An open handler may have closed the port again.
     if (!m_connected)
         return;
     m_reopenStamp = m_stampClock->stamp();
     if (OnNotice)
         OnNotice(this, cnPortReopened);
+}
+
+void TComPort::dropRetryAttempt()
+{
+    if (!m_attemptThread)
+        return;
+    m_attemptThread->wait();
+    m_attemptThread->disconnect(this);
+    m_attemptThread.reset();
+    if (m_attempt->opened)
+        m_attempt->device->close();
+    m_attempt.reset();
 }
 
 quint32 TComPort::ModemStatus()

@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+class QThread;
+
 enum TBaudRate
 {
     br110,
@@ -324,6 +326,9 @@ public:
     // Where the retry timer comes from (tests hand in test timers); replaces a running one.
     void setTimerFactory(TimerFactory factory);
     ITimer *RetryTimer() const { return m_retryTimer.get(); }
+    // A retry opens the device on a thread of its own (a barrier that accepts but does not
+    // answer would hold the window up to its greeting timeout): true while one is under way.
+    bool RetryPending() const { return m_attemptThread != nullptr; }
 
     // The line settings Open applies, resolved from the properties.
     SerialLineSettings lineSettings() const;
@@ -341,12 +346,19 @@ public:
 private:
     // Opening and closing themselves; Open and Close also end the retries.
     void openPort();
+    std::unique_ptr<ISerialDevice> makeDevice();
+    // Runs the worker on an opened and configured device.
+    void startWorker(std::unique_ptr<ISerialDevice> device);
     void closePort();
     // The worker ended because its device failed: close, say so, retry.
     void lose(const std::shared_ptr<TComQueue> &queue);
     void startRetrying();
     void stopRetrying();
     void retryTimerTimeout();
+    // The retry's thread has ended: takes the device it opened, if any.
+    void retryAttemptEnded();
+    // Waits for a retry under way to end and drops what it opened.
+    void dropRetryAttempt();
     // Dispatches what the queue holds, in order, until it is empty or a handler closed or
     // reopened the port.
     void drain(std::shared_ptr<TComQueue> queue);
@@ -375,6 +387,15 @@ private:
     QString m_lossReason;
     TimeStamp m_lossStamp;
     TimeStamp m_reopenStamp;
+    // A retry under way: the device it opens off this thread, and whether that worked.
+    struct RetryAttempt
+    {
+        std::unique_ptr<ISerialDevice> device;
+        SerialLineSettings settings;
+        bool opened = false;
+    };
+    std::shared_ptr<RetryAttempt> m_attempt;
+    std::unique_ptr<QThread> m_attemptThread;
 
     TBaudRate m_baudRate = br9600;
     quint32 m_baudRateUser = 9600;

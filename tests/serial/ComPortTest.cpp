@@ -9,8 +9,10 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <future>
 
 namespace {
 
@@ -47,6 +49,12 @@ protected:
     bool waitForCalls(int n)
     {
         return QTest::qWaitFor([&] { return calls.size() >= n; }, 5000);
+    }
+    // Fires the retry timer and lets the event loop run until that attempt has ended.
+    bool retryOnce(TestTimer &retry)
+    {
+        retry.fire();
+        return QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000);
     }
     bool waitForWaiting()
     {
@@ -347,15 +355,17 @@ TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
 
     // Still gone: nothing more is said, the first reason stands.
     line->failOpen("No such device");
-    retry.advance(2 * TComPort::RetryIntervalMs);
+    ASSERT_TRUE(retryOnce(retry));
+    ASSERT_TRUE(retryOnce(retry));
     EXPECT_EQ(line->opens, 3);
+    EXPECT_EQ(line->closes, 3); // the failed attempts release what they got
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(calls, (QStringList{"DSR", "Close", "Lost"}));
     EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(ENODEV)));
 
     line->failOpen(QString());
     stamps.set(5000);
-    retry.advance(TComPort::RetryIntervalMs);
+    ASSERT_TRUE(retryOnce(retry));
     EXPECT_TRUE(port.Connected());
     EXPECT_FALSE(port.Retrying());
     EXPECT_FALSE(retry.isActive());
@@ -402,6 +412,65 @@ TEST_F(ComPortTest, OpenOrCloseEndsTheRetries)
         EXPECT_TRUE(p.Retrying());
     }
     EXPECT_EQ(closes, 0);
+}
+
+// The device double, whose open waits until the test lets it go (or ten seconds pass).
+class HeldOpenDevice : public FakeSerialDevice
+{
+public:
+    HeldOpenDevice(std::shared_ptr<FakeSerialLine> line, std::shared_future<void> release,
+                   std::atomic<int> &entered)
+        : FakeSerialDevice(std::move(line)), m_release(std::move(release)), m_entered(entered)
+    {}
+    bool open(QString &error) override
+    {
+        ++m_entered;
+        m_release.wait_for(std::chrono::seconds(10));
+        return FakeSerialDevice::open(error);
+    }
+
+private:
+    std::shared_future<void> m_release;
+    std::atomic<int> &m_entered;
+};
+
+// A retry opens the device off the window's thread: while the device takes its time, the
+// window goes on and further ticks start no second attempt. What it opened after the
+// retries ended (another port or none was chosen) is released, not used.
+TEST_F(ComPortTest, RetryOpensWithoutHoldingUpTheWindow)
+{
+    TestTimerFactory timers;
+    port.setTimerFactory(timers.factory());
+    for (bool closedMeanwhile : {false, true}) {
+        SCOPED_TRACE(closedMeanwhile ? "closed meanwhile" : "left to open");
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<int> entered{0};
+        port.setDeviceFactory(
+            [&](quint8) { return std::make_unique<HeldOpenDevice>(line, released, entered); });
+        const int opensBefore = line->opens, closesBefore = line->closes;
+        port.RetryOpen("gone");
+        calls.clear();
+        TestTimer &retry = *timers.made.back();
+        retry.fire();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return entered == 1; }, 10000));
+        bool windowRan = false;
+        QMetaObject::invokeMethod(
+            qApp, [&] { windowRan = true; }, Qt::QueuedConnection);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return windowRan; }, 10000));
+        EXPECT_TRUE(port.RetryPending());
+        retry.fire();
+        if (closedMeanwhile)
+            port.Close();
+        release.set_value();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));
+        EXPECT_EQ(entered, 1);
+        EXPECT_EQ(line->opens - opensBefore, 1);
+        EXPECT_EQ(port.Connected(), !closedMeanwhile);
+        EXPECT_EQ(line->closes - closesBefore, closedMeanwhile ? 1 : 0);
+        EXPECT_EQ(calls, closedMeanwhile ? QStringList{"Close"} : QStringList{"Open"});
+        port.Close();
+    }
 }
 
 TEST_F(ComPortTest, SkippedCompletionIsWaitedAgain)

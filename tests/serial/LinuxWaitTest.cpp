@@ -513,6 +513,7 @@ TEST_F(LinuxWaitTest, LineWaitFailingLosesThePortAndTheRetryReopensIt)
     EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(EIO)));
     ASSERT_EQ(timers.made.size(), 1u);
     timers.made[0]->fire();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));
     EXPECT_TRUE(port.Connected());
     ASSERT_EQ(::write(fds[1], "x", 1), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return calls.size() == 7; }, 10000));

@@ -189,6 +189,7 @@ TEST_F(SimPortTest, BarrierGoingAwayClosesThePortUntilARetryFindsItAgain)
     EXPECT_EQ(port.LossReason(), errText(ECONNRESET));
     ASSERT_EQ(retries.made.size(), 1u);
     retries.made[0]->fire(); // nobody listening yet
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));
     EXPECT_FALSE(port.Connected());
     EXPECT_TRUE(port.Retrying());
 
@@ -199,6 +200,7 @@ TEST_F(SimPortTest, BarrierGoingAwayClosesThePortUntilARetryFindsItAgain)
     retries.made[0]->fire();
     acceptor.join();
     ASSERT_TRUE(accepted);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));
     EXPECT_TRUE(port.Connected());
     EXPECT_FALSE(port.Retrying());
     server.closeContact(pinPairBit("4+6"));
