@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTime>
 
 #include <cerrno>
 #include <chrono>
@@ -82,6 +83,12 @@ bool connectDuring(SimBarrierServer &server, const std::function<void()> &action
     action();
     barrier.join();
     return accepted;
+}
+
+// A stamp's time of day to the second, as the status bar says it.
+QString clockAt(const TimeStamp &t)
+{
+    return QTime(t.timeOfDay.hour, t.timeOfDay.minute, t.timeOfDay.second).toString("HH:mm:ss");
 }
 
 QStringList takenTimes(const TFormMain &w)
@@ -412,6 +419,41 @@ TEST_F(BarrierOnDeviceDouble, PollingAndLostChangesAreSaidOnceInTheStatusBar)
     EXPECT_EQ(w->StatusBar1->currentMessage(),
               "Lichtschranke: 7 Kontaktänderungen verloren, weil das Programm zu lange "
               "beschäftigt war.");
+}
+
+// The device's line wait fails (the adapter was pulled) with the system's reason: the
+// window says which port was lost, when and why, shows "not connected", and shows the lock
+// state it had again once a retry has opened the port.
+TEST_F(BarrierOnDeviceDouble, FailedLineWaitIsSaidWithPortTimeAndReason)
+{
+    TestTimerFactory timers;
+    w->ComPort->setTimerFactory(timers.factory());
+    stamps.setOrigin(10, 15, 22, 0);
+    qint64 ms = 0;
+    for (int err : {EIO, ENODEV}) {
+        SCOPED_TRACE(err);
+        stamps.set(ms += 2500);
+        const QString when = clockAt(stamps.stamp());
+        line->pushFailure(err);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ComPort->Connected(); }, 10000));
+        EXPECT_EQ(iconShown(*w), "not connected");
+        EXPECT_EQ(w->StatusBar1->currentMessage(),
+                  QStringLiteral("Verbindung zur Lichtschranke an COM1 um %1 verloren: %2. Neuer "
+                                 "Versuch jede Sekunde.")
+                      .arg(when, QString::fromLocal8Bit(std::strerror(err))));
+
+        stamps.set(ms += 1000);
+        timers.made.back()->fire();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ComPort->RetryPending(); }, 10000));
+        EXPECT_TRUE(w->ComPort->Connected());
+        EXPECT_EQ(iconShown(*w), "free");
+        EXPECT_EQ(
+            w->StatusBar1->currentMessage(),
+            QStringLiteral("Lichtschranke an COM1 um %1 verbunden.").arg(clockAt(stamps.stamp())));
+    }
+    // Times are taken again.
+    line->change(k46);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return takenTimes(*w).size() == 1; }, 10000));
 }
 
 } // namespace
