@@ -177,37 +177,6 @@ TEST_F(SimPortTest, ContactClosedBeforeOpeningGivesNoEventUntilItChanges)
     EXPECT_EQ(calls, QStringList{"DSR:0"});
 }
 
-// The barrier going away is a pulled adapter: the port closes itself, keeps the reason, and
-// the retry finds the barrier again once it listens on the same socket.
-TEST_F(SimPortTest, BarrierGoingAwayClosesThePortUntilARetryFindsItAgain)
-{
-    openWithBarrier();
-    server.shutdown();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.Connected(); }, 10000));
-    EXPECT_EQ(calls, QStringList{"Close"});
-    EXPECT_TRUE(port.Retrying());
-    EXPECT_EQ(port.LossReason(), errText(ECONNRESET));
-    ASSERT_EQ(retries.made.size(), 1u);
-    retries.made[0]->fire(); // nobody listening yet
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));
-    EXPECT_FALSE(port.Connected());
-    EXPECT_TRUE(port.Retrying());
-
-    QString error;
-    ASSERT_TRUE(server.listen(socket, error)) << error.toStdString();
-    bool accepted = false;
-    std::thread acceptor([&] { accepted = server.waitForClient(10000); });
-    retries.made[0]->fire();
-    acceptor.join();
-    ASSERT_TRUE(accepted);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));
-    EXPECT_TRUE(port.Connected());
-    EXPECT_FALSE(port.Retrying());
-    server.closeContact(pinPairBit("4+6"));
-    ASSERT_TRUE(waitForCalls(2));
-    EXPECT_EQ(calls, (QStringList{"Close", "DSR:20"}));
-}
-
 TEST_F(SimPortTest, SecondProgramIsToldBusy)
 {
     openWithBarrier();
