@@ -1,7 +1,6 @@
 #include "serial/Comms.h"
 
 #include <QSocketNotifier>
-#include <QThread>
 
 #include <cerrno>
 #include <chrono>
@@ -497,37 +496,64 @@ void TComPort::stopRetrying()
         m_retryTimer->stop();
 }
 
+// A retry opens its device on a thread of its own, which says with a wake-up that it is done.
+struct TComPort::RetryAttempt
+{
+    std::unique_ptr<ISerialDevice> device;
+    SerialLineSettings settings;
+    bool opened = false;
+    int wakeFd = -1;
+    std::thread thread;
+    QSocketNotifier *notifier = nullptr;
+    ~RetryAttempt()
+    {
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+};
+
 void TComPort::retryTimerTimeout()
 {
     // One attempt at a time: a slow one lets the next ticks pass.
-    if (!m_retrying || m_connected || m_closing || m_attemptThread)
+    if (!m_retrying || m_connected || m_closing || m_attempt)
         return;
     auto attempt = std::make_shared<RetryAttempt>();
     attempt->device = makeDevice();
-    if (!attempt->device)
-        return;
+    attempt->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (!attempt->device || attempt->wakeFd < 0)
+        return; // tried again at the next tick
     attempt->settings = lineSettings();
-    m_attempt = attempt;
-    m_attemptThread.reset(QThread::create([attempt] {
+    // The notifier keeps the attempt (and so its descriptor) until it is deleted itself.
+    attempt->notifier = new QSocketNotifier(attempt->wakeFd, QSocketNotifier::Read, this);
+    connect(attempt->notifier, &QSocketNotifier::activated, this, [this, attempt] {
+        if (m_attempt == attempt)
+            retryAttemptEnded();
+    });
+    RetryAttempt *a = attempt.get();
+    m_attempt = std::move(attempt);
+    a->thread = std::thread([a] {
         QString error;
-        attempt->opened =
-            attempt->device->open(error) && attempt->device->configure(attempt->settings, error);
+        a->opened = a->device->open(error) && a->device->configure(a->settings, error);
         // A failure keeps the first reason said: the port is still gone.
-        if (!attempt->opened)
-            attempt->device->close();
-    }));
-    // Queued to this thread, since the attempt's thread emits it.
-    connect(m_attemptThread.get(), &QThread::finished, this, [this] { retryAttemptEnded(); });
-    m_attemptThread->start();
+        if (!a->opened)
+            a->device->close();
+        ::eventfd_write(a->wakeFd, 1);
+    });
+}
+
+std::shared_ptr<TComPort::RetryAttempt> TComPort::endRetryAttempt()
+{
+    std::shared_ptr<RetryAttempt> attempt = std::move(m_attempt);
+    attempt->thread.join();
+    // Possibly called from the notifier's own signal: it goes later.
+    attempt->notifier->setEnabled(false);
+    attempt->notifier->deleteLater();
+    return attempt;
 }
 
 void TComPort::retryAttemptEnded()
 {
-    if (!m_attemptThread || !m_attemptThread->isFinished())
-        return; // an attempt dropped already, or the next one
-    m_attemptThread->wait();
-    m_attemptThread.release()->deleteLater();
-    const std::shared_ptr<RetryAttempt> attempt = std::move(m_attempt);
+    const std::shared_ptr<RetryAttempt> attempt = endRetryAttempt();
     if (!attempt->opened)
         return;
     // Retries ended (another port, none) or the port opened meanwhile: the device goes.
@@ -546,14 +572,11 @@ void TComPort::retryAttemptEnded()
 
 void TComPort::dropRetryAttempt()
 {
-    if (!m_attemptThread)
+    if (!m_attempt)
         return;
-    m_attemptThread->wait();
-    m_attemptThread->disconnect(this);
-    m_attemptThread.reset();
-    if (m_attempt->opened)
-        m_attempt->device->close();
-    m_attempt.reset();
+    const std::shared_ptr<RetryAttempt> attempt = endRetryAttempt();
+    if (attempt->opened)
+        attempt->device->close();
 }
 
 quint32 TComPort::ModemStatus()

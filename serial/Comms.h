@@ -16,8 +16,6 @@
 #include <string>
 #include <thread>
 
-class QThread;
-
 enum TBaudRate
 {
     br110,
@@ -328,7 +326,7 @@ public:
     ITimer *RetryTimer() const { return m_retryTimer.get(); }
     // A retry opens the device on a thread of its own (a barrier that accepts but does not
     // answer would hold the window up to its greeting timeout): true while one is under way.
-    bool RetryPending() const { return m_attemptThread != nullptr; }
+    bool RetryPending() const { return m_attempt != nullptr; }
 
     // The line settings Open applies, resolved from the properties.
     SerialLineSettings lineSettings() const;
@@ -359,6 +357,9 @@ private:
     void retryAttemptEnded();
     // Waits for a retry under way to end and drops what it opened.
     void dropRetryAttempt();
+    struct RetryAttempt;
+    // Ends the attempt's thread (it has ended or is about to) and hands the attempt over.
+    std::shared_ptr<RetryAttempt> endRetryAttempt();
     // Dispatches what the queue holds, in order, until it is empty or a handler closed or
     // reopened the port.
     void drain(std::shared_ptr<TComQueue> queue);
@@ -387,15 +388,8 @@ private:
     QString m_lossReason;
     TimeStamp m_lossStamp;
     TimeStamp m_reopenStamp;
-    // A retry under way: the device it opens off this thread, and whether that worked.
-    struct RetryAttempt
-    {
-        std::unique_ptr<ISerialDevice> device;
-        SerialLineSettings settings;
-        bool opened = false;
-    };
+    // A retry under way (UI thread only).
     std::shared_ptr<RetryAttempt> m_attempt;
-    std::unique_ptr<QThread> m_attemptThread;
 
     TBaudRate m_baudRate = br9600;
     quint32 m_baudRateUser = 9600;
