@@ -66,6 +66,15 @@ QToolButton *toolButton(QWidget *parent, const char *name, const QString &hint, 
     return b;
 }
 
+// A time of day to the second, for the status bar.
+QString clockText(const TimeOfDay &t)
+{
+    return QStringLiteral("%1:%2:%3")
+        .arg(t.hour, 2, 10, QLatin1Char('0'))
+        .arg(t.minute, 2, 10, QLatin1Char('0'))
+        .arg(t.second, 2, 10, QLatin1Char('0'));
+}
+
 void setBackground(QWidget *w, TColor c)
 {
     w->setAutoFillBackground(true);
@@ -135,10 +144,7 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     guard->readStatus = [this] { return ComPort->ModemStatus(); };
     guard->algorithm = [this] { return ComPort->Tag; };
     guard->contactTest = [] { return static_cast<IContactTest *>(CfgDialog); };
-    guard->showLockState = [this](int s) {
-        ImageLSzeit->setPixmap(ImageList1.value(s));
-        ImageLSzeit->update();
-    };
+    guard->showLockState = [this](int) { showBarrierIcon(); };
 
     createMenu();
     auto *central = new QWidget(this);
@@ -227,15 +233,18 @@ void TFormMain::FormCreate()
     PanelTimer->ApplyDisplayColors();
     PanelTimer->ShowTime(0, 0);
     PanelTimer->ShowTime(1, 0);
-    // 18: without its port the program runs without light barrier, silently.
+    // 18: a port that cannot be opened is said in the status bar (start-up asks nothing)
+    // and tried again every second; the program runs without light barrier meanwhile.
     if (ComPort->Port() != 0) {
         try {
             ComPort->Open();
-        } catch (const EComError &) {
+        } catch (const EComError &e) {
+            ComPort->RetryOpen(e.SystemText);
+            sayPortLoss(false);
         }
     }
     // 19: the barrier starts locked.
-    ImageLSzeit->setPixmap(ImageList1[0]);
+    showBarrierIcon();
     // 20
     UpdateFileButtons();
 }
@@ -680,14 +689,14 @@ void TFormMain::ComPortLS(QObject *Sender)
 
 void TFormMain::ComPortOpen(QObject *)
 {
-    ImageLSzeit->setVisible(true);
+    showBarrierIcon();
     if (CfgDialog)
         CfgDialog->setPanelTestColor(toQColor(clLime));
 }
 
 void TFormMain::ComPortClose(QObject *)
 {
-    ImageLSzeit->setVisible(false);
+    showBarrierIcon();
     if (CfgDialog)
         CfgDialog->setPanelTestColor(toQColor(clBtnFace));
 }
@@ -707,7 +716,36 @@ void TFormMain::ComPortNotice(QObject *, int Notice)
                            "zu lange beschäftigt war.")
                 .arg(ComPort->DroppedEvents()));
         break;
+    case cnPortLost:
+        guard->LastLineStatus = TBarrierGuard::unknownLineStatus;
+        sayPortLoss(true);
+        break;
+    case cnPortReopened:
+        StatusBar1->showMessage(QStringLiteral("Lichtschranke an COM%1 um %2 verbunden.")
+                                    .arg(ComPort->Port())
+                                    .arg(clockText(ComPort->ReopenStamp().timeOfDay)));
+        break;
     }
+}
+
+void TFormMain::sayPortLoss(bool wasOpen)
+{
+    const QString text = wasOpen ? QStringLiteral("Verbindung zur Lichtschranke an COM%1 um %2 "
+                                                  "verloren: %3. Neuer Versuch jede Sekunde.")
+                                 : QStringLiteral("Lichtschranke an COM%1 ließ sich um %2 nicht "
+                                                  "öffnen: %3. Neuer Versuch jede Sekunde.");
+    StatusBar1->showMessage(text.arg(QString::number(ComPort->Port()),
+                                     clockText(ComPort->LossStamp().timeOfDay),
+                                     ComPort->LossReason()));
+}
+
+void TFormMain::showBarrierIcon()
+{
+    // The lock state is kept while the port is lost, and shown again when it is back.
+    const bool lost = ComPort->Retrying();
+    ImageLSzeit->setPixmap(lost ? barrierIconNotConnected() : ImageList1.value(guard->lockState()));
+    ImageLSzeit->setVisible(lost || ComPort->Connected());
+    ImageLSzeit->update();
 }
 
 void TFormMain::BarrierTrigger()

@@ -212,6 +212,11 @@ private:
     void cfgPauseEnded();
     // The last time column (1..N) holding a time in the results protocol; 0 if none.
     int lastUsedTimeColumn() const;
+    // The barrier icon for the port's state: hidden while closed, the lock state while
+    // open, "not connected" while a lost port is retried.
+    void showBarrierIcon();
+    // The status bar after the port was lost (wasOpen) or could not be opened at start-up.
+    void sayPortLoss(bool wasOpen);
     void createMenu();
     void createUpperArea();
     void createLowerArea();

@@ -131,13 +131,30 @@ size_t TComQueue::size() const
     return m_tail.load(std::memory_order_acquire) - m_head.load(std::memory_order_acquire);
 }
 
-void TComQueue::setFinished()
+void TComQueue::setFinished(int error, const TimeStamp &stamp)
 {
     {
         std::lock_guard lock(m_mutex);
         m_finished = true;
+        m_failure = error;
+        m_failureStamp = stamp;
     }
     m_cv.notify_all();
+    // Nobody asked this worker to end: the reader learns of it as of an event.
+    if (error != 0)
+        wake();
+}
+
+int TComQueue::failure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failure;
+}
+
+TimeStamp TComQueue::failureStamp() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failureStamp;
 }
 
 bool TComQueue::waitFinished(int ms)
@@ -224,17 +241,24 @@ void TComThread::run()
     std::vector<SerialEvent> sets;
     got.events.reserve(64);
     sets.reserve(64);
+    int failure = 0;
+    TimeStamp failedAt;
     for (;;) {
         if (m_stop.load())
             break;
         got.events.clear();
         got.switchedToPolling = false;
+        got.error = 0;
         const ISerialDevice::WaitResult r = m_device->waitEvent(m_waitMask, m_clock, got);
         // When the stop request and a completion coincide, the stop counts.
         if (m_stop.load())
             break;
-        if (r == ISerialDevice::WaitResult::Failed)
-            break; // ends quietly; the port stays connected until Close
+        if (r == ISerialDevice::WaitResult::Failed) {
+            // The device is gone; the port closes itself when its thread learns of it.
+            failedAt = m_clock.stamp();
+            failure = got.error != 0 ? got.error : EIO;
+            break;
+        }
         if (realtime && got.events.empty()) {
             const auto now = std::chrono::steady_clock::now();
             if (now - idleSince > std::chrono::seconds(1)) {
@@ -262,7 +286,7 @@ void TComThread::run()
             m_queue->push(sets);
     }
     m_device->purge();
-    m_queue->setFinished();
+    m_queue->setFinished(failure, failedAt);
 }
 
 // --- TComPort ----------------------------------------------------------------------
@@ -271,7 +295,17 @@ TComPort::TComPort(QObject *owner) : QObject(owner) {}
 
 TComPort::~TComPort()
 {
+    // Ends quietly: nobody is left to tell that the retries stop.
+    stopRetrying();
+    dropRetryAttempt();
     Close();
+}
+
+void TComPort::setPort(quint8 v)
+{
+    if (m_retrying && v != m_port)
+        Close();
+    m_port = v;
 }
 
 void TComPort::setDataBits(quint8 v)
@@ -305,9 +339,19 @@ void TComPort::Open()
     if (m_closing)
         throw EComHandle(QString::fromLocal8Bit(std::strerror(EBUSY)));
     Close();
+    // A retry still opening a device (at most its greeting timeout) would hold it twice.
+    dropRetryAttempt();
+    openPort();
+}
 
-    std::unique_ptr<ISerialDevice> device =
-        m_factory ? m_factory(m_port) : systemDeviceFactory()(m_port);
+std::unique_ptr<ISerialDevice> TComPort::makeDevice()
+{
+    return m_factory ? m_factory(m_port) : systemDeviceFactory()(m_port);
+}
+
+void TComPort::openPort()
+{
+    std::unique_ptr<ISerialDevice> device = makeDevice();
     QString error;
     if (!device || !device->open(error))
         throw EComHandle(error);
@@ -316,7 +360,11 @@ void TComPort::Open()
         device->close();
         throw EComState(error);
     }
+    startWorker(std::move(device));
+}
 
+void TComPort::startWorker(std::unique_ptr<ISerialDevice> device)
+{
     m_device = std::move(device);
     m_thread = std::make_unique<TComThread>(m_device.get(), eventMask(m_events), *m_stampClock);
     m_droppedBefore = 0;
@@ -324,17 +372,39 @@ void TComPort::Open()
     m_notifier = new QSocketNotifier(queue->wakeFd(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this, queue] {
         // A wake-up for an earlier worker finds its queue already drained by Close.
-        if (m_thread && m_thread->queue() == queue && !m_closing)
-            drain(queue);
+        auto current = [&] { return m_thread && m_thread->queue() == queue && !m_closing; };
+        if (!current())
+            return;
+        drain(queue);
+        // The failure is recorded after the worker's last event set, so nothing the device
+        // saw before it failed is lost: Close delivers what this drain has not.
+        if (current() && queue->failure() != 0)
+            lose(queue);
     });
     m_thread->start();
     m_connected = true;
     ++m_generation;
+    // Open, so no longer retrying; the handlers see the port as it is.
+    stopRetrying();
     if (OnOpen)
         OnOpen(this);
 }
 
 void TComPort::Close()
+{
+    if (m_retrying) {
+        stopRetrying();
+        // The port was closed already; its owner learns that it stays closed now.
+        if (!m_connected) {
+            if (OnClose)
+                OnClose(this);
+            return;
+        }
+    }
+    closePort();
+}
+
+void TComPort::closePort()
 {
     if (!m_connected || m_closing)
         return; // a handler run by this Close may call it again; the outer call finishes
@@ -371,6 +441,142 @@ void TComPort::Close()
     m_closing = false;
     if (OnClose)
         OnClose(this);
+}
+
+void TComPort::lose(const std::shared_ptr<TComQueue> &queue)
+{
+    m_lossReason = QString::fromLocal8Bit(std::strerror(queue->failure()));
+    m_lossStamp = queue->failureStamp();
+    // Retrying before the close, so that OnClose sees the port is not given up.
+    m_retrying = true;
+    closePort();
+    // A close handler may have ended the retries (or opened a port) already.
+    if (!m_retrying || m_connected)
+        return;
+    startRetrying();
+    if (OnNotice)
+        OnNotice(this, cnPortLost);
+}
+
+void TComPort::RetryOpen(const QString &reason)
+{
+    if (m_connected)
+        return;
+    m_lossReason = reason;
+    m_lossStamp = m_stampClock->stamp();
+    m_retrying = true;
+    startRetrying();
+}
+
+void TComPort::setTimerFactory(TimerFactory factory)
+{
+    m_timerFactory = std::move(factory);
+    if (!m_retryTimer)
+        return;
+    const bool active = m_retryTimer->isActive();
+    m_retryTimer.reset();
+    if (active)
+        startRetrying();
+}
+
+void TComPort::startRetrying()
+{
+    if (!m_retryTimer) {
+        m_retryTimer = m_timerFactory ? m_timerFactory() : makeQtTimer();
+        m_retryTimer->setSingleShot(false);
+        m_retryTimer->onTimeout = [this] { retryTimerTimeout(); };
+    }
+    m_retryTimer->start(RetryIntervalMs);
+}
+
+void TComPort::stopRetrying()
+{
+    m_retrying = false;
+    if (m_retryTimer)
+        m_retryTimer->stop();
+}
+
+// A retry opens its device on a thread of its own, which says with a wake-up that it is done.
+struct TComPort::RetryAttempt
+{
+    std::unique_ptr<ISerialDevice> device;
+    SerialLineSettings settings;
+    bool opened = false;
+    int wakeFd = -1;
+    std::thread thread;
+    QSocketNotifier *notifier = nullptr;
+    ~RetryAttempt()
+    {
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+};
+
+void TComPort::retryTimerTimeout()
+{
+    // One attempt at a time: a slow one lets the next ticks pass.
+    if (!m_retrying || m_connected || m_closing || m_attempt)
+        return;
+    auto attempt = std::make_shared<RetryAttempt>();
+    attempt->device = makeDevice();
+    attempt->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (!attempt->device || attempt->wakeFd < 0)
+        return; // tried again at the next tick
+    attempt->settings = lineSettings();
+    // The notifier keeps the attempt (and so its descriptor) until it is deleted itself.
+    attempt->notifier = new QSocketNotifier(attempt->wakeFd, QSocketNotifier::Read, this);
+    connect(attempt->notifier, &QSocketNotifier::activated, this, [this, attempt] {
+        if (m_attempt == attempt)
+            retryAttemptEnded();
+    });
+    RetryAttempt *a = attempt.get();
+    m_attempt = std::move(attempt);
+    a->thread = std::thread([a] {
+        QString error;
+        a->opened = a->device->open(error) && a->device->configure(a->settings, error);
+        // A failure keeps the first reason said: the port is still gone.
+        if (!a->opened)
+            a->device->close();
+        ::eventfd_write(a->wakeFd, 1);
+    });
+}
+
+std::shared_ptr<TComPort::RetryAttempt> TComPort::endRetryAttempt()
+{
+    std::shared_ptr<RetryAttempt> attempt = std::move(m_attempt);
+    attempt->thread.join();
+    // Possibly called from the notifier's own signal: it goes later.
+    attempt->notifier->setEnabled(false);
+    attempt->notifier->deleteLater();
+    return attempt;
+}
+
+void TComPort::retryAttemptEnded()
+{
+    const std::shared_ptr<RetryAttempt> attempt = endRetryAttempt();
+    if (!attempt->opened)
+        return;
+    // Retries ended (another port, none) or the port opened meanwhile: the device goes.
+    if (!m_retrying || m_connected || m_closing) {
+        attempt->device->close();
+        return;
+    }
+    startWorker(std::move(attempt->device));
+    // An open handler may have closed the port again.
+    if (!m_connected)
+        return;
+    m_reopenStamp = m_stampClock->stamp();
+    if (OnNotice)
+        OnNotice(this, cnPortReopened);
+}
+
+void TComPort::dropRetryAttempt()
+{
+    if (!m_attempt)
+        return;
+    const std::shared_ptr<RetryAttempt> attempt = endRetryAttempt();
+    if (attempt->opened)
+        attempt->device->close();
 }
 
 quint32 TComPort::ModemStatus()

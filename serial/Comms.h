@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Timer.h"
 #include "serial/SerialDevice.h"
 
 #include <QObject>
@@ -102,10 +103,14 @@ quint32 baudRateValue(TBaudRate rate, quint32 userRate);
 class EComError : public std::exception
 {
 public:
-    explicit EComError(QString message) : Message(std::move(message)), m_utf8(Message.toStdString())
+    EComError(const QString &prefix, QString systemText)
+        : Message(prefix + systemText), SystemText(std::move(systemText)),
+          m_utf8(Message.toStdString())
     {}
     const char *what() const noexcept override { return m_utf8.c_str(); }
     QString Message;
+    // The system's reason alone, without the prefix.
+    QString SystemText;
 
 private:
     std::string m_utf8;
@@ -116,7 +121,7 @@ class EComHandle : public EComError
 {
 public:
     explicit EComHandle(const QString &systemText)
-        : EComError(QStringLiteral("Unable to open com port: ") + systemText)
+        : EComError(QStringLiteral("Unable to open com port: "), systemText)
     {}
 };
 
@@ -125,7 +130,7 @@ class EComState : public EComError
 {
 public:
     explicit EComState(const QString &systemText)
-        : EComError(QStringLiteral("Unable to set com state: ") + systemText)
+        : EComError(QStringLiteral("Unable to set com state: "), systemText)
     {}
 };
 
@@ -141,6 +146,8 @@ enum TComNotice
 {
     cnPollingFallback, // the driver's line wait never reported a change: the lines are polled
     cnEventsDropped,   // the event queue was full; DroppedEvents() says how many were lost
+    cnPortLost,        // the device failed while open: the port closed itself and retries
+    cnPortReopened,    // a retry opened the port again
 };
 
 // The event sets a worker has seen and the port's thread has not dispatched yet, in order.
@@ -178,10 +185,15 @@ public:
     size_t size() const;
     quint64 dropped() const { return m_dropped.load(); }
 
-    void setFinished();
+    // Worker side, last: the worker has ended; error (an errno value) and stamp say why and
+    // when its device failed, error 0 when it was asked to stop. A failure wakes the reader.
+    void setFinished(int error = 0, const TimeStamp &stamp = {});
     // Waits up to ms milliseconds (forever when negative) for the worker to end.
     bool waitFinished(int ms);
     bool isFinished() const;
+    // Why the worker's device failed (0: it did not), and when.
+    int failure() const;
+    TimeStamp failureStamp() const;
 
 private:
     void wake();
@@ -197,6 +209,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     bool m_finished = false;
+    int m_failure = 0;
+    TimeStamp m_failureStamp;
 };
 
 // The worker of an open port: waits for events of the device, stamps them and queues
@@ -249,7 +263,8 @@ public:
     quint32 BaudRateUser() const { return m_baudRateUser; }
     void setBaudRateUser(quint32 v) { m_baudRateUser = v; }
     quint8 Port() const { return m_port; }
-    void setPort(quint8 v) { m_port = v; }
+    // A lost port is retried under its own number: another number ends the retries.
+    void setPort(quint8 v);
     TParity Parity() const { return m_parity; }
     void setParity(TParity v) { m_parity = v; }
     TStopBits StopBits() const { return m_stopBits; }
@@ -273,7 +288,8 @@ public:
     // Throws EComHandle or EComState; the port then stays closed.
     void Open();
     // Stops the worker, dispatches what it had queued (unless called from a handler, which
-    // drops the rest) and closes the device.
+    // drops the rest) and closes the device. On a port that retries after a loss it ends the
+    // retries (and says so with OnClose).
     void Close();
     // The modem-status word of the open port as it is now (0 when closed).
     quint32 ModemStatus();
@@ -291,6 +307,27 @@ public:
     // The clock the worker stamps with (tests hand in their own; it must outlive the port).
     void setStampClock(const IStampClock &clock) { m_stampClock = &clock; }
 
+    // Port loss. When the device fails while open (a pulled adapter), the port closes itself
+    // (OnClose, with Retrying() already true), says so (OnNotice cnPortLost) and tries to
+    // open the same port every RetryIntervalMs until that succeeds (OnOpen, then
+    // cnPortReopened) or Open or Close is called.
+    static constexpr int RetryIntervalMs = 1000;
+    bool Retrying() const { return m_retrying; }
+    // After a failed Open: keeps trying the same port as after a loss; reason is the
+    // system's text of the failure.
+    void RetryOpen(const QString &reason);
+    // The system's text for why the port was lost (or could not be opened), and when.
+    QString LossReason() const { return m_lossReason; }
+    TimeStamp LossStamp() const { return m_lossStamp; }
+    // When a retry opened the port again.
+    TimeStamp ReopenStamp() const { return m_reopenStamp; }
+    // Where the retry timer comes from (tests hand in test timers); replaces a running one.
+    void setTimerFactory(TimerFactory factory);
+    ITimer *RetryTimer() const { return m_retryTimer.get(); }
+    // A retry opens the device on a thread of its own (a barrier that accepts but does not
+    // answer would hold the window up to its greeting timeout): true while one is under way.
+    bool RetryPending() const { return m_attempt != nullptr; }
+
     // The line settings Open applies, resolved from the properties.
     SerialLineSettings lineSettings() const;
 
@@ -305,6 +342,24 @@ public:
     std::function<void(QObject *Sender, TComNotice Notice)> OnNotice;
 
 private:
+    // Opening and closing themselves; Open and Close also end the retries.
+    void openPort();
+    std::unique_ptr<ISerialDevice> makeDevice();
+    // Runs the worker on an opened and configured device.
+    void startWorker(std::unique_ptr<ISerialDevice> device);
+    void closePort();
+    // The worker ended because its device failed: close, say so, retry.
+    void lose(const std::shared_ptr<TComQueue> &queue);
+    void startRetrying();
+    void stopRetrying();
+    void retryTimerTimeout();
+    // The retry's thread has ended: takes the device it opened, if any.
+    void retryAttemptEnded();
+    // Waits for a retry under way to end and drops what it opened.
+    void dropRetryAttempt();
+    struct RetryAttempt;
+    // Ends the attempt's thread (it has ended or is about to) and hands the attempt over.
+    std::shared_ptr<RetryAttempt> endRetryAttempt();
     // Dispatches what the queue holds, in order, until it is empty or a handler closed or
     // reopened the port.
     void drain(std::shared_ptr<TComQueue> queue);
@@ -326,6 +381,15 @@ private:
     quint64 m_droppedBefore = 0; // what the current worker's queue had dropped when reported
     // Counts opens and closes, so a dispatch notices that a handler closed the port.
     quint64 m_generation = 0;
+    // Port loss (UI thread only).
+    TimerFactory m_timerFactory = makeQtTimer;
+    std::unique_ptr<ITimer> m_retryTimer;
+    bool m_retrying = false;
+    QString m_lossReason;
+    TimeStamp m_lossStamp;
+    TimeStamp m_reopenStamp;
+    // A retry under way (UI thread only).
+    std::shared_ptr<RetryAttempt> m_attempt;
 
     TBaudRate m_baudRate = br9600;
     quint32 m_baudRateUser = 9600;

@@ -69,6 +69,12 @@ speed_t standardSpeed(quint32 rate)
 // Poll interval for drivers that cannot wait on the modem lines.
 constexpr long pollIntervalNs = 2'000'000;
 
+ISerialDevice::WaitResult failed(int err, SerialWait &out)
+{
+    out.error = err;
+    return ISerialDevice::WaitResult::Failed;
+}
+
 } // namespace
 
 quint32 modemStatusFromLines(int lines)
@@ -256,19 +262,23 @@ bool LinuxSerialDevice::configure(const SerialLineSettings &s, QString &error)
     return true;
 }
 
-bool LinuxSerialDevice::readLines(LineCounters &counters, int &lines)
+int LinuxSerialDevice::readLines(LineCounters &counters, int &lines)
 {
     // An edge between the two readings would be counted but not shown and later look like
     // a pulse; so the counters are read on both sides of the lines until they agree.
     for (int attempt = 0; attempt < 4; ++attempt) {
         LineCounters before;
-        if (m_ops->counters(before) != 0 || m_ops->lines(lines) != 0 ||
-            m_ops->counters(counters) != 0)
-            return false;
+        int err = m_ops->counters(before);
+        if (err == 0)
+            err = m_ops->lines(lines);
+        if (err == 0)
+            err = m_ops->counters(counters);
+        if (err != 0)
+            return err;
         if (before == counters)
             break;
     }
-    return true;
+    return 0;
 }
 
 void LinuxSerialDevice::report(const LineCounters &counters, int lines, quint32 waitMask,
@@ -293,10 +303,15 @@ ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, const I
         // Edges since the previous wait ended (or since the last tick) count too.
         LineCounters now;
         int lines = 0;
-        if (m_haveCounters && readLines(now, lines) && !(now == m_lastCounters)) {
-            report(now, lines, waitMask, clock.stamp(), out);
-            if (!out.events.empty())
-                return WaitResult::Events;
+        if (m_haveCounters) {
+            const int err = readLines(now, lines);
+            if (isDeviceGone(err))
+                return failed(err, out);
+            if (err == 0 && !(now == m_lastCounters)) {
+                report(now, lines, waitMask, clock.stamp(), out);
+                if (!out.events.empty())
+                    return WaitResult::Events;
+            }
         }
 
         m_waker.enter(watchTickMs);
@@ -310,8 +325,9 @@ ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, const I
         if (err == EINTR) {
             if (m_waker.woken())
                 return WaitResult::Interrupted;
-            if (watch(waitMask, stamp, out))
-                return WaitResult::Events;
+            const WaitResult seen = watch(waitMask, stamp, out);
+            if (seen != WaitResult::Skipped)
+                return seen;
             continue; // a tick (or a stray signal) with nothing to report
         }
         if (err != 0) {
@@ -320,42 +336,41 @@ ISerialDevice::WaitResult LinuxSerialDevice::waitEvent(quint32 waitMask, const I
                 m_polling = true;
                 return pollEvent(waitMask, clock, out);
             }
-            return WaitResult::Failed; // for example EIO: the adapter was pulled
+            return failed(err, out); // for example EIO: the adapter was pulled
         }
 
-        if (m_haveCounters) {
-            if (!readLines(now, lines))
-                return WaitResult::Skipped;
-            report(now, lines, waitMask, stamp, out);
-        } else {
-            if (m_ops->lines(lines) != 0)
-                return WaitResult::Skipped;
-            report(m_lastCounters, lines, waitMask, stamp, out);
-        }
+        const int readErr = m_haveCounters ? readLines(now, lines) : m_ops->lines(lines);
+        if (readErr != 0)
+            return isDeviceGone(readErr) ? failed(readErr, out) : WaitResult::Skipped;
+        report(m_haveCounters ? now : m_lastCounters, lines, waitMask, stamp, out);
         return WaitResult::Events;
     }
 }
 
-bool LinuxSerialDevice::watch(quint32 waitMask, const TimeStamp &stamp, SerialWait &out)
+ISerialDevice::WaitResult LinuxSerialDevice::watch(quint32 waitMask, const TimeStamp &stamp,
+                                                   SerialWait &out)
 {
     const quint32 watched = modemStatusFromLines(linesForWaitMask(waitMask));
     auto differ = [&](int a, int b) {
         return ((modemStatusFromLines(a) ^ modemStatusFromLines(b)) & watched) != 0;
     };
+    // Something to report, or nothing (the wait goes on).
+    auto reported = [&] { return out.events.empty() ? WaitResult::Skipped : WaitResult::Events; };
     int lines = 0;
+    LineCounters now;
+    const int err = m_haveCounters ? readLines(now, lines) : m_ops->lines(lines);
+    if (err != 0)
+        return isDeviceGone(err) ? failed(err, out) : WaitResult::Skipped;
     if (!m_haveCounters) {
         // Without counters the wait cannot be checked; a change seen is simply reported.
-        if (m_ops->lines(lines) != 0 || !differ(lines, m_lastLines))
-            return false;
+        if (!differ(lines, m_lastLines))
+            return WaitResult::Skipped;
         report(m_lastCounters, lines, waitMask, stamp, out);
-        return !out.events.empty();
+        return reported();
     }
-    LineCounters now;
-    if (!readLines(now, lines))
-        return false;
     if (!(now == m_lastCounters)) {
         report(now, lines, waitMask, stamp, out);
-        return !out.events.empty();
+        return reported();
     }
     // The lines show a change the counters do not (yet: some adapters deliver their
     // counters a few milliseconds after the lines show the change).
@@ -363,7 +378,7 @@ bool LinuxSerialDevice::watch(quint32 waitMask, const TimeStamp &stamp, SerialWa
         m_sightings.push_back({lines, stamp});
     if (m_sightings.empty() ||
         stamp.monotonicNs - m_sightings.front().stamp.monotonicNs < stuckAfterMs * 1'000'000)
-        return false;
+        return WaitResult::Skipped;
 
     // The wait has not reported a change it should have: it never will. From now on the
     // lines are polled; what the ticks saw is reported with the ticks' stamps.
@@ -376,7 +391,7 @@ bool LinuxSerialDevice::watch(quint32 waitMask, const TimeStamp &stamp, SerialWa
                     modemStatusFromLines(s.lines), m_lastCounters, waitMask, s.stamp);
         m_lastLines = s.lines;
     }
-    return true;
+    return WaitResult::Events;
 }
 
 ISerialDevice::WaitResult LinuxSerialDevice::pollEvent(quint32 waitMask, const IStampClock &clock,
@@ -387,8 +402,8 @@ ISerialDevice::WaitResult LinuxSerialDevice::pollEvent(quint32 waitMask, const I
             return WaitResult::Interrupted;
         m_ops->pause();
         int lines = 0;
-        if (m_ops->lines(lines) != 0)
-            return WaitResult::Failed;
+        if (const int err = m_ops->lines(lines))
+            return failed(err, out);
         if (lines == m_lastLines)
             continue;
         report(m_lastCounters, lines, waitMask, clock.stamp(), out);

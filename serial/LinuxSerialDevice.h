@@ -68,13 +68,14 @@ public:
 
 private:
     WaitResult pollEvent(quint32 waitMask, const IStampClock &clock, SerialWait &out);
-    // Reads counters and lines with no edge between the two readings.
-    bool readLines(LineCounters &counters, int &lines);
+    // Reads counters and lines with no edge between the two readings; 0 or an errno value.
+    int readLines(LineCounters &counters, int &lines);
     // Reports the edges since the last report, up to the given readings.
     void report(const LineCounters &counters, int lines, quint32 waitMask, const TimeStamp &stamp,
                 SerialWait &out);
-    // A tick during the wait: true when it produced something to report.
-    bool watch(quint32 waitMask, const TimeStamp &stamp, SerialWait &out);
+    // A tick during the wait: Events when it produced something to report, Failed when the
+    // device is gone, Skipped otherwise.
+    WaitResult watch(quint32 waitMask, const TimeStamp &stamp, SerialWait &out);
 
     QString m_path;
     ModemLineOpsFactory m_opsFactory;

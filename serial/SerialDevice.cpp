@@ -6,6 +6,8 @@
 
 #include <QSettings>
 
+#include <cerrno>
+
 quint32 eventsFromStatusChange(quint32 before, quint32 after, quint32 waitMask)
 {
     const quint32 changed = before ^ after;
@@ -19,6 +21,11 @@ quint32 eventsFromStatusChange(quint32 before, quint32 after, quint32 waitMask)
     if (changed & MS_RLSD_ON)
         ev |= EV_RLSD;
     return ev & waitMask;
+}
+
+bool isDeviceGone(int err)
+{
+    return err == EIO || err == ENODEV || err == ENXIO;
 }
 
 namespace {

@@ -57,7 +57,13 @@ struct SerialWait
     std::vector<SerialEvent> events;
     // The device stopped trusting its line wait and polls the lines from now on.
     bool switchedToPolling = false;
+    // Why a failed wait failed (an errno value, EIO for a pulled adapter); 0 otherwise.
+    int error = 0;
 };
+
+// Errors of a modem-line call that mean the device is gone (adapter pulled, port hung
+// up): the port is lost, however often the call is repeated.
+bool isDeviceGone(int err);
 
 // Appends to out the edges between two readings of the lines (status words and counters),
 // all with the same stamp, limited to the lines of waitMask. Each change the status words
@@ -119,7 +125,7 @@ public:
         Events,      // the wait delivered its event sets (possibly none of interest)
         Skipped,     // the wait completed but reported failure; wait again
         Interrupted, // interrupt() was called (or a stray signal arrived)
-        Failed,      // the wait itself failed; the worker gives up
+        Failed,      // the wait itself failed (out.error says why); the worker gives up
     };
 
     virtual ~ISerialDevice() = default;

@@ -172,16 +172,22 @@ ISerialDevice::WaitResult SimSerialDevice::waitEvent(quint32 waitMask, const ISt
         if (r < 0) {
             if (errno == EINTR)
                 continue;
+            out.error = errno;
             return WaitResult::Failed;
         }
         if (pfd[0].revents & POLLIN)
             return WaitResult::Interrupted;
         const ssize_t n = receive();
-        if (n == 0)
-            return WaitResult::Failed; // the barrier went away, like a pulled adapter
+        if (n == 0) {
+            // The barrier went away, like a pulled adapter; the socket's end has no error
+            // of its own, the peer's hang-up is the closest.
+            out.error = ECONNRESET;
+            return WaitResult::Failed;
+        }
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
+            out.error = errno;
             return WaitResult::Failed;
         }
     }

@@ -119,3 +119,19 @@ QPixmap barrierIcon(int lockState)
         p.drawRect(6, 12, 18, 6); // horizontal bar: no entry
     return pm;
 }
+
+QPixmap barrierIconNotConnected()
+{
+    QPixmap pm(30, 30);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(QColor(40, 40, 40), 1));
+    p.setBrush(QColor(120, 120, 120));
+    p.drawEllipse(QRectF(1, 1, 28, 28));
+    // A cross: no line to the barrier.
+    p.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::FlatCap));
+    p.drawLine(QPointF(9, 9), QPointF(21, 21));
+    p.drawLine(QPointF(21, 9), QPointF(9, 21));
+    return pm;
+}

@@ -68,8 +68,11 @@ public:
     // Replaces that timer (tests hand in one they move on by hand).
     void setLockTimer(std::unique_ptr<ITimer> timer);
 
-    // The last status word seen; never reset, shared with the contact test.
-    quint32 LastLineStatus = 0x55555555u;
+    // The last status word seen; shared with the contact test. Reset only when the port was
+    // lost: the lines may have changed unseen meanwhile, so the first change reported after
+    // the port is back must count even if it shows the word seen last before the loss.
+    static constexpr quint32 unknownLineStatus = 0x55555555u;
+    quint32 LastLineStatus = unknownLineStatus;
 
     static bool isContact(quint32 status) { return (status & 0xF0u) != 0; }
 
@@ -86,3 +89,6 @@ private:
 // The two barrier icons: 0 locked (red sign, white horizontal bar), 1 free (green sign,
 // white vertical bar), 30 x 30.
 QPixmap barrierIcon(int lockState);
+// The barrier icon while its port is lost and being retried: a grey sign with a white
+// cross, whatever the lock state.
+QPixmap barrierIconNotConnected();

@@ -6,16 +6,23 @@
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/FakeSoffice.h"
 #include "tests/support/TestStampClock.h"
+#include "tests/support/TestTimer.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTime>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -44,6 +51,46 @@ bool matchesBarrierTime(const QString &taken, WallTime t,
     const auto toBoundary = 10'000 - us.count() % 10'000;
     const auto tolerance = std::max<long long>(1000, seenAfter.count() + 1000);
     return toBoundary <= tolerance && taken == textAt(t + std::chrono::microseconds(toBoundary));
+}
+
+// Which picture the barrier icon shows: "locked", "free" or "not connected".
+std::string iconShown(const TFormMain &w)
+{
+    const QImage shown = w.ImageLSzeit->pixmap().toImage();
+    if (shown == barrierIconNotConnected().toImage())
+        return "not connected";
+    for (int s = 0; s < 2; ++s)
+        if (shown == w.ImageList1[s].toImage())
+            return s ? "free" : "locked";
+    return "other";
+}
+
+bool statusMatches(const TFormMain &w, const QString &pattern)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern))
+        .match(w.StatusBar1->currentMessage())
+        .hasMatch();
+}
+
+QString reasonText(int err)
+{
+    return QRegularExpression::escape(QString::fromLocal8Bit(std::strerror(err)));
+}
+
+// A barrier that is accepting while action runs (the port opens during it).
+bool connectDuring(SimBarrierServer &server, const std::function<void()> &action)
+{
+    bool accepted = false;
+    std::thread barrier([&] { accepted = server.waitForClient(10000); });
+    action();
+    barrier.join();
+    return accepted;
+}
+
+// A stamp's time of day to the second, as the status bar says it.
+QString clockAt(const TimeStamp &t)
+{
+    return QTime(t.timeOfDay.hour, t.timeOfDay.minute, t.timeOfDay.second).toString("HH:mm:ss");
 }
 
 QStringList takenTimes(const TFormMain &w)
@@ -211,19 +258,99 @@ TEST_F(BarrierEndToEnd, OpeningEdgeAndClosingThePort)
     EXPECT_FALSE(w->ImageLSzeit->isVisible());
 }
 
-TEST(BarrierStartUp, AbsentPortIsSilentAndLeavesTheIconHidden)
+// barrier-sim ends while the barrier is free and its contact closed (the adapter is pulled
+// in the middle of a pass): the port closes, the icon and the status bar say so. The
+// contact opens unseen; barrier-sim started again on the same socket is opened by a retry,
+// the barrier is free as it was, and the next closing is taken although it shows the same
+// lines as the last change seen before the loss.
+TEST_F(BarrierEndToEnd, LostBarrierIsSaidAndTakesTimesAgainWhenBack)
+{
+    start(0, 0);
+    TestTimerFactory timers;
+    w->ComPort->setTimerFactory(timers.factory());
+    QTest::keyClick(w.get(), Qt::Key_F4);
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    ASSERT_EQ(w->guard->lockState(), 1);
+    pass(k46, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 1; }, 10000));
+    QElapsedTimer since;
+    qint64 closedAfter = -1;
+    const auto onClose = w->ComPort->OnClose;
+    w->ComPort->OnClose = [&, onClose](QObject *s) {
+        closedAfter = since.elapsed();
+        onClose(s);
+    };
+
+    since.start();
+    server.shutdown();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ComPort->Connected(); }, 10000));
+    std::printf("barrier gone: OnClose after %lld ms\n", static_cast<long long>(closedAfter));
+    EXPECT_GE(closedAfter, 0);
+    EXPECT_TRUE(w->ImageLSzeit->isVisible());
+    EXPECT_EQ(iconShown(*w), "not connected");
+    const QString lost = "Verbindung zur Lichtschranke an COM5 um \\d\\d:\\d\\d:\\d\\d verloren: " +
+                         reasonText(ECONNRESET) + "\\. Neuer Versuch jede Sekunde\\.";
+    EXPECT_TRUE(statusMatches(*w, lost)) << w->StatusBar1->currentMessage().toStdString();
+    ASSERT_EQ(timers.made.size(), 1u);
+    TestTimer &retry = *timers.made[0];
+    auto retryEnded = [&] {
+        return QTest::qWaitFor([&] { return !w->ComPort->RetryPending(); }, 10000);
+    };
+
+    // Not back yet: a retry changes nothing on screen.
+    pass(k46, false);
+    retry.advance(TComPort::RetryIntervalMs);
+    ASSERT_TRUE(retryEnded());
+    EXPECT_FALSE(w->ComPort->Connected());
+    EXPECT_EQ(iconShown(*w), "not connected");
+    EXPECT_TRUE(statusMatches(*w, lost));
+
+    QString error;
+    ASSERT_TRUE(server.listen(socket, error)) << error.toStdString();
+    ASSERT_TRUE(connectDuring(server, [&] { retry.advance(TComPort::RetryIntervalMs); }));
+    ASSERT_TRUE(retryEnded());
+    EXPECT_TRUE(w->ComPort->Connected());
+    EXPECT_EQ(iconShown(*w), "free"); // as it was
+    EXPECT_TRUE(statusMatches(*w, "Lichtschranke an COM5 um \\d\\d:\\d\\d:\\d\\d verbunden\\."))
+        << w->StatusBar1->currentMessage().toStdString();
+    pass(k46, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 2; }, 10000));
+}
+
+// A port that cannot be opened at start-up is said without a dialog and tried until it
+// opens.
+TEST(BarrierStartUp, PortMissingAtStartIsSaidAndRetriedUntilItComes)
 {
     TempSettings settings;
-    settings.write(
-        {{"Port", 9}, {"Alg", 0}, {"Devices/COM9", settings.dir.path() + "/no-such-tty"}});
+    const QString socket = settings.dir.path() + "/barrier.sock";
+    settings.write({{"Port", 9}, {"Alg", 0}, {"Devices/COM9", "sim:" + socket}});
     TestClock clock;
     TFormMain w(&clock);
+    TestTimerFactory timers;
+    w.ComPort->setTimerFactory(timers.factory());
     w.show();
-    QTest::qWait(50);
     EXPECT_FALSE(w.ComPort->Connected());
-    EXPECT_FALSE(w.ImageLSzeit->isVisible());
-    EXPECT_EQ(w.ComPort->Port(), 9); // kept, and tried again at the next start
+    EXPECT_TRUE(w.ComPort->Retrying());
+    EXPECT_TRUE(w.ImageLSzeit->isVisible());
+    EXPECT_EQ(iconShown(w), "not connected");
+    EXPECT_TRUE(statusMatches(w, "Lichtschranke an COM9 ließ sich um \\d\\d:\\d\\d:\\d\\d nicht "
+                                 "öffnen: " +
+                                     reasonText(ENOENT) +
+                                     " \\(no barrier-sim listening on .*\\)\\. Neuer Versuch "
+                                     "jede Sekunde\\."))
+        << w.StatusBar1->currentMessage().toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    SimBarrierServer server;
+    QString error;
+    ASSERT_TRUE(server.listen(socket, error)) << error.toStdString();
+    ASSERT_EQ(timers.made.size(), 1u);
+    ASSERT_TRUE(connectDuring(server, [&] { timers.made[0]->advance(TComPort::RetryIntervalMs); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.ComPort->RetryPending(); }, 10000));
+    EXPECT_TRUE(w.ComPort->Connected());
+    EXPECT_FALSE(w.ComPort->Retrying());
+    EXPECT_EQ(iconShown(w), "locked");
+    EXPECT_TRUE(statusMatches(w, "Lichtschranke an COM9 um \\d\\d:\\d\\d:\\d\\d verbunden\\."));
 }
 
 // The window's port on the device double, stamping with a clock the test sets.
@@ -294,6 +421,41 @@ TEST_F(BarrierOnDeviceDouble, PollingAndLostChangesAreSaidOnceInTheStatusBar)
     EXPECT_EQ(w->StatusBar1->currentMessage(),
               "Lichtschranke: 7 Kontaktänderungen verloren, weil das Programm zu lange "
               "beschäftigt war.");
+}
+
+// The device's line wait fails (the adapter was pulled) with the system's reason: the
+// window says which port was lost, when and why, shows "not connected", and shows the lock
+// state it had again once a retry has opened the port.
+TEST_F(BarrierOnDeviceDouble, FailedLineWaitIsSaidWithPortTimeAndReason)
+{
+    TestTimerFactory timers;
+    w->ComPort->setTimerFactory(timers.factory());
+    stamps.setOrigin(10, 15, 22, 0);
+    qint64 ms = 0;
+    for (int err : {EIO, ENODEV}) {
+        SCOPED_TRACE(err);
+        stamps.set(ms += 2500);
+        const QString when = clockAt(stamps.stamp());
+        line->pushFailure(err);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ComPort->Connected(); }, 10000));
+        EXPECT_EQ(iconShown(*w), "not connected");
+        EXPECT_EQ(w->StatusBar1->currentMessage(),
+                  QStringLiteral("Verbindung zur Lichtschranke an COM1 um %1 verloren: %2. Neuer "
+                                 "Versuch jede Sekunde.")
+                      .arg(when, QString::fromLocal8Bit(std::strerror(err))));
+
+        stamps.set(ms += 1000);
+        timers.made.back()->fire();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ComPort->RetryPending(); }, 10000));
+        EXPECT_TRUE(w->ComPort->Connected());
+        EXPECT_EQ(iconShown(*w), "free");
+        EXPECT_EQ(
+            w->StatusBar1->currentMessage(),
+            QStringLiteral("Lichtschranke an COM1 um %1 verbunden.").arg(clockAt(stamps.stamp())));
+    }
+    // Times are taken again.
+    line->change(k46);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return takenTimes(*w).size() == 1; }, 10000));
 }
 
 } // namespace

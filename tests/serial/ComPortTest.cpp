@@ -1,12 +1,18 @@
 #include "serial/Comms.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/TestStampClock.h"
+#include "tests/support/TestTimer.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <future>
 
 namespace {
 
@@ -43,6 +49,12 @@ protected:
     bool waitForCalls(int n)
     {
         return QTest::qWaitFor([&] { return calls.size() >= n; }, 5000);
+    }
+    // Fires the retry timer and lets the event loop run until that attempt has ended.
+    bool retryOnce(TestTimer &retry)
+    {
+        retry.fire();
+        return QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000);
     }
     bool waitForWaiting()
     {
@@ -314,19 +326,151 @@ TEST_F(ComPortTest, CloseDeliversWhatWasQueuedBeforeIt)
     EXPECT_EQ(calls, (QStringList{"DSR", "CTS", "Close"}));
 }
 
-TEST_F(ComPortTest, FailedWaitEndsWorkerQuietly)
+// The device fails while open (adapter pulled): what it saw before is delivered, the port
+// closes itself and says why and when, and reopens on the retry timer once it can.
+TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
 {
+    TestTimerFactory timers;
+    TestStampClock stamps;
+    port.setTimerFactory(timers.factory());
+    port.setStampClock(stamps);
+    port.OnNotice = [&](QObject *, TComNotice n) {
+        calls << (n == cnPortLost ? "Lost" : n == cnPortReopened ? "Reopened" : "Other");
+    };
     port.Open();
     calls.clear();
-    line->pushFailure();
-    ASSERT_TRUE(line->waitUntil([&] { return line->purges == 1; }));
-    ASSERT_TRUE(port.ComThread()->wait(5000));
-    EXPECT_TRUE(port.Connected());
+    stamps.set(1234);
     line->pushEvents(EV_DSR);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(calls.isEmpty());
-    port.Close();
-    EXPECT_EQ(calls, QStringList{"Close"});
+    line->pushFailure(ENODEV);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.Connected(); }, 10000));
+    EXPECT_EQ(calls, (QStringList{"DSR", "Close", "Lost"}));
+    EXPECT_TRUE(port.Retrying());
+    EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(ENODEV)));
+    EXPECT_EQ(port.LossStamp().monotonicNs, 1'234'000'000);
+    EXPECT_EQ(line->closes, 1);
+    ASSERT_EQ(timers.made.size(), 1u);
+    TestTimer &retry = *timers.made[0];
+    EXPECT_TRUE(retry.isActive());
+    EXPECT_EQ(retry.interval(), TComPort::RetryIntervalMs);
+
+    // Still gone: nothing more is said, the first reason stands.
+    line->failOpen("No such device");
+    ASSERT_TRUE(retryOnce(retry));
+    ASSERT_TRUE(retryOnce(retry));
+    EXPECT_EQ(line->opens, 3);
+    EXPECT_EQ(line->closes, 3); // the failed attempts release what they got
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(calls, (QStringList{"DSR", "Close", "Lost"}));
+    EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(ENODEV)));
+
+    line->failOpen(QString());
+    stamps.set(5000);
+    ASSERT_TRUE(retryOnce(retry));
+    EXPECT_TRUE(port.Connected());
+    EXPECT_FALSE(port.Retrying());
+    EXPECT_FALSE(retry.isActive());
+    EXPECT_EQ(port.ReopenStamp().monotonicNs, 5'000'000'000);
+    EXPECT_EQ(calls, (QStringList{"DSR", "Close", "Lost", "Open", "Reopened"}));
+    // The new worker delivers again.
+    line->pushEvents(EV_CTS);
+    ASSERT_TRUE(waitForCalls(6));
+    EXPECT_EQ(calls.last(), "CTS");
+}
+
+// Choosing a port (Open) or none (Close) ends the retries; Close says so once with OnClose.
+TEST_F(ComPortTest, OpenOrCloseEndsTheRetries)
+{
+    TestTimerFactory timers;
+    port.setTimerFactory(timers.factory());
+    for (bool byOpen : {false, true}) {
+        line->failOpen(QString());
+        port.Open();
+        line->pushFailure();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return port.Retrying(); }, 10000));
+        calls.clear();
+        if (byOpen) {
+            line->failOpen("Permission denied");
+            EXPECT_THROW(port.Open(), EComHandle);
+        } else {
+            port.Close();
+        }
+        EXPECT_EQ(calls, QStringList{"Close"});
+        EXPECT_FALSE(port.Retrying());
+        EXPECT_FALSE(timers.made.back()->isActive());
+        port.Close(); // closed and not retrying: nothing more
+        EXPECT_EQ(calls, QStringList{"Close"});
+    }
+    // A port destroyed while it retries ends them without a word.
+    line->failOpen(QString());
+    int closes = 0;
+    {
+        TComPort p;
+        p.setDeviceFactory(line->factory());
+        p.setTimerFactory(timers.factory());
+        p.OnClose = [&](QObject *) { ++closes; };
+        p.RetryOpen("gone");
+        EXPECT_TRUE(p.Retrying());
+    }
+    EXPECT_EQ(closes, 0);
+}
+
+// The device double, whose open waits until the test lets it go (or ten seconds pass).
+class HeldOpenDevice : public FakeSerialDevice
+{
+public:
+    HeldOpenDevice(std::shared_ptr<FakeSerialLine> line, std::shared_future<void> release,
+                   std::atomic<int> &entered)
+        : FakeSerialDevice(std::move(line)), m_release(std::move(release)), m_entered(entered)
+    {}
+    bool open(QString &error) override
+    {
+        ++m_entered;
+        m_release.wait_for(std::chrono::seconds(10));
+        return FakeSerialDevice::open(error);
+    }
+
+private:
+    std::shared_future<void> m_release;
+    std::atomic<int> &m_entered;
+};
+
+// A retry opens the device off the window's thread: while the device takes its time, the
+// window goes on and further ticks start no second attempt. What it opened after the
+// retries ended (another port or none was chosen) is released, not used.
+TEST_F(ComPortTest, RetryOpensWithoutHoldingUpTheWindow)
+{
+    TestTimerFactory timers;
+    port.setTimerFactory(timers.factory());
+    for (bool closedMeanwhile : {false, true}) {
+        SCOPED_TRACE(closedMeanwhile ? "closed meanwhile" : "left to open");
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<int> entered{0};
+        port.setDeviceFactory(
+            [&](quint8) { return std::make_unique<HeldOpenDevice>(line, released, entered); });
+        const int opensBefore = line->opens, closesBefore = line->closes;
+        port.RetryOpen("gone");
+        calls.clear();
+        TestTimer &retry = *timers.made.back();
+        retry.fire();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return entered == 1; }, 10000));
+        bool windowRan = false;
+        QMetaObject::invokeMethod(
+            qApp, [&] { windowRan = true; }, Qt::QueuedConnection);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return windowRan; }, 10000));
+        EXPECT_TRUE(port.RetryPending());
+        retry.fire();
+        if (closedMeanwhile)
+            port.Close();
+        release.set_value();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));
+        EXPECT_EQ(entered, 1);
+        EXPECT_EQ(line->opens - opensBefore, 1);
+        EXPECT_EQ(port.Connected(), !closedMeanwhile);
+        EXPECT_EQ(line->closes - closesBefore, closedMeanwhile ? 1 : 0);
+        EXPECT_EQ(calls, closedMeanwhile ? QStringList{"Close"} : QStringList{"Open"});
+        port.Close();
+    }
 }
 
 TEST_F(ComPortTest, SkippedCompletionIsWaitedAgain)

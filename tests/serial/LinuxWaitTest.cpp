@@ -1,6 +1,7 @@
 #include "serial/Comms.h"
 #include "serial/LinuxSerialDevice.h"
 #include "tests/support/TestStampClock.h"
+#include "tests/support/TestTimer.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <functional>
@@ -26,6 +28,7 @@ struct LineState
     LineCounters counters;
     int tiocm = 0;
     bool countersWork = true;
+    int failWith = 0; // every counters and lines call fails with this errno value
     std::deque<std::function<int(LineState &)>> waits; // one per waitChange call
     std::deque<int> polls;                             // tiocm after each pause
     int waitCalls = 0;
@@ -47,6 +50,8 @@ public:
     int counters(LineCounters &c) override
     {
         std::lock_guard lock(st->mutex);
+        if (st->failWith)
+            return st->failWith;
         if (!st->countersWork)
             return ENOTTY;
         c = st->counters;
@@ -55,6 +60,8 @@ public:
     int lines(int &tiocm) override
     {
         std::lock_guard lock(st->mutex);
+        if (st->failWith)
+            return st->failWith;
         tiocm = st->tiocm | st->driven;
         return 0;
     }
@@ -201,8 +208,43 @@ TEST_F(LinuxWaitTest, WaitErrorsMapToResults)
     state->waits.push_back([](LineState &) { return EIO; });
     Edges edges;
     EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Failed);
+    EXPECT_EQ(got.error, EIO);
     dev->interrupt();
     EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Interrupted);
+}
+
+// A status call that fails because the device is gone fails the wait with its reason,
+// wherever the worker makes it; any other failure of a status call is waited out.
+TEST_F(LinuxWaitTest, StatusCallsOfAGoneDeviceFailTheWait)
+{
+    struct Case
+    {
+        const char *where;
+        int error;
+        int waitResult; // what the line wait returns once the status calls fail
+        bool polling;
+        ISerialDevice::WaitResult expected;
+    };
+    const Case cases[] = {
+        {"after a change", EIO, 0, false, ISerialDevice::WaitResult::Failed},
+        {"on a tick", ENODEV, EINTR, false, ISerialDevice::WaitResult::Failed},
+        {"after a change, not gone", EAGAIN, 0, false, ISerialDevice::WaitResult::Skipped},
+        {"polling", ENXIO, ENOTTY, true, ISerialDevice::WaitResult::Failed},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.where);
+        state->failWith = 0;
+        openAndConfigure();
+        state->waits.clear();
+        state->waits.push_back([c](LineState &s) {
+            s.failWith = c.error;
+            return c.waitResult;
+        });
+        Edges edges;
+        EXPECT_EQ(wait(0x0138, edges), c.expected);
+        EXPECT_EQ(got.error, c.expected == ISerialDevice::WaitResult::Failed ? c.error : 0);
+        EXPECT_EQ(dev->polling(), c.polling);
+    }
 }
 
 TEST_F(LinuxWaitTest, DriverWithoutLineWaitFallsBackToPolling)
@@ -421,6 +463,61 @@ TEST_F(LinuxWaitTest, StuckWaitThroughThePortStillTakesThePass)
     EXPECT_LT(closeMs, 1000.0);
     EXPECT_GT(openMs, -5.0);
     EXPECT_LT(openMs, 1000.0);
+    port.Close();
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+// The real device's path through the port: the line wait fails with EIO (the adapter was
+// pulled). The change before it is delivered, the port closes itself and says so, and the
+// retry timer opens the device again, whose worker delivers the next change.
+TEST_F(LinuxWaitTest, LineWaitFailingLosesThePortAndTheRetryReopensIt)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    // Each 'x' written is one change of DSR, an 'e' makes the wait fail with EIO.
+    state->keepLast = true;
+    state->waits.push_back([fd = fds[0]](LineState &s) {
+        char c = 0;
+        s.mutex.unlock();
+        const ssize_t n = ::read(fd, &c, 1);
+        const int err = errno;
+        s.mutex.lock();
+        if (n < 0)
+            return err;
+        if (c == 'e')
+            return EIO;
+        ++s.counters.dsr;
+        s.tiocm ^= TIOCM_DSR;
+        return 0;
+    });
+    TComPort port;
+    port.setDeviceFactory([this](quint8) {
+        return std::make_unique<LinuxSerialDevice>(
+            slave, [this](int) { return std::make_unique<ScriptedLines>(state); });
+    });
+    TestTimerFactory timers;
+    port.setTimerFactory(timers.factory());
+    port.setEvents({evRing, evCTS, evDSR, evRLSD});
+    QStringList calls;
+    port.OnDSR = [&](QObject *) { calls << QStringLiteral("DSR %1").arg(port.EventStatus()); };
+    port.OnOpen = [&](QObject *) { calls << "Open"; };
+    port.OnClose = [&](QObject *) { calls << "Close"; };
+    port.OnNotice = [&](QObject *, TComNotice n) {
+        calls << (n == cnPortLost ? "Lost" : n == cnPortReopened ? "Reopened" : "Other");
+    };
+    port.Open();
+    ASSERT_EQ(::write(fds[1], "xe", 2), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.Connected(); }, 10000));
+    EXPECT_EQ(calls, (QStringList{"Open", "DSR 32", "Close", "Lost"}));
+    EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(EIO)));
+    ASSERT_EQ(timers.made.size(), 1u);
+    timers.made[0]->fire();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));
+    EXPECT_TRUE(port.Connected());
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls.size() == 7; }, 10000));
+    EXPECT_EQ(calls.mid(4), (QStringList{"Open", "Reopened", "DSR 0"}));
     port.Close();
     ::close(fds[0]);
     ::close(fds[1]);

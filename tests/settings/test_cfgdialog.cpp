@@ -254,6 +254,48 @@ INSTANTIATE_TEST_SUITE_P(Picks, CfgPortPick,
                          ::testing::Values(PickCase{0, 0, false},  // "Keine"
                                            PickCase{1, 1, true})); // COM1
 
+// A lost port is retried until another port or "Keine" is picked.
+class CfgLostPortPick : public CfgDialogTest, public ::testing::WithParamInterface<PickCase>
+{
+};
+
+TEST_P(CfgLostPortPick, PickingEndsTheRetries)
+{
+    const PickCase c = GetParam();
+    Barrier b1(path("b1.sock")), b5(path("b5.sock"));
+    start({.Port = 5}, portSet({1, 5}), {{1, "sim:" + b1.socket}, {5, "sim:" + b5.socket}}, &b5);
+    TestTimerFactory retries;
+    w->ComPort->setTimerFactory(retries.factory());
+    b5.server.shutdown();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->ComPort->Retrying(); }, 10000));
+    edit(
+        [&] {
+            EXPECT_EQ(dlg->PanelTestColor(), dlg->parentColor());
+            if (c.open)
+                b1.connectDuring([&] { dlg->cbPort->setCurrentIndex(c.index); });
+            else
+                dlg->cbPort->setCurrentIndex(c.index);
+            EXPECT_FALSE(w->ComPort->Retrying());
+        },
+        false);
+    EXPECT_EQ(w->ComPort->Port(), c.port);
+    EXPECT_EQ(w->ComPort->Connected(), c.open);
+    EXPECT_EQ(w->ImageLSzeit->isVisible(), c.open);
+    ASSERT_EQ(retries.made.size(), 1u);
+    EXPECT_FALSE(retries.made[0]->isActive());
+    // COM5's barrier back: nothing opens it.
+    QString error;
+    ASSERT_TRUE(b5.server.listen(b5.socket, error)) << error.toStdString();
+    retries.made[0]->advance(5 * TComPort::RetryIntervalMs);
+    EXPECT_EQ(retries.made[0]->fired, 0);
+    EXPECT_EQ(w->ComPort->Port(), c.port);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(';').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Picks, CfgLostPortPick,
+                         ::testing::Values(PickCase{0, 0, false},  // "Keine"
+                                           PickCase{1, 1, true})); // COM1
+
 struct WaitCase
 {
     int stored;

@@ -21,9 +21,9 @@ void FakeSerialLine::pushSkip()
     push({ISerialDevice::WaitResult::Skipped, 0});
 }
 
-void FakeSerialLine::pushFailure()
+void FakeSerialLine::pushFailure(int error)
 {
-    push({ISerialDevice::WaitResult::Failed, 0});
+    push({ISerialDevice::WaitResult::Failed, 0, false, false, error});
 }
 
 void FakeSerialLine::change(quint32 status)
@@ -142,6 +142,7 @@ ISerialDevice::WaitResult FakeSerialDevice::waitEvent(quint32 waitMask, const IS
     } else if (step.result == WaitResult::Events) {
         out.events.push_back({step.events, m_line->m_status, stamp});
     }
+    out.error = step.error;
     return step.result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "serial/SerialDevice.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -18,7 +19,8 @@ public:
     // One event set with these bits and the status word as it is then.
     void pushEvents(quint32 events);
     void pushSkip();
-    void pushFailure();
+    // The wait fails with this errno value (the device is gone).
+    void pushFailure(int error = EIO);
     void setStatus(quint32 status);
     // Kernel-like completions: the inputs' transition counters move and the wait reports
     // the difference since its previous report.
@@ -61,6 +63,7 @@ private:
         quint32 events;
         bool counted = false; // report the counters' difference instead of events
         bool polling = false; // and the switch to polling
+        int error = 0;        // why a failed wait failed
     };
     void push(const Step &step);
     std::mutex m_mutex;

@@ -97,6 +97,15 @@ TEST_F(BarrierTest, IconsAreRedWithHorizontalBarAndGreenWithVerticalBar)
     EXPECT_LT(free.pixelColor(4, 15).red(), 30);
     EXPECT_EQ(free.pixelColor(15, 8), QColor(Qt::white)); // bar upright
     EXPECT_NE(free.pixelColor(8, 15), QColor(Qt::white));
+    // Not connected: grey with a white cross, neither bar.
+    const QImage lost = barrierIconNotConnected().toImage();
+    EXPECT_EQ(lost.size(), QSize(30, 30));
+    const QColor rim = lost.pixelColor(4, 15);
+    EXPECT_TRUE(rim.red() == rim.green() && rim.green() == rim.blue() && rim.red() < 200);
+    for (QPoint arm : {QPoint(15, 15), QPoint(12, 12), QPoint(18, 12), QPoint(12, 18)})
+        EXPECT_EQ(lost.pixelColor(arm), QColor(Qt::white)) << arm.x() << "," << arm.y();
+    EXPECT_NE(lost.pixelColor(15, 8), QColor(Qt::white));
+    EXPECT_NE(lost.pixelColor(8, 15), QColor(Qt::white));
     EXPECT_EQ(iconState(), 0); // locked at start
     EXPECT_EQ(w->ImageLSzeit->toolTip(), "[F3] Zeit-LS frei / gesperrt");
     EXPECT_EQ(w->ImageLSzeit->cursor().shape(), Qt::PointingHandCursor);
