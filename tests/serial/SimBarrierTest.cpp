@@ -296,7 +296,14 @@ TEST_F(SimPortTest, BarrierSimToolMakesAPassAndLogsItsTimes)
     QProcess sim;
     sim.start(toolPath(), {socket, "--once", "--log", log, "pass", "4+6", "30"});
     ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 5000));
+    // The socket file appears before the tool listens on it; its own word is the sign.
+    QByteArray out;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            out += sim.readAllStandardOutput();
+            return out.contains("listening on");
+        },
+        10000));
     port.Open();
     // The tool ends after its pass (--once): the port learns of it as of a pulled adapter.
     if (sim.state() != QProcess::NotRunning) {
@@ -306,7 +313,7 @@ TEST_F(SimPortTest, BarrierSimToolMakesAPassAndLogsItsTimes)
     EXPECT_EQ(calls, (QStringList{"DSR:20", "DSR:0", "Close"}));
     EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(sim.exitCode(), 0);
-    const QByteArray out = sim.readAllStandardOutput();
+    out += sim.readAllStandardOutput();
     EXPECT_TRUE(out.contains("program connected"));
 
     QFile f(log);
