@@ -1,6 +1,6 @@
 #include "app/Safekeeping.h"
-#include "protocol/ProtocolTables.h"
 #include "protocol/Journal.h"
+#include "protocol/ProtocolTables.h"
 #include "protocol/Recovery.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/MainWindowFixture.h"
@@ -361,7 +361,7 @@ void timingGoesOnWithOneMessage(TFormMain &w, const std::function<void()> &more)
             k += m.value(0).toString().startsWith(kJournalError);
         return k;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(errors() == 1, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return errors() == 1; }, 10000));
     more();
     ASSERT_TRUE(w.safekeeping->writer()->flush(10000));
     QCoreApplication::processEvents();
