@@ -4,6 +4,7 @@
 #include "protocol/FileCommands.h"
 #include "protocol/ProtocolTables.h"
 #include "tests/support/FileSeams.h"
+#include "tests/support/Guards.h"
 #include "tests/support/ResultsGrid.h"
 
 #include <QDir>
@@ -82,19 +83,20 @@ TEST(HtmlOpen, ViewerGetsTheAbsolutePage)
     const QString script = dir.filePath("xdg-open");
     ASSERT_TRUE(writeBytes(script, ("#!/bin/sh\necho \"$1\" > '" + record + "'\n").toUtf8()));
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", dir.path().toUtf8() + ":" + oldPath);
-    const QString oldCwd = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    writeBytes(dir.filePath("tornelo.html"), "<HTML>");
-    Shell::open("tornelo.html");
-    QDir::setCurrent(oldCwd);
-    qputenv("PATH", oldPath);
-    QByteArray opened;
-    for (int i = 0; i < 500 && opened.isEmpty(); ++i) {
-        QTest::qWait(10);
-        opened = fileBytes(record).trimmed();
+    {
+        EnvGuard path("PATH", dir.path().toUtf8() + ":" + qgetenv("PATH"));
+        CwdGuard cwd;
+        ASSERT_TRUE(QDir::setCurrent(dir.path()));
+        writeBytes(dir.filePath("tornelo.html"), "<HTML>");
+        Shell::open("tornelo.html");
     }
+    QByteArray opened;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            opened = fileBytes(record).trimmed();
+            return !opened.isEmpty();
+        },
+        10000));
     EXPECT_EQ(QUrl::fromEncoded(opened).toLocalFile(), dir.filePath("tornelo.html"));
 }
 
