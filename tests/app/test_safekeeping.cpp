@@ -6,6 +6,7 @@
 #include "tests/support/MainWindowFixture.h"
 #include "tests/support/ResultsGrid.h"
 #include "tests/support/TestTimer.h"
+#include "tests/support/core/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,17 +26,6 @@ namespace {
 const QString kAsk = QStringLiteral("Letztes Protokoll wiederherstellen?");
 const QString kJournalError = QStringLiteral("Das Journal kann nicht geschrieben werden");
 
-QStringList linesOf(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QStringList out = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-    if (!out.isEmpty() && out.last().isEmpty())
-        out.removeLast();
-    return out;
-}
-
 // Every event of every journal in folder (the day's file follows the wall clock, not the
 // test clock), each as its fields without the moment; program start and end left out.
 std::vector<QStringList> journalEvents(const QString &folder, QStringList *moments = nullptr)
@@ -44,7 +34,7 @@ std::vector<QStringList> journalEvents(const QString &folder, QStringList *momen
     const QStringList files =
         QDir(folder).entryList({QStringLiteral("journal-*.txt")}, QDir::Files, QDir::Name);
     for (const QString &name : files)
-        for (const QString &line : linesOf(folder + QLatin1Char('/') + name)) {
+        for (const QString &line : fileLines(folder + QLatin1Char('/') + name)) {
             if (line.startsWith(QLatin1Char('#')))
                 continue;
             QStringList f = JournalFormat::fields(line);
@@ -282,43 +272,34 @@ TEST_F(Keeping, CleanCloseRemovesTheFileOnlyWhenNothingWouldBeLost)
         std::function<void()> work;
         bool kept;
     };
+    // A time taken and moved into the results protocol as car 3.
+    const auto moved = [&] {
+        zeit(10, 0, 0, 0);
+        number(1, "3");
+        pred().setRow(1);
+        click(w->bInsert);
+    };
     const Case cases[] = {
         {"nothing taken", [] {}, false},
         {"an entry left", [&] { zeit(10, 0, 0, 0); }, true},
-        {"results unsaved",
-         [&] {
-             zeit(10, 0, 0, 0);
-             number(1, "3");
-             pred().setRow(1);
-             click(w->bInsert);
-         },
-         true},
+        {"results unsaved", [&] { moved(); }, true},
         {"results saved",
          [&] {
-             zeit(10, 0, 0, 0);
-             number(1, "3");
-             pred().setRow(1);
-             click(w->bInsert);
+             moved();
              seams.choose(work.filePath(QStringLiteral("p.txt")), 1);
              click(w->sbSave);
          },
          false},
         {"only a web page written",
          [&] {
-             zeit(10, 0, 0, 0);
-             number(1, "3");
-             pred().setRow(1);
-             click(w->bInsert);
+             moved();
              seams.choose(work.filePath(QStringLiteral("p.html")), 2);
              click(w->sbSave);
          },
          true},
         {"changed after saving",
          [&] {
-             zeit(10, 0, 0, 0);
-             number(1, "3");
-             pred().setRow(1);
-             click(w->bInsert);
+             moved();
              seams.choose(work.filePath(QStringLiteral("p.txt")), 1);
              click(w->sbSave);
              res().setCells(1, 1, QStringLiteral("B"));
@@ -326,10 +307,7 @@ TEST_F(Keeping, CleanCloseRemovesTheFileOnlyWhenNothingWouldBeLost)
          true},
         {"cleared",
          [&] {
-             zeit(10, 0, 0, 0);
-             number(1, "3");
-             pred().setRow(1);
-             click(w->bInsert);
+             moved();
              TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
              click(w->sbCls);
          },
@@ -470,7 +448,7 @@ TEST_F(Crash, KilledAfterTenTimesAndTwoMovesLosesNothing)
     ASSERT_TRUE(child.waitForFinished(10000));
     EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
 
-    QStringList left = linesOf(out.filePath(QStringLiteral("pred.txt")));
+    QStringList left = fileLines(out.filePath(QStringLiteral("pred.txt")));
     ASSERT_EQ(left.size(), 1 + 8 + 1); // titles, eight entries, the data folder
     folder = left.takeLast();
     ASSERT_TRUE(folder.startsWith(out.path())) << folder.toStdString();

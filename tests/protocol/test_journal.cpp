@@ -1,5 +1,6 @@
 #include "protocol/Journal.h"
 #include "protocol/Recovery.h"
+#include "tests/support/core/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,17 +24,6 @@ template <class F> bool waitFor(F done, int ms = 10000)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
-}
-
-QStringList fileLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QStringList out = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-    if (!out.isEmpty() && out.last().isEmpty())
-        out.removeLast();
-    return out;
 }
 
 QDateTime at(int y, int mo, int d, int h, int mi, int s)

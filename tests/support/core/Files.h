@@ -4,11 +4,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#include <QStringList>
 
 inline QByteArray fileBytes(const QString &name)
 {
     QFile f(name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The lines of a UTF-8 text file, without the empty one after the last line break.
+inline QStringList fileLines(const QString &name)
+{
+    QStringList out = QString::fromUtf8(fileBytes(name)).split(QLatin1Char('\n'));
+    if (!out.isEmpty() && out.last().isEmpty())
+        out.removeLast();
+    return out;
 }
 
 inline bool writeBytes(const QString &name, const QByteArray &bytes)
