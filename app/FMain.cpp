@@ -133,6 +133,7 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     // ZEIT through its menu item, so that a disabled ZEIT does nothing here too, but for
     // the time of the pass.
     guard->activateLap = [this](const TimeOfDay &t) {
+        const bool taken = mLAP->isEnabled();
         m_barrierTime = t;
         const QString pair = pinPairText(ComPort->EventStatus() & 0xF0u);
         m_lapSource = QStringLiteral("Lichtschranke ") + (pair.isEmpty() ? QString() : pair + ' ') +
@@ -140,11 +141,17 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
         mLAP->trigger();
         m_barrierTime.reset();
         m_lapSource.clear();
+        return taken;
     };
     guard->readStatus = [this] { return ComPort->ModemStatus(); };
     guard->algorithm = [this] { return ComPort->Tag; };
     guard->contactTest = [] { return static_cast<IContactTest *>(CfgDialog); };
-    guard->showLockState = [this](int) { showBarrierIcon(); };
+    guard->showLockState = [this](int) {
+        showBarrierIcon();
+        if (safekeeping)
+            safekeeping->stateChanged();
+    };
+    connect(guard, &TBarrierGuard::passIgnored, this, &TFormMain::barrierPassIgnored);
 
     createMenu();
     auto *central = new QWidget(this);
@@ -157,6 +164,13 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     StatusBar1->setFixedHeight(kStatusHeight);
     StatusBar1->setSizeGripEnabled(true);
     setStatusBar(StatusBar1);
+    LabelIgnored = new QLabel(StatusBar1);
+    LabelIgnored->setObjectName("LabelIgnored");
+    LabelIgnored->setToolTip(QStringLiteral("Durchfahrten an der Lichtschranke seit START, die "
+                                            "keine Zeit genommen haben; jede steht mit ihrem "
+                                            "Grund im Journal."));
+    LabelIgnored->hide();
+    StatusBar1->addPermanentWidget(LabelIgnored);
     LabelLive = new QLabel(StatusBar1);
     LabelLive->setObjectName("LabelLive");
     LabelLive->hide();
@@ -168,6 +182,17 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     // START and RESET lock a free barrier; STOPP leaves it as it is.
     connect(chrono, &TChronometer::runStarted, guard, &TBarrierGuard::lockIfFree);
     connect(chrono, &TChronometer::runReset, guard, &TBarrierGuard::lockIfFree);
+    connect(chrono, &TChronometer::runStarted, this, [this] {
+        m_ignoredPasses = 0;
+        LabelIgnored->hide();
+    });
+    // The run state goes into the recovery file, so that a restart takes times at once.
+    for (auto changed :
+         {&TChronometer::runStarted, &TChronometer::runStopped, &TChronometer::runReset})
+        connect(chrono, changed, this, [this] {
+            if (safekeeping)
+                safekeeping->stateChanged();
+        });
     // The form's design bounds; the stored ones replace them in FormCreate.
     resize(800, 530);
     move(243, 112);
@@ -520,6 +545,7 @@ void TFormMain::createLowerArea()
         FDlgYesNo->Label1->setText(QStringLiteral("Ergebnisse entfernen?"));
         return FDlgYesNo->showModalResult() == TFDlgYesNo::mrYes;
     };
+    tables->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
     tables->forceReset = [this] {
         chrono->setStopFlag(1);
         mResetClick();
@@ -746,6 +772,34 @@ void TFormMain::showBarrierIcon()
     ImageLSzeit->setPixmap(lost ? barrierIconNotConnected() : ImageList1.value(guard->lockState()));
     ImageLSzeit->setVisible(lost || ComPort->Connected());
     ImageLSzeit->update();
+}
+
+void TFormMain::barrierPassIgnored(const TimeStamp &stamp, quint32 status,
+                                   TBarrierGuard::Ignored why)
+{
+    ++m_ignoredPasses;
+    const QString time = TChronometer::timeText(stamp.timeOfDay);
+    const QString reason = TBarrierGuard::ignoredText(why);
+    LabelIgnored->setText(QStringLiteral("Durchfahrten ohne Zeit: %1, zuletzt %2 (%3)")
+                              .arg(m_ignoredPasses)
+                              .arg(time, reason));
+    LabelIgnored->show();
+    if (safekeeping) {
+        const QString pair = pinPairText(status & 0xF0u);
+        safekeeping->passIgnored(stamp.timeOfDay, time, pair.isEmpty() ? QStringLiteral("-") : pair,
+                                 QStringLiteral("COM") + QString::number(ComPort->Port()), reason);
+    }
+}
+
+RecoveryFormat::Run TFormMain::runState() const
+{
+    RecoveryFormat::Run run;
+    run.state = chrono->running()         ? RecoveryFormat::Running
+                : chrono->stopFlag() == 1 ? RecoveryFormat::Stopped
+                                          : RecoveryFormat::Idle;
+    // A lock time ends with the barrier free, whoever locked it meanwhile.
+    run.barrierFree = guard->lockState() == 1 || guard->lockTimeRunning();
+    return run;
 }
 
 void TFormMain::BarrierTrigger()
@@ -999,7 +1053,15 @@ void TFormMain::startSafekeeping(const QString &folder)
     };
     safekeeping->restore = [this](const RecoveryFormat::State &s) {
         tables->restore(s.pred, s.results);
+        // As it was: a running chronometer runs on and a free barrier takes the next pass.
+        if (s.run.state != RecoveryFormat::Idle && !chrono->running())
+            mStart->trigger();
+        if (s.run.state == RecoveryFormat::Stopped && chrono->running())
+            mReset->trigger();
+        if (s.run.barrierFree && guard->lockState() == 0)
+            guard->ImageLSzeitClick();
     };
+    safekeeping->runState = [this] { return runState(); };
     connect(this, &TFormMain::timeTaken, safekeeping, &TSafekeeping::timeTaken);
     tables->journal = [this](const QStringList &event) { safekeeping->command(event); };
     files->loaded = sheets->loaded = [this](const QString &f) { safekeeping->loaded(f); };

@@ -2,7 +2,9 @@
 
 #include "platform/Clock.h"
 #include "platform/Timer.h"
+#include "protocol/Recovery.h"
 #include "settings/Settings.h"
+#include "timing/BarrierGuard.h"
 #include "timing/Chronometer.h"
 
 #include <QMainWindow>
@@ -20,7 +22,6 @@ class QTimer;
 class QToolButton;
 class TLbButton;
 class TTimeDisplay;
-class TBarrierGuard;
 class TClickImage;
 class TSortGrid;
 class TProtocolTables;
@@ -128,6 +129,8 @@ public:
     // The live results on the local network (off unless the settings or --live ask).
     TLiveResults *live = nullptr;
     QLabel *LabelLive = nullptr;
+    // Passes of the light barrier since START that took no time, with the last one.
+    QLabel *LabelIgnored = nullptr;
     // The journal of every time and command, and the recovery file (after start-up).
     TSafekeeping *safekeeping = nullptr;
     TSheetCommands *sheets = nullptr;
@@ -149,6 +152,10 @@ public:
     // What the port reports besides line events, said in the status bar.
     void ComPortNotice(QObject *Sender, int Notice);
     void BarrierTrigger();
+    // A pass that took no time: counted in the status bar and written to the journal.
+    void barrierPassIgnored(const TimeStamp &stamp, quint32 status, TBarrierGuard::Ignored why);
+    // What the recovery file keeps of the run: the chronometer's state and the barrier.
+    RecoveryFormat::Run runState() const;
     void StartLockTime();
     void TimerGesperrtTimer();
     void ImageLSzeitClick();
@@ -230,6 +237,7 @@ private:
     std::optional<TimeOfDay> m_barrierTime;
     // Where the ZEIT being handled comes from; empty for the F8 key.
     QString m_lapSource;
+    int m_ignoredPasses = 0;
     std::unique_ptr<ISettingsStore> m_ownStore;
     ISettingsStore *m_store = nullptr;
     bool m_destroyed = false;

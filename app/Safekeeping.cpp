@@ -1,5 +1,6 @@
 #include "app/Safekeeping.h"
 
+#include "platform/Termination.h"
 #include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
 
@@ -67,6 +68,16 @@ void TSafekeeping::command(const QStringList &event)
     checkSoon();
 }
 
+void TSafekeeping::passIgnored(const TimeOfDay &t, const QString &timeText, const QString &pair,
+                               const QString &port, const QString &reason)
+{
+    if (!m_writer)
+        return;
+    m_writer->append(JournalFormat::momentMs(t),
+                     {QStringLiteral("Durchfahrt ohne Zeit"), timeText, pair, port, reason});
+    m_writer->wake();
+}
+
 void TSafekeeping::loaded(const QString &fileName)
 {
     journalNow({QStringLiteral("Laden"), fileName});
@@ -87,7 +98,8 @@ bool TSafekeeping::resultsSaved() const
 
 TSafekeeping::Seen TSafekeeping::current() const
 {
-    return Seen{m_pred.contentRevision(), m_results.contentRevision(), resultsSaved()};
+    return Seen{m_pred.contentRevision(), m_results.contentRevision(), resultsSaved(),
+                runState ? runState() : RecoveryFormat::Run()};
 }
 
 void TSafekeeping::checkSoon()
@@ -122,10 +134,13 @@ void TSafekeeping::checkNow()
         return;
     }
     // Turned into text on the journal's thread: the UI thread only copies the cells.
-    m_writer->writeRecovery([results = m_resultsCopy, pred = std::move(pred), saved = now.saved,
-                             written = QDateTime::currentDateTime()] {
-        return RecoveryFormat::encode(*results, *pred, saved, written);
-    });
+    // Dated by the clock the journal's lines are dated by: the journal is read against it
+    // after a crash.
+    const TimeOfDay t = m_clock.now();
+    const QDateTime written(QDate::currentDate(), QTime(t.hour, t.minute, t.second, t.millisecond));
+    m_writer->writeRecovery(
+        [results = m_resultsCopy, pred = std::move(pred), saved = now.saved, written,
+         run = now.run] { return RecoveryFormat::encode(*results, *pred, saved, written, run); });
 }
 
 void TSafekeeping::start(const QString &programName, const QString &version)
@@ -177,11 +192,25 @@ void TSafekeeping::offerRecovery()
         return;
     }
     if (askRestore && askRestore()) {
+        RecoveryFormat::State restored = *state;
+        const QStringList extra = journalledSince(*state);
+        RecoveryFormat::appendEntries(restored.pred, extra);
         if (restore)
-            restore(*state);
+            restore(restored);
+        if (!extra.isEmpty() && showStatus)
+            showStatus(QStringLiteral("Letztes Protokoll wiederhergestellt, dazu %1 Zeit(en) "
+                                      "aus dem Journal: %2")
+                           .arg(extra.size())
+                           .arg(extra.join(QStringLiteral(", "))));
         if (state->saved)
             m_savedRevision = m_results.contentRevision();
         journalNow({QStringLiteral("Wiederhergestellt"), path});
+        return;
+    }
+    // Asked to end while the question was open: nobody answered it, and the file waits
+    // for the next start as it is.
+    if (Termination::requested()) {
+        m_recoveryOff = true;
         return;
     }
     const QString aside = setAside(&*state);
@@ -190,6 +219,32 @@ void TSafekeeping::offerRecovery()
     journalNow({QStringLiteral("Beiseitegelegt"), aside});
     if (showStatus)
         showStatus(QStringLiteral("Das letzte Protokoll liegt jetzt unter: ") + aside);
+}
+
+QStringList TSafekeeping::journalledSince(const RecoveryFormat::State &state) const
+{
+    const QDateTime written =
+        state.written.isValid() ? state.written : QFileInfo(recoveryPath()).lastModified();
+    if (!written.isValid())
+        return {};
+    // A pass is stamped before its entry reaches the file; a window busy for a while hands
+    // it over late. Times the file holds are not taken twice.
+    constexpr qint32 MarginMs = 10'000;
+    QStringList missing;
+    const QDate day = written.date();
+    const qint32 writtenMs = written.time().msecsSinceStartOfDay();
+    for (int d = 0; d < 2; ++d) {
+        QFile f(m_folder + QLatin1Char('/') + JournalFormat::fileName(day.addDays(d)));
+        if (!f.open(QIODevice::ReadOnly) || f.size() > RecoveryFormat::MaxFileBytes)
+            continue;
+        // The next day's journal only holds what came after midnight.
+        const qint32 since = d == 0 ? qMax(0, writtenMs - MarginMs) : 0;
+        const qint32 until = d == 0 ? writtenMs : -1;
+        RecoveryFormat::State seen = state;
+        RecoveryFormat::appendEntries(seen.pred, missing);
+        missing += RecoveryFormat::timesMissing(seen, f.readAll(), since, until);
+    }
+    return missing;
 }
 
 QString TSafekeeping::setAside(const RecoveryFormat::State *state)

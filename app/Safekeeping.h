@@ -41,6 +41,8 @@ public:
     std::function<void(const RecoveryFormat::State &)> restore;
     // A message in the status bar.
     std::function<void(const QString &)> showStatus;
+    // The chronometer's state and the barrier lock, kept with the tables.
+    std::function<RecoveryFormat::Run()> runState;
 
     // Writes the start line, offers a recovery file that holds data, then keeps.
     void start(const QString &programName, const QString &version);
@@ -54,6 +56,12 @@ public:
     // A command that changed the tables (its name and details, from the tables).
     void command(const QStringList &event);
     void loaded(const QString &fileName);
+    // A pass of the light barrier that took no time: its moment, time text, pin pair,
+    // port and why.
+    void passIgnored(const TimeOfDay &t, const QString &timeText, const QString &pair,
+                     const QString &port, const QString &reason);
+    // The run state changed (START, STOPP, RESET, the barrier lock).
+    void stateChanged() { checkSoon(); }
     // The results protocol was saved as it was at revision.
     void saved(const QString &fileName, quint64 revision);
 
@@ -73,11 +81,14 @@ private:
         quint64 pred = 0;
         quint64 results = 0;
         bool saved = false;
+        RecoveryFormat::Run run;
         bool operator==(const Seen &) const = default;
     };
     Seen current() const;
     void journalNow(const QStringList &fields);
     void offerRecovery();
+    // Times of the journal that the recovery file had not caught up with before the crash.
+    QStringList journalledSince(const RecoveryFormat::State &state) const;
     QString setAside(const RecoveryFormat::State *state);
     // A taken time or a command: the recovery file follows as soon as the event loop is
     // back, after the tables have taken the change.

@@ -1,6 +1,9 @@
 #include "app/CommandLine.h"
 #include "app/FMain.h"
+#include "app/Safekeeping.h"
 #include "platform/AppInfo.h"
+#include "platform/InstanceLock.h"
+#include "platform/Termination.h"
 #include "settings/UCfg.h"
 #include "widgets/DlgYesNo.h"
 #include "widgets/FInfo.h"
@@ -10,6 +13,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFont>
+#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -62,8 +66,10 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(Pictures::applicationIcon());
 
     // SIGTERM and SIGINT (end of the desktop session, Ctrl+C) close the window the normal
-    // way, so the settings are saved and the port is closed. Caught from here on.
+    // way, so the settings are saved and the port is closed. Caught from here on; a
+    // question that is open then is closed unanswered.
     const bool signalsReady = ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0;
+    std::unique_ptr<QSocketNotifier> notifier;
     if (signalsReady) {
         struct sigaction sa = {};
         sa.sa_handler = onTerminate;
@@ -71,6 +77,34 @@ int main(int argc, char *argv[])
         sa.sa_flags = SA_RESTART;
         sigaction(SIGTERM, &sa, nullptr);
         sigaction(SIGINT, &sa, nullptr);
+        notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &app, [] {
+            char c;
+            [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
+            Termination::request();
+            while (QWidget *modal = QApplication::activeModalWidget()) {
+                if (!modal->close())
+                    break;
+            }
+            QApplication::closeAllWindows();
+        });
+    }
+
+    // A second copy would share the journal, the recovery file and the settings with the
+    // first and spoil them: it says so and ends before it touches any of them.
+    InstanceLock instance(TSafekeeping::defaultFolder());
+    if (!instance.acquire()) {
+        const QString text =
+            QStringLiteral("%1 läuft schon (Prozess %2).\nEin zweites Fenster würde Journal, "
+                           "Wiederherstellungsdatei und Einstellungen des ersten stören; "
+                           "bitte im laufenden Fenster weiterarbeiten.")
+                .arg(programName)
+                .arg(instance.holderPid());
+        std::fputs((text + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+        QMessageBox box(QMessageBox::Information, programName, text, QMessageBox::Ok);
+        if (!Termination::requested())
+            box.exec();
+        return 1;
     }
 
     // Help comes up before the main window; without it the program warns once and goes on.
@@ -82,23 +116,13 @@ int main(int argc, char *argv[])
     TCfgDialog cfgDialog(formMain.PortSet, formMain.ComPort, &formMain);
     TFormInfo formInfo(&formMain);
 
-    // A signal that came while the windows were being created is waiting in the pipe and
-    // closes the window as soon as the loop runs.
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (signalsReady) {
-        notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, &formMain, [] {
-            char c;
-            [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
-            QApplication::closeAllWindows();
-        });
-    }
-
     formMain.startLiveResults(commandLine.live, commandLine.livePort);
     formMain.show();
     // Asks about a recovery file over the window, before any time can be taken.
     formMain.startSafekeeping();
-    const int rc = app.exec();
+    // Asked to end during that question: the window is closed already, and a loop started
+    // now would wait for nothing.
+    const int rc = Termination::requested() ? 0 : app.exec();
     formMain.FormDestroy();
     SPHTMLHelp::shutdown();
     return rc;

@@ -233,10 +233,22 @@ TableData SheetFormat::tableFromSheet(const std::vector<QStringList> &rows, int 
 
 bool SheetFormat::looksLikeSpreadsheet(const QString &fileName, const QByteArray &firstBytes)
 {
+    return !sheetFormatOf(fileName, firstBytes).isEmpty();
+}
+
+QString SheetFormat::sheetFormatOf(const QString &fileName, const QByteArray &firstBytes)
+{
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     if (suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx") ||
         suffix == QLatin1String("ods"))
-        return true;
+        return suffix;
     static const QByteArray ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-    return firstBytes.startsWith(ole) || firstBytes.startsWith("PK\x03\x04");
+    if (firstBytes.startsWith(ole))
+        return QStringLiteral("xls");
+    if (!firstBytes.startsWith("PK\x03\x04"))
+        return QString();
+    // An OpenDocument package starts with its uncompressed "mimetype" entry.
+    return firstBytes.contains("mimetypeapplication/vnd.oasis.opendocument.spreadsheet")
+               ? QStringLiteral("ods")
+               : QStringLiteral("xlsx");
 }

@@ -29,4 +29,10 @@ TableData tableFromSheet(const std::vector<QStringList> &rows, int colCount);
 // bytes (an OLE compound document or a zip archive).
 bool looksLikeSpreadsheet(const QString &fileName, const QByteArray &firstBytes);
 
+// The spreadsheet format of a file: "xls", "xlsx" or "ods" by its name's suffix, else by
+// its first bytes (an OLE compound document is Excel 97; a zip archive whose first entry
+// names an OpenDocument spreadsheet is ods, any other zip xlsx); empty for neither. The
+// first 100 bytes are enough.
+QString sheetFormatOf(const QString &fileName, const QByteArray &firstBytes);
+
 } // namespace SheetFormat

@@ -72,35 +72,124 @@ void TFileCommands::proposeNames(const QString &executablePath)
     SaveDialog1.DefaultExt = QStringLiteral("txt");
 }
 
-TFileCommands::FileKind TFileCommands::openEntryKind(int entry) const
+QString TFileCommands::sheetSuffix(Format f)
+{
+    switch (f) {
+    case Format::Xls:
+        return QStringLiteral("xls");
+    case Format::Xlsx:
+        return QStringLiteral("xlsx");
+    case Format::Ods:
+        return QStringLiteral("ods");
+    default:
+        return QString();
+    }
+}
+
+TFileCommands::Format TFileCommands::sheetFormat(const QString &suffix)
+{
+    const QString s = suffix.toLower();
+    if (s == QLatin1String("xls"))
+        return Format::Xls;
+    if (s == QLatin1String("xlsx"))
+        return Format::Xlsx;
+    if (s == QLatin1String("ods"))
+        return Format::Ods;
+    return Format::None;
+}
+
+TFileCommands::Format TFileCommands::formatOfName(const QString &fileName)
+{
+    const QString s = QFileInfo(fileName).suffix().toLower();
+    if (s == QLatin1String("txt"))
+        return Format::Text;
+    if (s == QLatin1String("html") || s == QLatin1String("htm"))
+        return Format::Web;
+    return sheetFormat(s);
+}
+
+TFileCommands::Format TFileCommands::openEntryFormat(int entry) const
 {
     if (entry == 1)
-        return FileKind::Text;
-    if (m_sheet && entry >= 2 && entry <= 4)
-        return FileKind::Sheet;
-    return FileKind::None;
+        return Format::Text;
+    if (!m_sheet)
+        return Format::None;
+    switch (entry) {
+    case 2:
+        return Format::Xls;
+    case 3:
+        return Format::Xlsx;
+    case 4:
+        return Format::Ods;
+    default:
+        return Format::None;
+    }
+}
+
+TFileCommands::Format TFileCommands::saveEntryFormat(int entry) const
+{
+    // 1 text, 2 xls, 3 web page stay where earlier versions stored them.
+    if (entry == 1)
+        return Format::Text;
+    if (!m_sheet)
+        return entry == 2 ? Format::Web : Format::None;
+    switch (entry) {
+    case 2:
+        return Format::Xls;
+    case 3:
+        return Format::Web;
+    case 4:
+        return Format::Xlsx;
+    case 5:
+        return Format::Ods;
+    default:
+        return Format::None;
+    }
+}
+
+int TFileCommands::saveEntryOf(Format f) const
+{
+    for (int entry = 1; entry <= SaveDialog1.entryCount(); ++entry)
+        if (saveEntryFormat(entry) == f)
+            return entry;
+    return 0;
+}
+
+TFileCommands::Format TFileCommands::saveFormatFor(const QString &fileName, int entry) const
+{
+    const Format named = formatOfName(fileName);
+    return named != Format::None ? named : saveEntryFormat(entry);
+}
+
+TFileCommands::FileKind TFileCommands::openEntryKind(int entry) const
+{
+    const Format f = openEntryFormat(entry);
+    return f == Format::Text ? FileKind::Text : isSheet(f) ? FileKind::Sheet : FileKind::None;
 }
 
 TFileCommands::FileKind TFileCommands::saveEntryKind(int entry) const
 {
-    if (entry == 1)
+    const Format f = saveEntryFormat(entry);
+    if (f == Format::Text)
         return FileKind::Text;
-    if (!m_sheet)
-        return entry == 2 ? FileKind::Web : FileKind::None;
-    if (entry == 3)
+    if (f == Format::Web)
         return FileKind::Web;
-    if (entry == 2 || entry == 4 || entry == 5)
-        return FileKind::Sheet;
-    return FileKind::None;
+    return isSheet(f) ? FileKind::Sheet : FileKind::None;
 }
 
 QString TFileCommands::saveEntrySuffix(int entry) const
 {
-    if (saveEntryKind(entry) != FileKind::Sheet)
-        return {};
-    return entry == 4   ? QStringLiteral("xlsx")
-           : entry == 5 ? QStringLiteral("ods")
-                        : QStringLiteral("xls");
+    return sheetSuffix(saveEntryFormat(entry));
+}
+
+TFileCommands::Format TFileCommands::loadedFormat(const QString &fileName, int entry) const
+{
+    QFile f(fileName);
+    const QByteArray head = f.open(QIODevice::ReadOnly) ? f.read(100) : QByteArray();
+    const Format sheet = sheetFormat(SheetFormat::sheetFormatOf(fileName, head));
+    if (sheet != Format::None)
+        return sheet;
+    return formatOfName(fileName) == Format::Text ? Format::Text : openEntryFormat(entry);
 }
 
 void TFileCommands::sbOpenClick()
@@ -113,35 +202,25 @@ void TFileCommands::sbOpenClick()
         readError(name);
         return;
     }
-    FileKind kind = openEntryKind(OpenDialog1.FilterIndex);
     // A spreadsheet chosen under the text entry would fill the table with its bytes.
-    if (kind == FileKind::Text) {
-        QFile f(name);
-        if (f.open(QIODevice::ReadOnly) && SheetFormat::looksLikeSpreadsheet(name, f.read(8))) {
-            if (!m_sheet) {
-                ErrorBox::show(m_window, QStringLiteral("Die Datei kann nicht gelesen werden: ") +
-                                             name +
-                                             QStringLiteral("\nEs ist eine Tabellendatei; dafür "
-                                                            "wird LibreOffice gebraucht."));
-                return;
-            }
-            kind = FileKind::Sheet;
-        }
+    const Format format = loadedFormat(name, OpenDialog1.FilterIndex);
+    if (isSheet(format) && !m_sheet) {
+        ErrorBox::show(m_window, QStringLiteral("Die Datei kann nicht gelesen werden: ") + name +
+                                     QStringLiteral("\nEs ist eine Tabellendatei; dafür "
+                                                    "wird LibreOffice gebraucht."));
+        return;
     }
-    switch (kind) {
-    case FileKind::Text:
+    if (format == Format::Text)
         LoadProtocolText(name);
-        break;
-    case FileKind::Sheet:
-        if (loadProtocolSheet)
-            loadProtocolSheet(name);
-        break;
-    default:
-        break;
-    }
-    // A following Save proposes the file just loaded, in its own format.
+    else if (isSheet(format) && loadProtocolSheet)
+        loadProtocolSheet(name);
+    else
+        return;
+    // A following Save proposes the file just loaded, in its own format: the workbook it
+    // came from is never overwritten by another kind of file.
     SaveDialog1.FileName = name;
-    SaveDialog1.FilterIndex = OpenDialog1.FilterIndex;
+    if (const int entry = saveEntryOf(format))
+        SaveDialog1.FilterIndex = entry;
 }
 
 void TFileCommands::sbSaveClick()
@@ -150,25 +229,34 @@ void TFileCommands::sbSaveClick()
         return;
     const QString name = SaveDialog1.FileName;
     const quint64 revision = m_results.contentRevision();
-    switch (saveEntryKind(SaveDialog1.FilterIndex)) {
-    case FileKind::Text:
+    // The name's suffix wins over the entry: "liste.xls" never receives TAB text.
+    const Format format = saveFormatFor(name, SaveDialog1.FilterIndex);
+    if (isSheet(format) && !m_sheet) {
+        ErrorBox::show(m_window, QStringLiteral("Der Schreibfehler der Datei: ") + name +
+                                     QStringLiteral("\nTabellendateien (.xls, .xlsx, .ods) "
+                                                    "schreibt das Programm mit LibreOffice, "
+                                                    "das hier fehlt. Die Datei wurde nicht "
+                                                    "geschrieben."));
+        return;
+    }
+    if (const int entry = saveEntryOf(format))
+        SaveDialog1.FilterIndex = entry;
+    switch (format) {
+    case Format::Text:
         if (SaveProtocolText(name) && saved)
             saved(name, revision);
         break;
-    case FileKind::Sheet:
-        if (saveProtocolSheet) {
-            // The name's own spreadsheet suffix wins over the entry.
-            const QString suffix = QFileInfo(name).suffix().toLower();
-            const bool named = suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx") ||
-                               suffix == QLatin1String("ods");
-            saveProtocolSheet(name, named ? suffix : saveEntrySuffix(SaveDialog1.FilterIndex));
-        }
+    case Format::Xls:
+    case Format::Xlsx:
+    case Format::Ods:
+        if (saveProtocolSheet)
+            saveProtocolSheet(name, sheetSuffix(format));
         break;
-    case FileKind::Web:
+    case Format::Web:
         // A page cannot be loaded back: the protocol does not count as saved.
         WriteHtmlReport(name);
         break;
-    case FileKind::None:
+    case Format::None:
         break;
     }
 }

@@ -60,6 +60,34 @@ public:
     // The spreadsheet format of a Sheet entry: "xls", "xlsx" or "ods".
     QString saveEntrySuffix(int entry) const;
 
+    // What a file is written or read as. The entries are matched by what they stand for,
+    // never by their number: the two dialogs number them differently.
+    enum class Format
+    {
+        None,
+        Text,
+        Web,
+        Xls,
+        Xlsx,
+        Ods
+    };
+    static bool isSheet(Format f)
+    {
+        return f == Format::Xls || f == Format::Xlsx || f == Format::Ods;
+    }
+    // "xls", "xlsx", "ods" for a spreadsheet format, else empty.
+    static QString sheetSuffix(Format f);
+    static Format sheetFormat(const QString &suffix);
+    // The format a name's suffix asks for (.txt, .html/.htm, .xls, .xlsx, .ods); None for
+    // any other.
+    static Format formatOfName(const QString &fileName);
+    Format openEntryFormat(int entry) const;
+    Format saveEntryFormat(int entry) const;
+    // The save dialog's entry for a format; 0 when it offers none.
+    int saveEntryOf(Format f) const;
+    // The format a save of this name under this entry writes: the name's own suffix wins.
+    Format saveFormatFor(const QString &fileName, int entry) const;
+
     void sbOpenClick();
     void sbSaveClick();
     // Each returns false after it has shown its error box.
@@ -82,6 +110,9 @@ private:
     bool readError(const QString &fileName);
     // A file being loaded holds this many times per car, more than the table has columns.
     void moreTimeColumns(int times);
+    // What a file chosen in the open dialog under entry is: its own format where its name
+    // or its first bytes tell, else the entry's.
+    Format loadedFormat(const QString &fileName, int entry) const;
 
     TSortGrid &m_results;
     QWidget *m_window;

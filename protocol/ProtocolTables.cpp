@@ -3,6 +3,8 @@
 #include "platform/Printers.h"
 
 #include <QAbstractButton>
+#include <QEvent>
+#include <QLineEdit>
 
 #include <algorithm>
 
@@ -32,6 +34,37 @@ TProtocolTables::TProtocolTables(TSortGrid &pred, TSortGrid &results, const Butt
                                        TFormatOptions &f, bool &cb, bool &co, bool &el) {
         SortGrid1GetCellFormat(s, c, r, st, f, cb, co, el);
     };
+    // A click selects the "Nr." cell anew, also the current one (which opens its editor).
+    m_pred.viewport()->installEventFilter(this);
+    m_pred.InplaceEditor()->installEventFilter(this);
+}
+
+bool TProtocolTables::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress &&
+        (watched == m_pred.viewport() || watched == m_pred.InplaceEditor())) {
+        m_typing = false;
+        m_freshCell = true;
+        m_confirmedLast = false;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QString TProtocolTables::entryKey(int row) const
+{
+    return m_pred.Cells(0, row) + QLatin1Char('\t') + m_pred.Cells(1, row);
+}
+
+bool TProtocolTables::typingNumber() const
+{
+    // A click outside the grid takes the focus from the editor: that confirms too.
+    return m_typing && m_pred.EditorMode() && m_pred.Col() == 2 &&
+           m_pred.InplaceEditor()->hasFocus();
+}
+
+bool TProtocolTables::markedNew(int row) const
+{
+    return !m_newEntries.isEmpty() && m_newEntries.contains(entryKey(row));
 }
 
 namespace {
@@ -167,6 +200,10 @@ void TProtocolTables::setCountRunden(int n)
 
 void TProtocolTables::AppendCapture(const QString &t)
 {
+    const bool typing = typingNumber();
+    // Seen before the row is added: was the last entry in view?
+    const int lastBefore = m_pred.RowCount() - 1;
+    const bool atEnd = m_pred.TopRow() + m_pred.VisibleRowCount() > lastBefore;
     // An empty list is the title row and one blank row: the first time fills row 1.
     if (!rowBlank(m_pred, 1))
         m_pred.setRowCount(m_pred.RowCount() + 1);
@@ -175,6 +212,17 @@ void TProtocolTables::AppendCapture(const QString &t)
     m_pred.setCells(0, r, QString::number(r));
     m_pred.setCells(1, r, t);
     m_pred.setCells(2, r, QString());
+    m_confirmedLast = false;
+    if (typing) {
+        // The number being typed stays where it is typed; the new entry waits, marked.
+        m_newEntries.insert(entryKey(r));
+        LayoutColumns();
+        const int top = r - qMax(1, m_pred.VisibleRowCount()) + 1;
+        // Scrolled only as far as the edited cell stays in view.
+        if (atEnd && top > m_pred.TopRow() && top <= m_pred.Row())
+            m_pred.setTopRow(top);
+        return;
+    }
     m_pred.setRow(r);
     LayoutColumns();
     m_pred.setLeftCol(0);
@@ -240,6 +288,7 @@ void TProtocolTables::restore(const TableData &pred, const TableData &results)
     }
     if (entries.rowCount() < 2)
         entries.rows.push_back(QStringList(entries.colCount, QString()));
+    m_newEntries.clear();
     setCountRunden(results.colCount - 2);
     ApplyTimeColumnCount();
     TProtocolTables::applyTable(m_results, results);
@@ -363,6 +412,7 @@ void TProtocolTables::sbClsClick()
     UpdateFileButtons();
     m_pred.setRowCount(2);
     m_pred.clearRow(1);
+    m_newEntries.clear();
     if (forceReset)
         forceReset();
     setEnabled(m_buttons.bInsertALL, false);
@@ -382,6 +432,14 @@ void TProtocolTables::updatePredButtons(int ARow, bool withDel)
 
 void TProtocolTables::SortGridPredSelectCell(QObject *, int ACol, int ARow, bool &CanSelect)
 {
+    // A move confirms what was typed; the entry moved to is no longer new.
+    m_typing = false;
+    m_confirmedLast = false;
+    m_freshCell = ACol == 2;
+    if (!m_newEntries.isEmpty() && m_newEntries.remove(entryKey(ARow)))
+        m_pred.InvalidateRow(ARow);
+    if (m_newEntries.size() > 0 && rowBlank(m_pred, 1))
+        m_newEntries.clear();
     TGridOptions o = m_pred.Options();
     if (ACol == 2) {
         // The start number is typed into the cell editor.
@@ -398,14 +456,49 @@ void TProtocolTables::SortGridPredKeyPress(QObject *, QChar &Key)
 {
     const ushort k = Key.unicode();
     if (k == 13) {
-        if (m_pred.Row() + 1 < m_pred.RowCount())
+        m_typing = false;
+        if (m_pred.Row() + 1 < m_pred.RowCount()) {
             m_pred.setRow(m_pred.Row() + 1);
+            m_pred.setFocus();
+            return;
+        }
+        // The last entry: its number is confirmed and the edit ends, so that digits typed
+        // before the next pass cannot change it.
+        m_confirmedLast = true;
+        m_freshCell = false;
+        m_pred.HideEditor();
         m_pred.setFocus();
+        Key = QChar(0);
         return;
     }
-    if (k == 8 || (k >= '0' && k <= '9'))
+    const bool digit = k >= '0' && k <= '9';
+    if (k != 8 && !digit) {
+        Key = QChar(0); // a start number holds digits only
         return;
-    Key = QChar(0); // a start number holds digits only
+    }
+    if (m_pred.Col() != 2)
+        return;
+    if (m_confirmedLast) {
+        Key = QChar(0);
+        m_pred.HideEditor();
+        m_pred.setFocus();
+        if (showStatus)
+            showStatus(QStringLiteral("Die Nr. von Eintrag %1 ist bestätigt; weitere Ziffern "
+                                      "gelten erst für die nächste Zeit. Zum Ändern den "
+                                      "Eintrag anklicken.")
+                           .arg(m_pred.Cells(0, m_pred.Row())));
+        return;
+    }
+    if (m_freshCell && m_pred.EditorMode()) {
+        // As in a spreadsheet: the first digit replaces what the cell held, Backspace edits.
+        QLineEdit *editor = m_pred.InplaceEditor();
+        if (digit)
+            editor->selectAll();
+        else
+            editor->end(false);
+    }
+    m_freshCell = false;
+    m_typing = true;
 }
 
 void TProtocolTables::SortGridPredSetEditText(QObject *, int, int ARow, const QString &)
@@ -419,13 +512,17 @@ void TProtocolTables::SortGridPredRowInsert(QObject *, int ARow)
     setEnabled(m_buttons.bRestore, !isBlank(m_results.Cells(2, m_results.Row())));
 }
 
-void TProtocolTables::SortGridPredGetCellFormat(QObject *, int, int Row, TGridDrawState,
+void TProtocolTables::SortGridPredGetCellFormat(QObject *, int Col, int Row, TGridDrawState,
                                                 TFormatOptions &f, bool &, bool &, bool &)
 {
     if (Row == 0) {
         f.AlignmentHorz = taLeftJustify;
         f.Font.setFamily(QStringLiteral("arial"));
         f.Font.setBold(true);
+    } else if (Col < 2 && markedNew(Row)) {
+        // Taken while a number was typed elsewhere: it still waits for its own.
+        f.Brush.Color = QColor(255, 236, 140);
+        f.Font.Color = Qt::black;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "widgets/SortGrid.h"
 
 #include <QObject>
+#include <QSet>
 
 #include <functional>
 
@@ -41,6 +42,8 @@ public:
     // Every change a command makes, for the journal: what it was and its details (start
     // number, time text, time column), enough to rebuild the protocol from the journal.
     std::function<void(const QStringList &event)> journal;
+    // A note in the status bar.
+    std::function<void(const QString &)> showStatus;
 
     // The number of time columns N (1..100).
     int CountRunden() const { return m_n; }
@@ -93,12 +96,24 @@ public:
     // dropped, missing ones empty).
     static void applyTable(TSortGrid &g, const TableData &t);
 
+    // The operator has begun typing a start number and not confirmed it yet (Enter, a click
+    // elsewhere, a move): a new entry must not take the cell from under the typing.
+    bool typingNumber() const;
+    // An entry appended while a number was being typed, not selected since.
+    bool markedNew(int row) const;
+
     // Sets up both grids as the main window shows them.
     static void configurePred(TSortGrid &g);
     static void configureResults(TSortGrid &g, int n);
 
+protected:
+    // Clicks into the intermediate protocol (its cells and its open editor).
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void updatePredButtons(int ARow, bool withDel);
+    // Identifies an entry while rows move: its running number and its time.
+    QString entryKey(int row) const;
     void setEnabled(QAbstractButton *b, bool on);
     bool enabled(QAbstractButton *b) const;
 
@@ -106,4 +121,11 @@ private:
     TSortGrid &m_results;
     Buttons m_buttons;
     int m_n = 4;
+    // Digits or Backspace went into the "Nr." editor since the cell was selected.
+    bool m_typing = false;
+    // The "Nr." cell was just selected (click, arrow key, Enter): a digit replaces it.
+    bool m_freshCell = false;
+    // Enter on the last entry confirmed its number: digits wait for the next time.
+    bool m_confirmedLast = false;
+    QSet<QString> m_newEntries;
 };

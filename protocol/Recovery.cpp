@@ -3,12 +3,21 @@
 #include "protocol/Journal.h"
 #include "protocol/ProtocolTables.h"
 
+#include <QHash>
+#include <QTime>
+
+#include <algorithm>
+
 namespace {
 const QString kResults = QStringLiteral("Ergebnisprotokoll");
 const QString kPred = QStringLiteral("Zwischenprotokoll");
 const QString kWritten = QStringLiteral("Geschrieben");
 const QString kSaved = QStringLiteral("Gespeichert");
 const QString kEnd = QStringLiteral("Ende");
+const QString kClock = QStringLiteral("Uhr");
+const QString kBarrier = QStringLiteral("Lichtschranke");
+const QString kRunWords[] = {QStringLiteral("ruht"), QStringLiteral("läuft"),
+                             QStringLiteral("gestoppt")};
 const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 
 void appendTable(QString &out, const QString &name, const TableData &t)
@@ -68,17 +77,21 @@ bool RecoveryFormat::hasData(const State &s)
 
 QByteArray RecoveryFormat::encode(const State &s)
 {
-    return encode(s.results, s.pred, s.saved, s.written);
+    return encode(s.results, s.pred, s.saved, s.written, s.run);
 }
 
 QByteArray RecoveryFormat::encode(const TableData &results, const TableData &pred, bool saved,
-                                  const QDateTime &written)
+                                  const QDateTime &written, const Run &run)
 {
     QString out = QStringLiteral(
         "# Tornelo: Wiederherstellungsdatei. Zellen durch TAB getrennt; \\t, \\r, \\n und \\\\ "
         "stehen für TAB, CR, LF und den Backslash in einer Zelle.\n");
     out += kWritten + QLatin1Char('\t') + written.toString(kStampFormat) + QLatin1Char('\n');
     out += kSaved + QLatin1Char('\t') + (saved ? QStringLiteral("ja") : QStringLiteral("nein")) +
+           QLatin1Char('\n');
+    out += kClock + QLatin1Char('\t') + kRunWords[run.state] + QLatin1Char('\n');
+    out += kBarrier + QLatin1Char('\t') +
+           (run.barrierFree ? QStringLiteral("frei") : QStringLiteral("gesperrt")) +
            QLatin1Char('\n');
     appendTable(out, kResults, results);
     appendTable(out, kPred, pred);
@@ -103,6 +116,12 @@ std::optional<RecoveryFormat::State> RecoveryFormat::decode(const QByteArray &by
             s.written = QDateTime::fromString(f[1], kStampFormat);
         else if (f.size() == 2 && f[0] == kSaved)
             s.saved = f[1] == QLatin1String("ja");
+        else if (f.size() == 2 && f[0] == kClock)
+            s.run.state = f[1] == kRunWords[Running]   ? Running
+                          : f[1] == kRunWords[Stopped] ? Stopped
+                                                       : Idle;
+        else if (f.size() == 2 && f[0] == kBarrier)
+            s.run.barrierFree = f[1] == QLatin1String("frei");
         else
             break;
     }
@@ -118,4 +137,70 @@ std::optional<RecoveryFormat::State> RecoveryFormat::decode(const QByteArray &by
     s.results = std::move(*results);
     s.pred = std::move(*pred);
     return s;
+}
+
+QStringList RecoveryFormat::timesMissing(const State &s, const QByteArray &journal, qint32 sinceMs,
+                                         qint32 writtenMs)
+{
+    QStringList candidates;
+    for (const QByteArray &raw : journal.split('\n')) {
+        const QStringList f = JournalFormat::fields(QString::fromUtf8(raw));
+        if (f.size() < 2)
+            continue;
+        const QTime t = QTime::fromString(f[0], QStringLiteral("HH:mm:ss.zzz"));
+        if (!t.isValid())
+            continue;
+        const qint32 ms = t.msecsSinceStartOfDay();
+        const QString &what = f[1];
+        // The next start after the file was written is the run that reads it now.
+        if (what == QLatin1String("Programmstart") && ms > writtenMs)
+            break;
+        if (ms < sinceMs)
+            continue;
+        if (what == QLatin1String("Zeit") && f.size() >= 3)
+            candidates << f[2];
+        else if (what == QStringLiteral("Einfügen") && f.size() >= 4)
+            candidates.removeOne(f[3]);
+        else if (what == QStringLiteral("Zwischenprotokoll löschen"))
+            for (qsizetype i = 2; i < f.size(); ++i)
+                candidates.removeOne(f[i]);
+        else if (what == QStringLiteral("Neu / Löschen"))
+            candidates.clear();
+    }
+    if (candidates.isEmpty())
+        return candidates;
+    // Each time a table holds stands for one journal line of that time.
+    QHash<QString, int> held;
+    for (size_t r = 1; r < s.pred.rows.size(); ++r)
+        ++held[s.pred.rows[r].value(1)];
+    for (size_t r = 1; r < s.results.rows.size(); ++r)
+        for (qsizetype c = 2; c < s.results.rows[r].size(); ++c)
+            ++held[s.results.rows[r][c]];
+    QStringList missing;
+    for (const QString &time : candidates) {
+        auto it = held.find(time);
+        if (it != held.end() && it.value() > 0)
+            --it.value();
+        else
+            missing << time;
+    }
+    return missing;
+}
+
+void RecoveryFormat::appendEntries(TableData &pred, const QStringList &times)
+{
+    // Blank rows at the end (the one empty row of an empty list) make way.
+    while (pred.rowCount() > 1 &&
+           std::all_of(pred.rows.back().begin(), pred.rows.back().end(),
+                       [](const QString &c) { return TableData::isBlank(c); }))
+        pred.rows.pop_back();
+    for (const QString &time : times) {
+        QStringList row(pred.colCount, QString());
+        row[0] = QString::number(pred.rowCount());
+        if (pred.colCount > 1)
+            row[1] = time;
+        pred.rows.push_back(row);
+    }
+    if (pred.rowCount() < 2)
+        pred.rows.push_back(QStringList(pred.colCount, QString()));
 }

@@ -12,6 +12,20 @@
 // "Ergebnisprotokoll" / "Zwischenprotokoll" with its column and row count, followed by
 // one line per row (cells separated by TAB, escaped as in the journal), and "Ende".
 namespace RecoveryFormat {
+enum RunState
+{
+    Idle,
+    Running,
+    Stopped
+};
+// The run as the window had it: after a restart the next pass is taken as before the crash.
+struct Run
+{
+    RunState state = Idle;
+    bool barrierFree = false;
+    bool operator==(const Run &) const = default;
+};
+
 struct State
 {
     TableData results;
@@ -19,17 +33,29 @@ struct State
     // The results protocol was saved after its last change.
     bool saved = false;
     QDateTime written;
+    // Files of earlier versions have none: idle and locked, as a start.
+    Run run;
 };
 
 QByteArray encode(const State &s);
 QByteArray encode(const TableData &results, const TableData &pred, bool saved,
-                  const QDateTime &written);
+                  const QDateTime &written, const Run &run = Run());
 // Nothing when the bytes are not a whole recovery file.
 std::optional<State> decode(const QByteArray &bytes);
 // Something in either table that a clean start would lose.
 bool hasData(const State &s);
 // No data row holds a cell that is not blank (the titles do not count).
 bool tableEmpty(const TableData &t);
+
+// The times of journal lines (a day's journal, read whole) that were taken from sinceMs
+// (milliseconds since midnight) up to the next start of the program after writtenMs, that
+// were not dropped or cleared on the way, and that neither table of s holds: the passes
+// of the last moments before a crash that the recovery file had not caught up with yet.
+// In the journal's order.
+QStringList timesMissing(const State &s, const QByteArray &journal, qint32 sinceMs,
+                         qint32 writtenMs);
+// The intermediate protocol with those times appended as entries without a number.
+void appendEntries(TableData &pred, const QStringList &times);
 
 // The file is read at start-up only; a larger one is not ours.
 constexpr qint64 MaxFileBytes = 256 * 1024 * 1024;

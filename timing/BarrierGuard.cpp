@@ -41,11 +41,33 @@ void TBarrierGuard::ComPortLS(quint32 s, const TimeStamp &stamp)
     IContactTest *test = contactTest ? contactTest() : nullptr;
     if (test && test->contactTestVisible()) {
         test->updateContactTest(s, contact);
+        if (triggers(contact))
+            emit passIgnored(stamp, s, Ignored::SettingsOpen);
         return;
     }
-    const int alg = algorithm ? algorithm() : 0;
-    if ((alg == 0 && contact) || (alg == 1 && !contact))
+    if (triggers(contact))
         BarrierTrigger(stamp);
+}
+
+bool TBarrierGuard::triggers(bool contact) const
+{
+    const int alg = algorithm ? algorithm() : 0;
+    return (alg == 0 && contact) || (alg == 1 && !contact);
+}
+
+QString TBarrierGuard::ignoredText(Ignored why)
+{
+    switch (why) {
+    case Ignored::Locked:
+        return QStringLiteral("Lichtschranke gesperrt");
+    case Ignored::LockTime:
+        return QStringLiteral("Sperrzeit");
+    case Ignored::NotRunning:
+        return QStringLiteral("Uhr nicht gestartet");
+    case Ignored::SettingsOpen:
+        return QStringLiteral("Einstellungen offen");
+    }
+    return QString();
 }
 
 void TBarrierGuard::BarrierTrigger(const TimeStamp &stamp)
@@ -54,14 +76,17 @@ void TBarrierGuard::BarrierTrigger(const TimeStamp &stamp)
     // yet (the window was busy): as it would have then, it frees the barrier.
     if (m_lockRunning && stamp.monotonicNs >= m_lockEndsNs)
         TimerGesperrtTimer();
-    if (m_lockState == 0)
-        return;
     // Inside the lock time, also when the timer has already fired because this change is
-    // handled late.
-    if (m_lockRunning || stamp.monotonicNs < m_lockEndsNs)
+    // handled late. The lock time locks the barrier too, so it is asked first: the reason
+    // given is the one that ends by itself.
+    const bool inLockTime = m_lockRunning || stamp.monotonicNs < m_lockEndsNs;
+    if (m_lockState == 0 || inLockTime) {
+        emit passIgnored(stamp, LastLineStatus, inLockTime ? Ignored::LockTime : Ignored::Locked);
         return;
-    if (activateLap)
-        activateLap(stamp.timeOfDay); // does nothing while ZEIT is disabled (Idle)
+    }
+    // ZEIT does nothing while it is disabled (Idle); the lock time runs all the same.
+    if (activateLap && !activateLap(stamp.timeOfDay))
+        emit passIgnored(stamp, LastLineStatus, Ignored::NotRunning);
     StartLockTime(stamp);
 }
 

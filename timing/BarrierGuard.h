@@ -34,11 +34,12 @@ public:
     ~TBarrierGuard() override;
 
     // Collaborators, set by the main window.
-    std::function<quint32()> readStatus;                // the port's current modem-status word
-    std::function<int()> algorithm;                     // 0 contact closes, 1 contact opens
-    std::function<void(const TimeOfDay &)> activateLap; // activates ZEIT for that time
-    std::function<IContactTest *()> contactTest;        // nullptr while the dialog does not exist
-    std::function<void(int lockState)> showLockState;   // loads the icon image
+    std::function<quint32()> readStatus; // the port's current modem-status word
+    std::function<int()> algorithm;      // 0 contact closes, 1 contact opens
+    // Activates ZEIT for that time; false when ZEIT is disabled (Idle) and none was taken.
+    std::function<bool(const TimeOfDay &)> activateLap;
+    std::function<IContactTest *()> contactTest;      // nullptr while the dialog does not exist
+    std::function<void(int lockState)> showLockState; // loads the icon image
     // Stamps changes handled without a stamp of their own, and is the "now" against which
     // the lock timer is set. Must outlive the guard.
     const IStampClock *stampClock = &systemStampClock();
@@ -76,7 +77,25 @@ public:
 
     static bool isContact(quint32 status) { return (status & 0xF0u) != 0; }
 
+    // Why a pass took no time.
+    enum class Ignored
+    {
+        Locked,       // the operator has locked the barrier (or START has)
+        LockTime,     // within the lock time after the last pass
+        NotRunning,   // the chronometer is idle: ZEIT is disabled
+        SettingsOpen, // the settings dialog shows the contact test instead
+    };
+    // "Lichtschranke gesperrt", "Sperrzeit", ...
+    static QString ignoredText(Ignored why);
+
+signals:
+    // A change of the lines that would have taken a time (by the trigger edge) but did not:
+    // its stamp, the status word after it (the pin pair) and why.
+    void passIgnored(const TimeStamp &stamp, quint32 status, TBarrierGuard::Ignored why);
+
 private:
+    bool triggers(bool contact) const;
+
     std::unique_ptr<ITimer> m_lockTimer;
     int m_lockState = 0;
     int m_lockTime = 100;

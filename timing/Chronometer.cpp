@@ -77,6 +77,7 @@ void TChronometer::resetClick()
         if (m_display)
             m_display->ShowTime(0, 0);
         m_panel.setCommandEnabled(ChronoCommand::Start, true);
+        emit runStopped();
     } else {
         m_clockTimer->stop();
         if (m_display) {

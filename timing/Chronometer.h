@@ -80,6 +80,8 @@ signals:
     void lapTaken(const QString &timeText, const TimeOfDay &t);
     void runStarted();
     void runReset();
+    // STOPP: the run is stopped (RESET comes next).
+    void runStopped();
 
 private:
     IClock *m_clock;

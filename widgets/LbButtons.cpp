@@ -210,20 +210,30 @@ void TLbButton::mousePressEvent(QMouseEvent *e)
     emit mouseDown(e->button());
     // START disables itself on its own press; a disabled button gets no release, so it
     // must not be marked pressed.
-    if (alive && e->button() == Qt::LeftButton && isEnabled())
-        QAbstractButton::mousePressEvent(e);
-    else
-        e->accept();
+    if (alive && e->button() == Qt::LeftButton && isEnabled()) {
+        m_pressed = true;
+        setFocus(Qt::MouseFocusReason);
+        setDown(true);
+    }
+    e->accept();
+}
+
+void TLbButton::mouseMoveEvent(QMouseEvent *e)
+{
+    // The press stays marked while the pointer is away: the release clicks all the same.
+    e->accept();
 }
 
 void TLbButton::mouseReleaseEvent(QMouseEvent *e)
 {
-    // The base class clicks exactly when the left button comes up over a pressed button.
-    const bool clicks =
-        e->button() == Qt::LeftButton && isDown() && hitButton(e->position().toPoint());
+    e->accept();
+    if (e->button() != Qt::LeftButton || !m_pressed)
+        return;
+    m_pressed = false;
+    setDown(false);
     QPointer<TLbButton> alive(this);
-    QAbstractButton::mouseReleaseEvent(e);
-    if (clicks && alive)
+    emit clicked(false);
+    if (alive)
         afterClick();
 }
 
@@ -231,10 +241,6 @@ void TLbButton::keyPressEvent(QKeyEvent *e)
 {
     const int k = e->key();
     if (k == Qt::Key_Space || k == Qt::Key_Return || k == Qt::Key_Enter) {
-        if (!e->isAutoRepeat()) {
-            m_keyDown = true;
-            setDown(true);
-        }
         e->accept();
         return;
     }
@@ -245,14 +251,6 @@ void TLbButton::keyReleaseEvent(QKeyEvent *e)
 {
     const int k = e->key();
     if (k == Qt::Key_Space || k == Qt::Key_Return || k == Qt::Key_Enter) {
-        if (!e->isAutoRepeat() && m_keyDown) {
-            m_keyDown = false;
-            setDown(false);
-            QPointer<TLbButton> alive(this);
-            emit clicked(false);
-            if (alive)
-                afterClick();
-        }
         e->accept();
         return;
     }
@@ -261,9 +259,9 @@ void TLbButton::keyReleaseEvent(QKeyEvent *e)
 
 void TLbButton::changeEvent(QEvent *e)
 {
-    // Disabled while held down (by key): no release will come to end the press.
+    // Disabled while held down: no release will come to end the press.
     if (e->type() == QEvent::EnabledChange && !isEnabled()) {
-        m_keyDown = false;
+        m_pressed = false;
         setDown(false);
     }
     QAbstractButton::changeEvent(e);

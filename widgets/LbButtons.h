@@ -14,8 +14,10 @@ class QMenu;
 // The push button with a gradient face, a rounded outline and hot tracking; the main window
 // uses it for START, ZEIT and STOPP.
 // It reports the press of any mouse button (mouseDown) before the click, because START
-// and ZEIT act on the press; STOPP acts on the click, which also comes from the release
-// of Enter or Space while it has the focus.
+// and ZEIT act on the press; STOPP acts on the click: the release of the left button after
+// a left press, wherever the pointer is then. Keys never click it: Return typed for a
+// start number must not stop or reset the chronometer because a command button kept the
+// focus after a click.
 class TLbButton : public QAbstractButton
 {
     Q_OBJECT
@@ -84,6 +86,7 @@ protected:
     void paintEvent(QPaintEvent *e) override;
     void mousePressEvent(QMouseEvent *e) override;
     void mouseReleaseEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void keyReleaseEvent(QKeyEvent *e) override;
     void changeEvent(QEvent *e) override;
@@ -121,6 +124,7 @@ private:
 
     int m_hotLevel = 0;
     bool m_pointerInside = false;
-    bool m_keyDown = false;
+    // A left press is held: its release clicks, inside the button or not.
+    bool m_pressed = false;
     std::unique_ptr<ITimer> m_fade;
 };

@@ -167,14 +167,19 @@ TEST_F(MainWindowTest, KeyboardOnFocusedCommandButtons)
     QTest::keyClick(w->bLAP, Qt::Key_Return);
     EXPECT_EQ(capture.texts.size(), taken);
 
-    // Space on a focused STOPP clicks it (on the release).
-    w->bReset->setFocus();
-    QTest::keyPress(w->bReset, Qt::Key_Space);
-    EXPECT_TRUE(w->chrono->running());
-    QTest::keyRelease(w->bReset, Qt::Key_Space);
-    EXPECT_FALSE(w->chrono->running());
+    // Nor on STOPP after a click on it: Return typed for a start number must not reset.
+    QTest::mouseClick(w->bReset, Qt::LeftButton);
+    EXPECT_TRUE(w->bReset->hasFocus());
     EXPECT_EQ(w->bReset->text(), "RESET");
-    QTest::keyClick(w->bReset, Qt::Key_Return);
+    for (Qt::Key k : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+        QTest::keyClick(w->bReset, k);
+    EXPECT_EQ(w->bReset->text(), "RESET");
+    EXPECT_TRUE(w->mReset->isEnabled());
+
+    // Pressed on STOPP and released beside it: clicked all the same.
+    QTest::mousePress(w->bReset, Qt::LeftButton);
+    QTest::mouseMove(w->bReset, QPoint(-20, -20));
+    QTest::mouseRelease(w->bReset, Qt::LeftButton, {}, QPoint(-20, -20));
     EXPECT_EQ(w->bReset->text(), "STOPP");
     EXPECT_FALSE(w->mReset->isEnabled());
 

@@ -222,6 +222,81 @@ TEST(RecoveryFormat, RoundTripKeepsEveryCell)
     EXPECT_TRUE(back->saved);
     EXPECT_EQ(back->written, s.written);
     EXPECT_TRUE(RecoveryFormat::hasData(s));
+
+    // The run as it was; a file without those lines (an earlier version's) is idle, locked.
+    for (auto state : {RecoveryFormat::Idle, RecoveryFormat::Running, RecoveryFormat::Stopped})
+        for (bool free : {false, true}) {
+            s.run = {state, free};
+            EXPECT_EQ(RecoveryFormat::decode(RecoveryFormat::encode(s))->run, s.run);
+        }
+    QByteArray old = RecoveryFormat::encode(s);
+    old.replace("Uhr\tgestoppt\n", "").replace("Lichtschranke\tfrei\n", "");
+    ASSERT_TRUE(RecoveryFormat::decode(old));
+    EXPECT_EQ(RecoveryFormat::decode(old)->run, RecoveryFormat::Run());
+}
+
+// The last passes before a crash that the recovery file had not caught up with come back
+// from the journal; what the file holds, what was dropped on purpose and what a later run
+// took are not brought back.
+TEST(RecoveryFormat, TimesTheJournalHasAndTheFileMissed)
+{
+    RecoveryFormat::State s;
+    s.results = table(4, {{"Nr.", "Fahrer", "Zeit 1", "Zeit 2"}, {"7", "A", "10:00:01,00", ""}});
+    s.pred = table(3, {{"", "Zeit", "Nr."}, {"1", "10:00:02,00", "12"}});
+    const qint32 written = QTime(10, 0, 3).msecsSinceStartOfDay();
+    const qint32 since = written - 10'000;
+    auto zeit = [](const char *at, const char *t) {
+        return QByteArray(at) + "\tZeit\t" + t + "\tLichtschranke 4+6\tCOM5\n";
+    };
+    struct Case
+    {
+        const char *what;
+        QByteArray journal;
+        QStringList missing;
+    };
+    const Case cases[] = {
+        {"in the file",
+         zeit("10:00:01.000", "10:00:01,00") + zeit("10:00:02.000", "10:00:02,00"),
+         {}},
+        {"after the last write",
+         zeit("10:00:02.000", "10:00:02,00") + zeit("10:00:03.500", "10:00:03,50"),
+         {"10:00:03,50"}},
+        {"same hundredth twice, once held",
+         zeit("10:00:02.000", "10:00:02,00") + zeit("10:00:02.004", "10:00:02,00"),
+         {"10:00:02,00"}},
+        {"before the margin", zeit("09:59:50.000", "09:59:50,00"), {}},
+        {"dropped",
+         zeit("10:00:03.100", "10:00:03,10") + zeit("10:00:03.200", "10:00:03,20") +
+             "10:00:03.300\tZwischenprotokoll löschen\t10:00:03,10\n",
+         {"10:00:03,20"}},
+        {"cleared", zeit("10:00:03.100", "10:00:03,10") + "10:00:03.300\tNeu / Löschen\n", {}},
+        {"moved",
+         zeit("10:00:03.100", "10:00:03,10") + "10:00:03.300\tEinfügen\t7\t10:00:03,10\tZeit 2\n",
+         {}},
+        {"the next run's own",
+         zeit("10:00:03.100", "10:00:03,10") + "10:00:05.000\tProgrammstart\ttornelo\t1.7\n" +
+             zeit("10:00:06.000", "10:00:06,00"),
+         {"10:00:03,10"}},
+        {"a run that started before the write",
+         "10:00:02.900\tProgrammstart\ttornelo\t1.7\n" + zeit("10:00:03.100", "10:00:03,10"),
+         {"10:00:03,10"}},
+        {"garbage lines",
+         QByteArray("kein Journal\n\n\t\t\n") + zeit("10:00:04.000", "10:00:04,00"),
+         {"10:00:04,00"}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(RecoveryFormat::timesMissing(s, c.journal, since, written), c.missing) << c.what;
+
+    RecoveryFormat::appendEntries(s.pred, {"10:00:03,50", "10:00:04,00"});
+    EXPECT_EQ(s.pred.rows, (std::vector<QStringList>{{"", "Zeit", "Nr."},
+                                                     {"1", "10:00:02,00", "12"},
+                                                     {"2", "10:00:03,50", ""},
+                                                     {"3", "10:00:04,00", ""}}));
+    // An empty list: the one blank row makes way.
+    TableData empty = table(3, {{"", "Zeit", "Nr."}, {"", "", ""}});
+    RecoveryFormat::appendEntries(empty, {"10:00:03,50"});
+    EXPECT_EQ(empty.rows,
+              (std::vector<QStringList>{{"", "Zeit", "Nr."}, {"1", "10:00:03,50", ""}}));
 }
 
 TEST(RecoveryFormat, OnlyAWholeFileIsTaken)

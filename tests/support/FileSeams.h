@@ -26,7 +26,9 @@ public:
             if (!answers.empty()) {
                 const Next next = answers.front();
                 answers.pop_front();
-                if (!next.cancel)
+                if (next.proposed)
+                    result.emplace(TFileDialog::Answer{d.FileName, d.FilterIndex});
+                else if (!next.cancel)
                     result.emplace(TFileDialog::Answer{next.fileName, next.filterIndex});
             }
             return result;
@@ -46,11 +48,10 @@ public:
     }
 
     // The next dialog chooses this file and entry; cancel() makes it cancel.
-    void choose(const QString &file, int entry)
-    {
-        answers.push_back(Next{false, file, entry});
-    }
+    void choose(const QString &file, int entry) { answers.push_back(Next{false, file, entry}); }
     void cancel() { answers.push_back(Next{true, QString(), 0}); }
+    // The next dialog is confirmed as it comes up: its proposed file and entry.
+    void acceptProposal() { answers.push_back(Next{false, QString(), 0, true}); }
 
     struct Shown
     {
@@ -66,6 +67,7 @@ public:
         bool cancel;
         QString fileName;
         int filterIndex;
+        bool proposed = false;
     };
     // An empty queue cancels.
     std::deque<Next> answers;
