@@ -786,8 +786,10 @@ void TFormMain::barrierPassIgnored(const TimeStamp &stamp, quint32 status,
     LabelIgnored->show();
     if (safekeeping) {
         const QString pair = pinPairText(status & 0xF0u);
-        safekeeping->passIgnored(stamp.timeOfDay, time, pair.isEmpty() ? QStringLiteral("-") : pair,
-                                 QStringLiteral("COM") + QString::number(ComPort->Port()), reason);
+        const int port = ComPort->Port();
+        safekeeping->passIgnored(
+            stamp.timeOfDay, time, pair.isEmpty() ? QStringLiteral("-") : pair,
+            port ? QStringLiteral("COM") + QString::number(port) : QStringLiteral("-"), reason);
     }
 }
 

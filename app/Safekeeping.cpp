@@ -147,8 +147,8 @@ void TSafekeeping::start(const QString &programName, const QString &version)
 {
     if (!m_writer || m_keeping)
         return;
-    journalNow({QStringLiteral("Programmstart"), programName, version});
-    offerRecovery();
+    // The journal is read for the recovery before this run adds to it.
+    offerRecovery({QStringLiteral("Programmstart"), programName, version});
     if (m_recoveryOff)
         return;
     m_keeping = true;
@@ -162,22 +162,22 @@ void TSafekeeping::start(const QString &programName, const QString &version)
     m_check->start(CheckMs);
 }
 
-void TSafekeeping::offerRecovery()
+std::optional<RecoveryFormat::State> TSafekeeping::readRecovery()
 {
     const QString path = recoveryPath();
     const QFileInfo info(path);
     // Something else in its place (a folder, a pipe) is left alone; writing will say why.
     if (!info.exists() || !info.isFile())
-        return;
+        return std::nullopt;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || f.size() > RecoveryFormat::MaxFileBytes) {
         m_recoveryOff = true;
         if (showStatus)
             showStatus(QStringLiteral("Die Wiederherstellungsdatei kann nicht gelesen werden: ") +
                        path);
-        return;
+        return std::nullopt;
     }
-    const std::optional<RecoveryFormat::State> state = RecoveryFormat::decode(f.readAll());
+    std::optional<RecoveryFormat::State> state = RecoveryFormat::decode(f.readAll());
     f.close();
     if (!state) {
         const QString aside = setAside(nullptr);
@@ -185,16 +185,28 @@ void TSafekeeping::offerRecovery()
             showStatus(QStringLiteral("Die Wiederherstellungsdatei ist unvollständig und liegt "
                                       "jetzt unter: ") +
                        aside);
-        return;
+        return std::nullopt;
     }
     if (!RecoveryFormat::hasData(*state)) {
         QFile::remove(path);
-        return;
+        return std::nullopt;
     }
+    return state;
+}
+
+void TSafekeeping::offerRecovery(const QStringList &startLine)
+{
+    std::optional<RecoveryFormat::State> state = readRecovery();
+    // The last passes before a crash that only the journal has, read before this run's
+    // own lines follow them.
+    const QStringList extra = state ? journalledSince(*state) : QStringList();
+    journalNow(startLine);
+    if (!state)
+        return;
     if (askRestore && askRestore()) {
         RecoveryFormat::State restored = *state;
-        const QStringList extra = journalledSince(*state);
-        RecoveryFormat::appendEntries(restored.pred, extra);
+        if (!extra.isEmpty())
+            RecoveryFormat::appendEntries(restored.pred, extra);
         if (restore)
             restore(restored);
         if (!extra.isEmpty() && showStatus)
@@ -204,7 +216,7 @@ void TSafekeeping::offerRecovery()
                            .arg(extra.join(QStringLiteral(", "))));
         if (state->saved)
             m_savedRevision = m_results.contentRevision();
-        journalNow({QStringLiteral("Wiederhergestellt"), path});
+        journalNow({QStringLiteral("Wiederhergestellt"), recoveryPath()});
         return;
     }
     // Asked to end while the question was open: nobody answered it, and the file waits
@@ -231,18 +243,15 @@ QStringList TSafekeeping::journalledSince(const RecoveryFormat::State &state) co
     // it over late. Times the file holds are not taken twice.
     constexpr qint32 MarginMs = 10'000;
     QStringList missing;
-    const QDate day = written.date();
-    const qint32 writtenMs = written.time().msecsSinceStartOfDay();
     for (int d = 0; d < 2; ++d) {
-        QFile f(m_folder + QLatin1Char('/') + JournalFormat::fileName(day.addDays(d)));
+        QFile f(m_folder + QLatin1Char('/') + JournalFormat::fileName(written.date().addDays(d)));
         if (!f.open(QIODevice::ReadOnly) || f.size() > RecoveryFormat::MaxFileBytes)
             continue;
-        // The next day's journal only holds what came after midnight.
-        const qint32 since = d == 0 ? qMax(0, writtenMs - MarginMs) : 0;
-        const qint32 until = d == 0 ? writtenMs : -1;
+        // The next day's journal holds only what came after midnight.
+        const qint32 since = d == 0 ? qMax(0, written.time().msecsSinceStartOfDay() - MarginMs) : 0;
         RecoveryFormat::State seen = state;
         RecoveryFormat::appendEntries(seen.pred, missing);
-        missing += RecoveryFormat::timesMissing(seen, f.readAll(), since, until);
+        missing += RecoveryFormat::timesMissing(seen, f.readAll(), since);
     }
     return missing;
 }

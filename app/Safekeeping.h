@@ -86,7 +86,11 @@ private:
     };
     Seen current() const;
     void journalNow(const QStringList &fields);
-    void offerRecovery();
+    // Reads a recovery file left by a crash (one that is broken or empty is set aside or
+    // removed); nothing when there is none to offer.
+    std::optional<RecoveryFormat::State> readRecovery();
+    // Journals the start line and offers the recovery file.
+    void offerRecovery(const QStringList &startLine);
     // Times of the journal that the recovery file had not caught up with before the crash.
     QStringList journalledSince(const RecoveryFormat::State &state) const;
     QString setAside(const RecoveryFormat::State *state);

@@ -205,8 +205,15 @@ void TProtocolTables::AppendCapture(const QString &t)
     const int lastBefore = m_pred.RowCount() - 1;
     const bool atEnd = m_pred.TopRow() + m_pred.VisibleRowCount() > lastBefore;
     // An empty list is the title row and one blank row: the first time fills row 1.
-    if (!rowBlank(m_pred, 1))
+    if (!rowBlank(m_pred, 1)) {
+        // A grid that grows goes back to its first row unless it is being updated; the
+        // cell being typed into must keep the focus.
+        if (typing)
+            m_pred.BeginUpdate();
         m_pred.setRowCount(m_pred.RowCount() + 1);
+        if (typing)
+            m_pred.EndUpdate();
+    }
     const int r = m_pred.RowCount() - 1;
     setEnabled(m_buttons.bDel, true);
     m_pred.setCells(0, r, QString::number(r));

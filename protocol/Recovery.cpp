@@ -139,8 +139,7 @@ std::optional<RecoveryFormat::State> RecoveryFormat::decode(const QByteArray &by
     return s;
 }
 
-QStringList RecoveryFormat::timesMissing(const State &s, const QByteArray &journal, qint32 sinceMs,
-                                         qint32 writtenMs)
+QStringList RecoveryFormat::timesMissing(const State &s, const QByteArray &journal, qint32 sinceMs)
 {
     QStringList candidates;
     for (const QByteArray &raw : journal.split('\n')) {
@@ -152,9 +151,6 @@ QStringList RecoveryFormat::timesMissing(const State &s, const QByteArray &journ
             continue;
         const qint32 ms = t.msecsSinceStartOfDay();
         const QString &what = f[1];
-        // The next start after the file was written is the run that reads it now.
-        if (what == QLatin1String("Programmstart") && ms > writtenMs)
-            break;
         if (ms < sinceMs)
             continue;
         if (what == QLatin1String("Zeit") && f.size() >= 3)

@@ -47,13 +47,11 @@ bool hasData(const State &s);
 // No data row holds a cell that is not blank (the titles do not count).
 bool tableEmpty(const TableData &t);
 
-// The times of journal lines (a day's journal, read whole) that were taken from sinceMs
-// (milliseconds since midnight) up to the next start of the program after writtenMs, that
-// were not dropped or cleared on the way, and that neither table of s holds: the passes
-// of the last moments before a crash that the recovery file had not caught up with yet.
-// In the journal's order.
-QStringList timesMissing(const State &s, const QByteArray &journal, qint32 sinceMs,
-                         qint32 writtenMs);
+// The times of a day's journal (read whole) taken from sinceMs (milliseconds since
+// midnight) on that were not dropped, cleared or moved on the way and that neither table of
+// s holds: the passes of the last moments before a crash that the recovery file had not
+// caught up with. In the journal's order.
+QStringList timesMissing(const State &s, const QByteArray &journal, qint32 sinceMs);
 // The intermediate protocol with those times appended as entries without a number.
 void appendEntries(TableData &pred, const QStringList &times);
 

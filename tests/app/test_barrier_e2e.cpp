@@ -1,5 +1,7 @@
 #include "tests/support/MainWindowFixture.h"
 
+#include "app/Safekeeping.h"
+#include "protocol/Recovery.h"
 #include "protocol/SheetCommands.h"
 #include "serial/Comms.h"
 #include "serial/SimBarrier.h"
@@ -518,4 +520,118 @@ TEST_F(BarrierEndToEnd, PassDuringASpreadsheetConversion)
     ASSERT_TRUE(done.wait(30000));
     EXPECT_EQ(w->SortGrid1->Cells(1, 1), "Meier");
     EXPECT_EQ(times().size(), 1);
+}
+
+// Cars pass while the operator types start numbers: the digits stay on the entry they were
+// typed into, a new entry waits (marked) until it is selected, and a number confirmed on
+// the last entry is not changed by digits typed before the next pass.
+TEST_F(BarrierEndToEnd, NumbersTypedWhileCarsPassStayWhereTheyWereTyped)
+{
+    start(0, 0);
+    QTest::keyClick(w.get(), Qt::Key_F4);
+    QTest::keyClick(w.get(), Qt::Key_F3);
+    TSortGrid &pred = *w->SortGridPred;
+    auto carPasses = [&] {
+        const int before = int(times().size());
+        pass(k46, true);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return int(times().size()) == before + 1; }, 10000));
+        pass(k46, false);
+        ASSERT_TRUE(seen(k46, false));
+    };
+    auto clickNr = [&](int row) {
+        QTest::mouseClick(pred.viewport(), Qt::LeftButton, {}, pred.CellRect(2, row).center());
+    };
+    auto type = [&](const QString &keys) {
+        for (QChar ch : keys)
+            QTest::keyClicks(QApplication::focusWidget(), QString(ch));
+    };
+    auto enter = [&] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); };
+
+    for (int n = 1; n <= 3; ++n) {
+        carPasses();
+        EXPECT_EQ(pred.Row(), n); // nothing typed: the new entry is selected
+    }
+    clickNr(2);
+    type("2");
+    carPasses();
+    EXPECT_EQ(pred.Row(), 2);
+    EXPECT_TRUE(w->tables->markedNew(4));
+    // The new entry's time cell shows it waits for its number.
+    const QRect timeCell = pred.CellRect(1, 4);
+    EXPECT_EQ(pred.viewport()->grab().toImage().pixelColor(timeCell.topLeft() + QPoint(3, 3)),
+              QColor(255, 236, 140));
+    type("7");
+    enter();
+    EXPECT_EQ(pred.Cells(2, 2), "27");
+    EXPECT_EQ(pred.Cells(2, 4), "");
+    EXPECT_EQ(pred.Row(), 3); // Enter moves on, as always
+    carPasses();
+    EXPECT_EQ(pred.Row(), 5);
+    clickNr(4);
+    EXPECT_FALSE(w->tables->markedNew(4));
+
+    // A digit replaces the number of a cell just selected; further digits and Backspace edit.
+    clickNr(1);
+    type("12");
+    enter();
+    clickNr(1);
+    type("5");
+    EXPECT_EQ(pred.Cells(2, 1), "5");
+    type("83");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    EXPECT_EQ(pred.Cells(2, 1), "58");
+    enter();
+    // A second click opens the editor over the number; the first digit still replaces it.
+    clickNr(1);
+    clickNr(1);
+    ASSERT_TRUE(pred.EditorMode());
+    QTest::mouseClick(pred.InplaceEditor(), Qt::LeftButton, {}, QPoint(2, 5));
+    type("6");
+    EXPECT_EQ(pred.Cells(2, 1), "6");
+    enter();
+
+    // Enter on the last entry ends the edit: digits typed before the next pass change
+    // nothing, and the status bar says why.
+    clickNr(5);
+    type("9");
+    enter();
+    type("3");
+    EXPECT_EQ(pred.Cells(2, 5), "9");
+    EXPECT_TRUE(w->StatusBar1->currentMessage().contains("bestätigt"))
+        << w->StatusBar1->currentMessage().toStdString();
+    carPasses();
+    EXPECT_EQ(pred.Row(), 6);
+    type("4");
+    EXPECT_EQ(pred.Cells(2, 6), "4");
+    EXPECT_EQ(pred.Cells(2, 5), "9");
+}
+
+// After a crash while the clock ran with the barrier free, "Ja" brings the run back as it
+// was: the next pass of the barrier is taken without a key pressed.
+TEST_F(BarrierEndToEnd, RestoredRunTakesTheNextPassAtOnce)
+{
+    QTemporaryDir data;
+    RecoveryFormat::State left;
+    left.results.colCount = 6;
+    left.results.rows = {{"Nr.", "Fahrer", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"},
+                         {"12", "Meier", "", "", "", ""}};
+    left.pred.colCount = 3;
+    left.pred.rows = {{"", "Zeit", "Nr."}, {"1", "10:00:00,00", ""}};
+    left.written = QDateTime::currentDateTime();
+    left.run = {RecoveryFormat::Running, true};
+    QFile f(data.filePath("recovery.txt"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(RecoveryFormat::encode(left));
+    f.close();
+
+    start(0, 0);
+    TFDlgYesNo dlg(w.get());
+    TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
+    w->startSafekeeping(data.path());
+    EXPECT_TRUE(w->chrono->running());
+    EXPECT_EQ(w->guard->lockState(), 1);
+    pass(k46, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 2; }, 10000));
+    EXPECT_EQ(times()[0], "10:00:00,00");
+    w->safekeeping->close();
 }

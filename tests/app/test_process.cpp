@@ -61,3 +61,65 @@ TEST(Program, JournalStartsInTheUsersDataFolder)
 }
 
 } // namespace
+
+namespace {
+// A second copy under the same name and user says that the first runs and ends before it
+// touches the journal, the recovery file or the settings; a lock left by a killed copy
+// does not block the next start.
+TEST(Program, SecondCopyEndsWithAMessageAndLeavesTheFirstsFilesAlone)
+{
+    if (qEnvironmentVariable("TORNELO_BIN_DIR").isEmpty())
+        GTEST_SKIP() << "run through ctest";
+    ProgramRun first;
+    ASSERT_TRUE(first.startAndSettle());
+    const QDir folder(first.data.path() + QStringLiteral("/Quendra/tornelo"));
+    // The first copy's files as they are while it runs.
+    const QString recovery = folder.filePath(QStringLiteral("recovery.txt"));
+    QFile r(recovery);
+    ASSERT_TRUE(r.open(QIODevice::WriteOnly));
+    r.write("# des ersten\n");
+    r.close();
+    const QStringList journals = folder.entryList({QStringLiteral("journal-*.txt")}, QDir::Files);
+    ASSERT_EQ(journals.size(), 1);
+    auto bytesOf = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(fehlt)");
+    };
+    const QByteArray journal = bytesOf(folder.filePath(journals[0]));
+    const QByteArray settings = bytesOf(first.confFile("tornelo"));
+
+    for (int sig : {SIGTERM, SIGINT}) {
+        QProcess second;
+        second.setProcessEnvironment(first.proc.processEnvironment());
+        second.start(first.exe, QStringList{});
+        ASSERT_TRUE(second.waitForStarted(5000));
+        QByteArray said;
+        const QDeadlineTimer deadline(30000);
+        while (!said.contains("Prozess") && !deadline.hasExpired() &&
+               second.state() == QProcess::Running) {
+            second.waitForReadyRead(500);
+            said += second.readAllStandardError();
+        }
+        said += second.readAllStandardError();
+        EXPECT_TRUE(QString::fromLocal8Bit(said).contains(
+            QStringLiteral("läuft schon (Prozess %1)").arg(first.proc.processId())))
+            << said.toStdString();
+        // Its message box is open; the end of a session closes it.
+        ::kill(pid_t(second.processId()), sig);
+        ASSERT_TRUE(second.waitForFinished(10000));
+        EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second.exitCode(), 1);
+    }
+    EXPECT_EQ(bytesOf(recovery), "# des ersten\n");
+    EXPECT_EQ(bytesOf(folder.filePath(journals[0])), journal);
+    EXPECT_EQ(bytesOf(first.confFile("tornelo")), settings);
+
+    ::kill(pid_t(first.proc.processId()), SIGKILL);
+    ASSERT_TRUE(first.proc.waitForFinished(5000));
+    QFile::remove(recovery);
+    ASSERT_TRUE(first.startAndSettle()); // the same folders: the dead copy's lock is gone
+    ::kill(pid_t(first.proc.processId()), SIGTERM);
+    ASSERT_TRUE(first.proc.waitForFinished(5000));
+    EXPECT_EQ(first.proc.exitCode(), 0);
+}
+} // namespace

@@ -376,3 +376,27 @@ TEST_F(FileWindow, PrintButtonPrintsThePage)
 }
 
 } // namespace
+
+namespace {
+// Without the spreadsheet application a spreadsheet name is refused, never filled with
+// text; a name's own suffix decides over the entry.
+TEST_F(FileWindow, NameSuffixDecidesAndASheetNameWithoutTheApplicationWritesNothing)
+{
+    writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A\r\n");
+    w->LoadProtocolText(path("s.txt"));
+    seams.choose(path("x.xls"), 1);
+    click(w->sbSave);
+    EXPECT_FALSE(QFile::exists(path("x.xls")));
+    ASSERT_EQ(seams.errors.size(), 1);
+    EXPECT_TRUE(seams.errors[0].contains("LibreOffice")) << seams.errors[0].toStdString();
+
+    seams.choose(path("y.txt"), 2); // the web page entry
+    click(w->sbSave);
+    EXPECT_TRUE(fileBytes(path("y.txt")).startsWith("Nr.\tFahrer\t"));
+    EXPECT_EQ(w->FilterInd, 1);
+    seams.choose(path("z.htm"), 1);
+    click(w->sbSave);
+    EXPECT_TRUE(fileBytes(path("z.htm")).startsWith("<HTML>"));
+    EXPECT_EQ(w->FilterInd, 2);
+}
+} // namespace

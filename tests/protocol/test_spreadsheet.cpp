@@ -289,3 +289,95 @@ TEST_F(SheetWindow, SaveTakesTheFormatOfTheEntryOrTheName)
         EXPECT_TRUE(out.readAll().contains(QByteArray("--convert-to ") + c.format));
     }
 }
+
+// The real LibreOffice behind the window's own Open and Save.
+class RealOfficeWindow : public MainWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        if (!SpreadsheetApp::available())
+            GTEST_SKIP() << "LibreOffice (soffice) is not installed; scripts/install-deps "
+                            "installs libreoffice-calc-nogui";
+        Printers::setCountForTesting(1);
+        MainWindowFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowFixture::TearDown();
+        Printers::setCountForTesting(-1);
+    }
+    // Clicks a file button and waits for the conversion it started, if any.
+    bool clickAndWait(QToolButton *b)
+    {
+        auto *sheets = w->findChild<TSheetCommands *>();
+        QSignalSpy done(sheets, &TSheetCommands::finished);
+        QTest::mouseClick(b, Qt::LeftButton);
+        if (!sheets->busy())
+            return done.isEmpty() || done.at(0).at(0).toBool();
+        return done.wait(180000) && done.at(0).at(0).toBool();
+    }
+    QTemporaryDir dir;
+    FileSeams seams;
+};
+
+// What a file is by its bytes, whatever its name says.
+std::string writtenAs(const QByteArray &bytes)
+{
+    if (bytes.startsWith(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)))
+        return "xls";
+    if (bytes.startsWith("PK\x03\x04"))
+        return bytes.left(100).contains("opendocument.spreadsheet") ? "ods" : "xlsx";
+    return bytes.startsWith("Nr.\t") ? "text" : "other";
+}
+
+// Save proposes the file just loaded in its own format, and a name's own suffix wins over
+// the entry: a workbook is never replaced by another kind of file.
+TEST_F(RealOfficeWindow, SaveKeepsTheFormatOfTheFileOrOfItsName)
+{
+    // Workbooks as another program leaves them.
+    auto starter = makeResults(4, {{"12", "Meier"}, {"7", "Schulz"}});
+    for (const char *suffix : {"xls", "xlsx"}) {
+        TSheetCommands out(*starter, nullptr);
+        QSignalSpy done(&out, &TSheetCommands::finished);
+        out.SaveProtocolSheet(dir.path() + "/start." + suffix);
+        ASSERT_TRUE(done.wait(180000) && done.at(0).at(0).toBool()) << suffix;
+    }
+    QFile::rename(dir.path() + "/start.xls", dir.path() + "/liste.dat");
+    const struct
+    {
+        const char *load; // loaded first under openEntry, then saved as the dialog proposes
+        int openEntry;
+        const char *save; // else saved under this name and entry
+        int saveEntry;
+        std::string written;
+        int entryAfter;
+    } cases[] = {
+        {"start.xlsx", 3, nullptr, 0, "xlsx", 4},
+        {"liste.dat", 1, nullptr, 0, "xls", 2}, // a workbook picked under the text entry
+        {nullptr, 0, "x.ods", 1, "ods", 5},
+        {nullptr, 0, "x.xlsx", 3, "xlsx", 4}, // the web page entry, but the name says xlsx
+        {nullptr, 0, "x.dat", 1, "text", 1},
+    };
+    for (const auto &c : cases) {
+        const QString target = dir.path() + "/" + (c.load ? c.load : c.save);
+        SCOPED_TRACE(target.toStdString());
+        if (c.load) {
+            seams.choose(target, c.openEntry);
+            ASSERT_TRUE(clickAndWait(w->sbOpen)) << seams.errors.join('\n').toStdString();
+            EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
+            seams.acceptProposal();
+        } else {
+            seams.choose(target, c.saveEntry);
+        }
+        ASSERT_TRUE(clickAndWait(w->sbSave)) << seams.errors.join('\n').toStdString();
+        EXPECT_EQ(seams.shown.back().fileName, c.load ? target : seams.shown.back().fileName);
+        EXPECT_EQ(writtenAs(fileBytes(target)), c.written);
+        EXPECT_EQ(w->FilterInd, c.entryAfter);
+    }
+    // The workbook saved over the one picked under the text entry still reads as it was.
+    seams.choose(dir.path() + "/liste.dat", 1);
+    ASSERT_TRUE(clickAndWait(w->sbOpen));
+    EXPECT_EQ(row(res(), 2), (QStringList{"7", "Schulz", "", "", "", ""}));
+    EXPECT_TRUE(seams.errors.isEmpty()) << seams.errors.join('\n').toStdString();
+}

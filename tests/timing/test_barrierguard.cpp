@@ -1,14 +1,20 @@
 #include "app/FMain.h"
 
+#include "app/Safekeeping.h"
+#include "protocol/Journal.h"
 #include "tests/support/Recorders.h"
 #include "tests/support/TestClock.h"
 #include "tests/support/TestStampClock.h"
 #include "tests/support/TestTimer.h"
+#include "tests/support/core/Files.h"
 #include "timing/BarrierGuard.h"
 #include "widgets/ClickImage.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -364,4 +370,63 @@ TEST_F(BarrierTest, ContactTestTakesTheChangesWhileVisible)
     EXPECT_EQ(capture.texts, QStringList{"10:00:00,04"});
 }
 
+} // namespace
+
+namespace {
+// The contact test of an open settings dialog.
+struct OpenContactTest : IContactTest
+{
+    bool contactTestVisible() const override { return true; }
+    void updateContactTest(quint32, bool) override {}
+};
+
+// A pass that takes no time leaves a trace: a journal line with its moment, pin pair and
+// reason, and a count in the status bar with the last one, which START sets back.
+TEST_F(BarrierTest, PassesWithoutATimeAreJournalledAndCounted)
+{
+    QTemporaryDir data;
+    w->startSafekeeping(data.path());
+    w->guard->setLockTime(500);
+    QTest::keyClick(w.get(), Qt::Key_F3); // free, but the chronometer is idle
+    prompt(kDsr, 0);                      // no time; the lock time runs all the same
+    prompt(0, 100);
+    prompt(kCts, 200); // within the lock time
+    moveTo(600);
+    QTest::keyClick(w.get(), Qt::Key_F3); // locked by the operator
+    prompt(0, 700);
+    prompt(kDsr, 800);
+    OpenContactTest dialog;
+    w->guard->contactTest = [&] { return &dialog; };
+    prompt(0, 900);
+    prompt(kDsr, 1010);
+    prompt(0, 1100); // an opening takes no time by this edge: no trace either
+    EXPECT_TRUE(capture.texts.isEmpty());
+    EXPECT_TRUE(w->LabelIgnored->isVisible());
+    EXPECT_EQ(w->LabelIgnored->text(),
+              "Durchfahrten ohne Zeit: 4, zuletzt 10:00:01,01 (Einstellungen offen)");
+
+    ASSERT_TRUE(w->safekeeping->writer()->flush(10000));
+    QStringList traces;
+    for (const QString &name : QDir(data.path()).entryList({"journal-*.txt"}))
+        for (const QString &line : fileLines(data.filePath(name)))
+            if (line.contains("\tDurchfahrt ohne Zeit\t"))
+                traces << line;
+    EXPECT_EQ(traces,
+              (QStringList{
+                  "10:00:00.000\tDurchfahrt ohne Zeit\t10:00:00,00\t4+6\t-\tUhr nicht gestartet",
+                  "10:00:00.200\tDurchfahrt ohne Zeit\t10:00:00,20\t7+8\t-\tSperrzeit",
+                  "10:00:00.800\tDurchfahrt ohne Zeit\t10:00:00,80\t4+6\t-\tLichtschranke gesperrt",
+                  "10:00:01.010\tDurchfahrt ohne Zeit\t10:00:01,01\t4+6\t-\tEinstellungen offen",
+              }));
+
+    // START begins a new count; a pass that takes its time adds nothing.
+    w->guard->contactTest = [] { return nullptr; };
+    runningAndFree();
+    EXPECT_FALSE(w->LabelIgnored->isVisible());
+    prompt(0, 1200);
+    prompt(kDsr, 1300);
+    EXPECT_EQ(capture.texts, QStringList{"10:00:01,30"});
+    EXPECT_FALSE(w->LabelIgnored->isVisible());
+    w->safekeeping->close();
+}
 } // namespace
