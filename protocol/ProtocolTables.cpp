@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QHash>
 #include <QLineEdit>
 
 #include <algorithm>
@@ -348,19 +349,67 @@ void TProtocolTables::bInsertClick()
 
 void TProtocolTables::bInsertALLClick()
 {
-    int i = 1;
-    while (i < m_pred.RowCount()) {
-        m_pred.setRow(i);
-        const int before = m_pred.RowCount();
-        bInsertClick();
-        if (tableEmpty(m_pred))
-            break;
-        // An entry that moved lets the next one move up into row i.
-        if (m_pred.RowCount() == before)
+    // One pass over the entries, as Insert would take them one by one from the top: each
+    // start number is found through an index of the results protocol instead of a search,
+    // and the moved entries leave the list together at the end.
+    const int last = m_n + 1;
+    QHash<QString, int> rowOf;
+    rowOf.reserve(m_results.RowCount());
+    // From the bottom up, so that the first row with a number wins, as a search finds it.
+    for (int r = m_results.RowCount() - 1; r >= 1; --r)
+        rowOf[m_results.Cells(0, r)] = r;
+    const int entries = m_pred.RowCount();
+    std::vector<bool> moved(size_t(entries), false);
+    bool anyMoved = false;
+    for (int p = 1; p < entries; ++p) {
+        const QString nr = m_pred.Cells(2, p);
+        if (nr.isEmpty())
+            continue;
+        auto it = rowOf.constFind(nr);
+        int r = it == rowOf.constEnd() ? -1 : it.value();
+        if (r < 0) {
+            if (tableEmpty(m_results)) {
+                r = 1;
+            } else {
+                m_results.setRowCount(m_results.RowCount() + 1);
+                r = m_results.RowCount() - 1;
+                m_results.clearRow(r);
+            }
+            m_results.setLeftCol(0);
+            rowOf.insert(nr, r);
+        }
+        m_results.setCells(0, r, nr);
+        if (!isBlank(m_results.Cells(last, r))) {
+            // The car already has N times: its row is shown, the entry stays.
+            m_results.setRow(r);
+            continue;
+        }
+        int i = 2;
+        while (i < last && !isBlank(m_results.Cells(i, r)))
             ++i;
+        const QString time = m_pred.Cells(1, p);
+        m_results.setCells(i, r, time);
+        if (journal)
+            journal({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
+        moved[size_t(p)] = true;
+        anyMoved = true;
+    }
+    if (anyMoved) {
+        TableData kept = snapshot(m_pred);
+        std::vector<QStringList> rows;
+        rows.reserve(kept.rows.size());
+        for (size_t p = 0; p < kept.rows.size(); ++p)
+            if (!moved[p])
+                rows.push_back(std::move(kept.rows[p]));
+        kept.rows = std::move(rows);
+        // The last entry moved leaves one empty row, as deleting it would.
+        applyTable(m_pred, kept);
     }
     m_pred.setRow(1);
     m_pred.setSelection(TGridRect{0, 1, m_pred.ColCount() - 1, 1});
+    if (anyMoved)
+        SortGridPredRowInsert(&m_pred, 1);
+    UpdateFileButtons();
 }
 
 void TProtocolTables::bRestoreClick()
