@@ -1,7 +1,9 @@
 #include "app/Safekeeping.h"
 
 #include "platform/Termination.h"
+#include "protocol/GridChanges.h"
 #include "protocol/ProtocolTables.h"
+#include "protocol/RecoveryMirror.h"
 #include "widgets/SortGrid.h"
 
 #include <QFile>
@@ -52,6 +54,7 @@ void TSafekeeping::journalNow(const QStringList &fields)
     if (!m_writer)
         return;
     m_writer->append(JournalFormat::momentMs(m_clock.now()), fields);
+    wakeSoon();
 }
 
 void TSafekeeping::timeTaken(const QString &timeText, const TimeOfDay &t, const QString &source)
@@ -59,13 +62,12 @@ void TSafekeeping::timeTaken(const QString &timeText, const TimeOfDay &t, const 
     if (!m_writer)
         return;
     m_writer->appendTime(t, timeText, source);
-    checkSoon();
+    wakeSoon();
 }
 
 void TSafekeeping::command(const QStringList &event)
 {
     journalNow(event);
-    checkSoon();
 }
 
 void TSafekeeping::passIgnored(const TimeOfDay &t, const QString &timeText, const QString &pair,
@@ -75,20 +77,19 @@ void TSafekeeping::passIgnored(const TimeOfDay &t, const QString &timeText, cons
         return;
     m_writer->append(JournalFormat::momentMs(t),
                      {QStringLiteral("Durchfahrt ohne Zeit"), timeText, pair, port, reason});
-    m_writer->wake();
+    wakeSoon();
 }
 
 void TSafekeeping::loaded(const QString &fileName)
 {
     journalNow({QStringLiteral("Laden"), fileName});
-    checkSoon();
 }
 
 void TSafekeeping::saved(const QString &fileName, quint64 revision)
 {
     m_savedRevision = revision;
     journalNow({QStringLiteral("Speichern"), fileName});
-    checkSoon();
+    stateChanged();
 }
 
 bool TSafekeeping::resultsSaved() const
@@ -96,70 +97,95 @@ bool TSafekeeping::resultsSaved() const
     return m_savedRevision && *m_savedRevision == m_results.contentRevision();
 }
 
-TSafekeeping::Seen TSafekeeping::current() const
+void TSafekeeping::wakeSoon()
 {
-    return Seen{m_pred.contentRevision(), m_results.contentRevision(), resultsSaved(),
-                runState ? runState() : RecoveryFormat::Run()};
+    // A zero timer: it runs once the event loop is back, after the window has shown what
+    // the event brought, and several events share one wake-up of the journal's thread.
+    if (m_wake && !m_wake->isActive())
+        m_wake->start(0);
 }
 
-void TSafekeeping::checkSoon()
+void TSafekeeping::tablesChanged()
 {
-    // A zero timer: it runs once the event loop is back, after the tables took the change,
-    // and costs the UI thread less than a queued call. Several events share one check.
-    if (m_keeping && m_soon && !m_soon->isActive())
+    m_pending = true;
+    // Under a stream of passes the file follows at most once a second (the journal has
+    // every line meanwhile); a change after a quiet second goes at once.
+    if (m_keeping && !m_cooldown->isActive() && !m_soon->isActive())
+        m_soon->start(0);
+}
+
+void TSafekeeping::stateChanged()
+{
+    // The run and the saved mark change seldom and matter at once.
+    m_pending = true;
+    if (m_keeping && !m_soon->isActive())
         m_soon->start(0);
 }
 
 void TSafekeeping::checkNow()
 {
-    if (!m_keeping || !m_writer)
+    if (!m_keeping || !m_writer || !m_pending)
         return;
-    // The event that brought the lines is handled: they need not wait for the next look.
-    m_writer->wake();
-    const Seen now = current();
-    if (m_written && *m_written == now)
-        return;
-    m_written = now;
-    // The results protocol is copied only when it changed: a taken time changes the
-    // intermediate protocol alone, and the results may have thousands of rows.
-    if (!m_resultsCopy || m_resultsCopyRevision != now.results) {
-        auto copy = std::make_shared<TableData>(TProtocolTables::snapshot(m_results));
-        m_resultsCopyEmpty = RecoveryFormat::tableEmpty(*copy);
-        m_resultsCopy = std::move(copy);
-        m_resultsCopyRevision = now.results;
-    }
-    auto pred = std::make_shared<const TableData>(TProtocolTables::snapshot(m_pred));
-    if (m_resultsCopyEmpty && RecoveryFormat::tableEmpty(*pred)) {
+    m_pending = false;
+    m_cooldown->start(CheckMs);
+    m_mirror->hand(m_resultsChanges->take(), m_predChanges->take());
+    if (!hasData(m_pred) && (!hasData(m_results))) {
         m_writer->removeRecovery();
         return;
     }
-    // Turned into text on the journal's thread: the UI thread only copies the cells.
     // Dated by the clock the journal's lines are dated by: the journal is read against it
     // after a crash.
     const TimeOfDay t = m_clock.now();
-    const QDateTime written(QDate::currentDate(), QTime(t.hour, t.minute, t.second, t.millisecond));
-    m_writer->writeRecovery(
-        [results = m_resultsCopy, pred = std::move(pred), saved = now.saved, written,
-         run = now.run] { return RecoveryFormat::encode(*results, *pred, saved, written, run); });
+    TRecoveryMirror::Header head;
+    head.saved = resultsSaved();
+    head.written =
+        QDateTime(QDate::currentDate(), QTime(t.hour, t.minute, t.second, t.millisecond));
+    head.run = runState ? runState() : RecoveryFormat::Run();
+    // Made on the recovery thread from the lines it keeps: the UI thread hands over only
+    // the rows that changed.
+    m_writer->writeRecovery([mirror = m_mirror, head] { return mirror->file(head); });
+}
+
+bool TSafekeeping::hasData(const TSortGrid &g)
+{
+    // Stops at the first data cell that holds something: a table with data says so at once.
+    for (int r = 1; r < g.RowCount(); ++r)
+        if (!TProtocolTables::rowBlank(g, r))
+            return true;
+    return false;
 }
 
 void TSafekeeping::start(const QString &programName, const QString &version)
 {
     if (!m_writer || m_keeping)
         return;
+    m_wake = m_makeTimer();
+    m_wake->setSingleShot(true);
+    m_wake->onTimeout = [this] {
+        if (m_writer)
+            m_writer->wake();
+    };
     // The journal is read for the recovery before this run adds to it.
     offerRecovery({QStringLiteral("Programmstart"), programName, version});
+    wakeSoon();
     if (m_recoveryOff)
         return;
     m_keeping = true;
-    m_written.reset();
-    checkNow();
     m_soon = m_makeTimer();
     m_soon->setSingleShot(true);
     m_soon->onTimeout = [this] { checkNow(); };
-    m_check = m_makeTimer();
-    m_check->onTimeout = [this] { checkNow(); };
-    m_check->start(CheckMs);
+    m_cooldown = m_makeTimer();
+    m_cooldown->setSingleShot(true);
+    m_cooldown->onTimeout = [this] { checkNow(); };
+    // The file starts from the tables as they are; from here on it follows their changes.
+    m_mirror = std::make_shared<TRecoveryMirror>();
+    m_predChanges = std::make_unique<TGridChanges>(m_pred);
+    m_resultsChanges = std::make_unique<TGridChanges>(m_results);
+    connect(&m_pred, &TMyStringGrid::contentChange, this, &TSafekeeping::tablesChanged);
+    connect(&m_results, &TMyStringGrid::contentChange, this, &TSafekeeping::tablesChanged);
+    m_pending = true;
+    checkNow();
+    m_cooldown->stop(); // the first change after the start goes at once
 }
 
 std::optional<RecoveryFormat::State> TSafekeeping::readRecovery()
@@ -281,17 +307,15 @@ void TSafekeeping::close()
 {
     if (!m_writer)
         return;
-    if (m_check)
-        m_check->stop();
-    if (m_soon)
-        m_soon->stop();
     if (m_keeping) {
-        const bool predEmpty = RecoveryFormat::tableEmpty(TProtocolTables::snapshot(m_pred));
-        const bool resultsEmpty = RecoveryFormat::tableEmpty(TProtocolTables::snapshot(m_results));
-        if (predEmpty && (resultsEmpty || resultsSaved())) {
+        m_soon->stop();
+        m_cooldown->stop();
+        disconnect(&m_pred, nullptr, this, nullptr);
+        disconnect(&m_results, nullptr, this, nullptr);
+        if (!hasData(m_pred) && (!hasData(m_results) || resultsSaved())) {
             m_writer->removeRecovery();
         } else {
-            m_written.reset();
+            m_pending = true;
             checkNow();
         }
     }

@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 
+class TGridChanges;
+class TRecoveryMirror;
 class TSortGrid;
 
 // Keeps what the window takes beyond a crash: every time and every command that changes
@@ -30,7 +32,7 @@ public:
     // The user's data folder of this program (its name follows the executable's).
     static QString defaultFolder();
     static constexpr const char *RecoveryName = "recovery.txt";
-    // Changes other than a taken time or a command reach the recovery file this late.
+    // Under a stream of changes the recovery file is written at most this often.
     static constexpr int CheckMs = 1000;
 
     void setTimerFactory(TimerFactory f) { m_makeTimer = std::move(f); }
@@ -60,12 +62,13 @@ public:
     // port and why.
     void passIgnored(const TimeOfDay &t, const QString &timeText, const QString &pair,
                      const QString &port, const QString &reason);
-    // The run state changed (START, STOPP, RESET, the barrier lock).
-    void stateChanged() { checkSoon(); }
+    // The run state changed (START, STOPP, RESET, the barrier lock): the recovery file
+    // follows at once.
+    void stateChanged();
     // The results protocol was saved as it was at revision.
     void saved(const QString &fileName, quint64 revision);
 
-    // Hands the current state to the recovery file if it changed since the last time.
+    // Hands what changed to the recovery file.
     void checkNow();
     bool resultsSaved() const;
 
@@ -76,15 +79,6 @@ public:
     static QString asideName(const QDateTime &written);
 
 private:
-    struct Seen
-    {
-        quint64 pred = 0;
-        quint64 results = 0;
-        bool saved = false;
-        RecoveryFormat::Run run;
-        bool operator==(const Seen &) const = default;
-    };
-    Seen current() const;
     void journalNow(const QStringList &fields);
     // Reads a recovery file left by a crash (one that is broken or empty is set aside or
     // removed); nothing when there is none to offer.
@@ -94,9 +88,11 @@ private:
     // Times of the journal that the recovery file had not caught up with before the crash.
     QStringList journalledSince(const RecoveryFormat::State &state) const;
     QString setAside(const RecoveryFormat::State *state);
-    // A taken time or a command: the recovery file follows as soon as the event loop is
-    // back, after the tables have taken the change.
-    void checkSoon();
+    // A change of either table: the file follows, at most about once a second.
+    void tablesChanged();
+    // The journal's thread writes the lines queued by this event once the event is handled.
+    void wakeSoon();
+    static bool hasData(const TSortGrid &g);
 
     TSortGrid &m_pred;
     TSortGrid &m_results;
@@ -104,15 +100,16 @@ private:
     QString m_folder;
     std::unique_ptr<TJournalWriter> m_writer;
     TimerFactory m_makeTimer = makeQtTimer;
-    std::unique_ptr<ITimer> m_check;
     std::unique_ptr<ITimer> m_soon;
+    std::unique_ptr<ITimer> m_cooldown;
+    std::unique_ptr<ITimer> m_wake;
     // Revision of the results protocol when it was last saved.
     std::optional<quint64> m_savedRevision;
-    std::optional<Seen> m_written;
-    // The results protocol as last copied for the recovery file, and at which revision.
-    std::shared_ptr<const TableData> m_resultsCopy;
-    quint64 m_resultsCopyRevision = 0;
-    bool m_resultsCopyEmpty = true;
+    // Something changed since the file was last handed its changes.
+    bool m_pending = false;
+    std::shared_ptr<TRecoveryMirror> m_mirror;
+    std::unique_ptr<TGridChanges> m_predChanges;
+    std::unique_ptr<TGridChanges> m_resultsChanges;
     bool m_keeping = false;
     // The recovery file could not be read or set aside: it is left as it is.
     bool m_recoveryOff = false;

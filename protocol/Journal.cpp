@@ -210,10 +210,17 @@ quint64 TJournalWriter::appendTime(const TimeOfDay &t, const QString &timeText,
     return queue(std::move(line));
 }
 
+void TJournalWriter::wake()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_woken = true;
+    }
+    m_wake.notify_one();
+}
+
 quint64 TJournalWriter::queue(Line &&line)
 {
-    // No wake-up: waking the writer costs the caller a system call and often its core.
-    // The writer looks every PollMs.
     std::lock_guard lock(m_mutex);
     line.number = ++m_queued;
     m_queue.push_back(std::move(line));
@@ -276,13 +283,16 @@ void TJournalWriter::run()
     std::vector<Line> lines;
     std::unique_lock lock(m_mutex);
     for (;;) {
+        // Asleep until woken with lines to write; a failed write is tried again after
+        // RetryMs.
         if (m_retry.empty())
-            m_wake.wait_for(lock, std::chrono::milliseconds(PollMs),
-                            [this] { return !m_queue.empty() || m_stop || m_flushWanted; });
+            m_wake.wait(
+                lock, [this] { return (m_woken && !m_queue.empty()) || m_stop || m_flushWanted; });
         else
             m_wake.wait_for(lock, std::chrono::milliseconds(RetryMs),
                             [this] { return m_stop || m_flushWanted; });
         m_flushWanted = false;
+        m_woken = false;
 
         // The queue keeps the room of the previous batch: queueing rarely allocates.
         lines.clear();

@@ -44,9 +44,10 @@ QDate dayOf(const QDateTime &now, qint32 momentMs);
 } // namespace JournalFormat
 
 // Appends lines to the day's journal and writes the recovery file, each on a thread of its
-// own: the caller (the UI thread) only queues. Each batch of lines is made durable (fdatasync)
-// as soon as it is written, so a line is on the disk within PollMs and the disk's own time
-// after it was queued. The recovery file is replaced atomically (a temporary file, fsync, rename).
+// own: the caller (the UI thread) only queues and wakes. Each batch of lines is made durable
+// (fdatasync) as soon as it is written, so a line is on the disk the disk's own time after
+// the wake. The threads sleep until they are handed work or a retry is due. The recovery file is
+// replaced atomically (a temporary file, fsync, rename).
 class TJournalWriter
 {
 public:
@@ -69,9 +70,10 @@ public:
     // The recovery file's next contents, made on the writer thread; only the latest
     // request that is still waiting is carried out.
     void writeRecovery(std::function<QByteArray()> contents);
-    // Writes the queued lines now instead of at the next look (a system call: for a moment
-    // when the caller has time, after the event that made the lines).
-    void wake() { m_wake.notify_one(); }
+    // Has the queued lines written. Queueing does not wake the writer (a system call and
+    // often a core for the caller); the caller wakes it when it has time, after the event
+    // that made the lines. Without a wake the lines wait for the next one or a flush.
+    void wake();
     // Removes the recovery file; a write still waiting is dropped.
     void removeRecovery();
     // Waits until everything queued so far is written or has failed; false after timeoutMs.
@@ -90,9 +92,6 @@ public:
     // Lines kept for another try while the journal cannot be written; older ones beyond
     // this are dropped (and were reported).
     static constexpr size_t MaxPending = 100000;
-    // The writer looks for new lines this often: a line is written and synced within
-    // this plus the time the disk takes.
-    static constexpr int PollMs = 20;
     // After a failure the next try comes this much later.
     static constexpr int RetryMs = 1000;
 
@@ -136,6 +135,7 @@ private:
     quint64 m_done = 0;   // lines written or given up
     bool m_stop = false;
     bool m_flushWanted = false;
+    bool m_woken = false;
 
     // The recovery file has a thread of its own, so that writing a large one never holds
     // up a journal line. Under m_recoveryMutex.

@@ -80,8 +80,7 @@ QByteArray RecoveryFormat::encode(const State &s)
     return encode(s.results, s.pred, s.saved, s.written, s.run);
 }
 
-QByteArray RecoveryFormat::encode(const TableData &results, const TableData &pred, bool saved,
-                                  const QDateTime &written, const Run &run)
+QByteArray RecoveryFormat::head(bool saved, const QDateTime &written, const Run &run)
 {
     QString out = QStringLiteral(
         "# Tornelo: Wiederherstellungsdatei. Zellen durch TAB getrennt; \\t, \\r, \\n und \\\\ "
@@ -93,10 +92,17 @@ QByteArray RecoveryFormat::encode(const TableData &results, const TableData &pre
     out += kBarrier + QLatin1Char('\t') +
            (run.barrierFree ? QStringLiteral("frei") : QStringLiteral("gesperrt")) +
            QLatin1Char('\n');
+    return out.toUtf8();
+}
+
+QByteArray RecoveryFormat::encode(const TableData &results, const TableData &pred, bool saved,
+                                  const QDateTime &written, const Run &run)
+{
+    QString out;
     appendTable(out, kResults, results);
     appendTable(out, kPred, pred);
     out += kEnd + QLatin1Char('\n');
-    return out.toUtf8();
+    return head(saved, written, run) + out.toUtf8();
 }
 
 std::optional<RecoveryFormat::State> RecoveryFormat::decode(const QByteArray &bytes)

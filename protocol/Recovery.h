@@ -38,6 +38,8 @@ struct State
 };
 
 QByteArray encode(const State &s);
+// The lines before the tables: the comment, when it was written, saved, the run.
+QByteArray head(bool saved, const QDateTime &written, const Run &run);
 QByteArray encode(const TableData &results, const TableData &pred, bool saved,
                   const QDateTime &written, const Run &run = Run());
 // Nothing when the bytes are not a whole recovery file.

@@ -1154,6 +1154,7 @@ void TMyStringGrid::setCells(int col, int row, const QString &value)
     r[col] = value;
     m_fit.cellChanged(col, row);
     ++m_revision;
+    contentChanged({TContentChange::Cell, col, row});
     if (row < RowCount() && col < ColCount()) {
         InvalidateCell(col, row);
         if (EditorMode() && col == Col() && row == Row() && InplaceEditor()->text() != value) {
@@ -1185,6 +1186,7 @@ void TMyStringGrid::clearRow(int row)
         m_rows[size_t(row)].clear();
         m_fit.cellChanged(-1, row);
         ++m_revision;
+        contentChanged({TContentChange::Row, row});
         InvalidateRow(row);
         if (row == Row())
             syncEditor();
@@ -1268,12 +1270,17 @@ void TMyStringGrid::SizeChanged(int oldColCount, int oldRowCount)
                 r.erase(r.begin() + ColCount(), r.end());
         m_fit.clear();
     }
+    if (ColCount() != oldColCount)
+        contentChanged({TContentChange::All});
+    else if (RowCount() != oldRowCount)
+        contentChanged({TContentChange::RowCount, oldRowCount, RowCount()});
     TMyDrawGrid::SizeChanged(oldColCount, oldRowCount);
 }
 
 void TMyStringGrid::ColumnMoved(int from, int to)
 {
     ++m_revision;
+    contentChanged({TContentChange::All});
     for (QStringList &r : m_rows) {
         if (r.size() <= std::max(from, to)) {
             if (r.isEmpty())
@@ -1290,6 +1297,9 @@ void TMyStringGrid::ColumnMoved(int from, int to)
 void TMyStringGrid::RowMoved(int from, int to)
 {
     ++m_revision;
+    // Said before the rows move: a reader takes the rows it has marked under their old
+    // places first.
+    contentChanged({TContentChange::RowMoved, from, to});
     if (int(m_rows.size()) <= std::max(from, to))
         m_rows.resize(size_t(std::max(from, to)) + 1);
     QStringList moved = std::move(m_rows[size_t(from)]);
@@ -1302,6 +1312,7 @@ void TMyStringGrid::RowMoved(int from, int to)
 void TMyStringGrid::ColumnDeleted(int col)
 {
     ++m_revision;
+    contentChanged({TContentChange::All});
     for (QStringList &r : m_rows)
         if (col < r.size())
             r.removeAt(col);
@@ -1312,6 +1323,7 @@ void TMyStringGrid::ColumnDeleted(int col)
 void TMyStringGrid::RowDeleted(int row)
 {
     ++m_revision;
+    contentChanged({TContentChange::RowDeleted, row}); // before the row leaves, as above
     // The row leaves storage too, so that it never reappears when the grid grows.
     if (row < int(m_rows.size()))
         m_rows.erase(m_rows.begin() + row);

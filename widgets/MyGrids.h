@@ -280,6 +280,30 @@ public:
     // a reader can tell cheaply whether it must look again.
     quint64 contentRevision() const { return m_revision; }
 
+    // What changed in the texts, for a reader that keeps a copy of its own and follows the
+    // changes instead of copying the grid: a cell (col, row), a whole row, a row deleted
+    // or moved, the row count (rows from .. to; the rows that come back hold what they
+    // held), or anything at all (the order or the number of the columns, a sort).
+    struct TContentChange
+    {
+        enum Kind
+        {
+            Cell,
+            Row,
+            RowDeleted,
+            RowMoved,
+            RowCount,
+            All
+        };
+        Kind kind = All;
+        int a = -1; // Cell: col; Row, RowDeleted: row; RowMoved, RowCount: from
+        int b = -1; // Cell: row; RowMoved, RowCount: to
+    };
+
+signals:
+    void contentChange(const TMyStringGrid::TContentChange &change);
+
+public:
     // Moves a row (IsColumn false) or a column to a new index, shifting the others.
     void MoveColRow(bool IsColumn, int FromIndex, int ToIndex);
 
@@ -302,6 +326,7 @@ protected:
     {
         m_fit.clear();
         ++m_revision;
+        contentChanged({TContentChange::All});
         return m_rows;
     }
     // The widest data cell of a column, measuring only the cells whose text changed since
@@ -311,6 +336,8 @@ protected:
     void forgetKeptWidths() { m_fit.clear(); }
 
 private:
+    void contentChanged(const TContentChange &c) { emit contentChange(c); }
+
     std::vector<QStringList> m_rows;
     TColumnFit m_fit;
     quint64 m_revision = 0;

@@ -575,10 +575,11 @@ void TSortGrid::SizeChanged(int oldColCount, int oldRowCount)
 {
     // Rows hidden by the filter wait just beyond RowCount: new rows go in front of them,
     // so that growing the grid neither shows nor overwrites them.
-    std::vector<QStringList> &store = storage();
     if (m_hiddenRowCount > 0 && !m_filtering && RowCount() > oldRowCount &&
-        int(store.size()) > oldRowCount)
+        storedRowCount() > oldRowCount) {
+        std::vector<QStringList> &store = storage();
         store.insert(store.begin() + oldRowCount, size_t(RowCount() - oldRowCount), QStringList());
+    }
     TMyStringGrid::SizeChanged(oldColCount, oldRowCount);
     setModified(true);
     if (m_sortOptions.UpdateOnSizeChange)

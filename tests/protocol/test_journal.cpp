@@ -116,6 +116,7 @@ TEST_F(JournalWriter, LinesReachTheDaysFileInOrderAndAreReportedDurable)
             written << JournalFormat::moment(t) + QStringLiteral("\tZeit\tx\tMaus\t-");
         }
     }
+    writer->wake();
     ASSERT_TRUE(waitFor([&] { return durable.load() == 50; }));
     const QStringList lines = fileLines(journal(QDate(2026, 12, 8)));
     ASSERT_EQ(lines.size(), 51);
@@ -127,6 +128,7 @@ TEST_F(JournalWriter, LinesReachTheDaysFileInOrderAndAreReportedDurable)
     writer.reset();
     make();
     writer->append(ms(10, 1, 0, 0), {"later"});
+    writer->wake();
     ASSERT_TRUE(waitFor([&] { return durable.load() == 1; }));
     const QStringList again = fileLines(journal(QDate(2026, 12, 8)));
     ASSERT_EQ(again.size(), 52);
@@ -139,6 +141,7 @@ TEST_F(JournalWriter, APassBeforeMidnightWrittenAfterItGoesToTheDayThatEnded)
     make();
     writer->append(ms(23, 59, 59, 990), {"before"});
     writer->append(ms(0, 0, 1, 0), {"after"});
+    writer->wake();
     ASSERT_TRUE(waitFor([&] { return durable.load() == 2; }));
     EXPECT_EQ(fileLines(journal(QDate(2026, 12, 8))).value(1),
               QStringLiteral("23:59:59.990\tbefore"));
