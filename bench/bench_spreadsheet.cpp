@@ -86,9 +86,9 @@ int main(int argc, char **argv)
     std::printf("%d cars, %d times, .xls:\n", kCars, kTimes);
     report("save", saves);
     report("load", loads);
-    std::printf("load kept every row: %s\n", back->RowCount() == kCars + 1 &&
-                                                      back->Cells(11, kCars) == g->Cells(11, kCars)
-                                                  ? "yes"
-                                                  : "NO");
+    std::printf("load kept every row: %s\n",
+                back->RowCount() == kCars + 1 && back->Cells(11, kCars) == g->Cells(11, kCars)
+                    ? "yes"
+                    : "NO");
     return 0;
 }
