@@ -1,0 +1,93 @@
+#include "live/ConnectionSlots.h"
+
+#include <algorithm>
+
+ConnectionSlots::Admission ConnectionSlots::admit(const QString &client, qint64 now)
+{
+    Admission a;
+    if (heldBy(client) >= perClient())
+        return a;
+    if (used() >= m_limits.count) {
+        // The slot that has waited longest for a head, if it has waited long enough.
+        std::optional<Id> victim;
+        qint64 since = 0;
+        for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it) {
+            const std::optional<qint64> w = waitingSince(it.value());
+            if (!w || now - *w < m_limits.graceMs)
+                continue;
+            if (!victim || *w < since || (*w == since && it.key() < *victim)) {
+                victim = it.key();
+                since = *w;
+            }
+        }
+        if (!victim)
+            return a;
+        release(*victim);
+        a.evict = victim;
+    }
+    const Id id = m_next++;
+    m_slots.insert(id, Slot{client, now, now, std::nullopt, true});
+    ++m_perClient[client];
+    a.id = id;
+    return a;
+}
+
+void ConnectionSlots::received(Id id, qint64 now, bool headCompleted, bool headPending)
+{
+    const auto it = m_slots.find(id);
+    if (it == m_slots.end())
+        return;
+    Slot &s = it.value();
+    s.lastBytes = now;
+    s.silent = false;
+    // A head that began in an earlier arrival keeps its first byte's time.
+    if (headCompleted || !headPending)
+        s.headSince.reset();
+    if (headPending && !s.headSince)
+        s.headSince = now;
+}
+
+void ConnectionSlots::release(Id id)
+{
+    const auto it = m_slots.find(id);
+    if (it == m_slots.end())
+        return;
+    const QString client = it.value().client;
+    m_slots.erase(it);
+    if (--m_perClient[client] <= 0)
+        m_perClient.remove(client);
+}
+
+std::vector<ConnectionSlots::Id> ConnectionSlots::expired(qint64 now) const
+{
+    std::vector<Id> out;
+    for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
+        if (deadline(it.value()) <= now)
+            out.push_back(it.key());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::optional<qint64> ConnectionSlots::nextDeadline() const
+{
+    std::optional<qint64> next;
+    for (const Slot &s : m_slots)
+        if (!next || deadline(s) < *next)
+            next = deadline(s);
+    return next;
+}
+
+qint64 ConnectionSlots::deadline(const Slot &s) const
+{
+    const qint64 idle = s.lastBytes + m_limits.idleMs;
+    return s.headSince ? std::min(*s.headSince + m_limits.headMs, idle) : idle;
+}
+
+std::optional<qint64> ConnectionSlots::waitingSince(const Slot &s)
+{
+    if (s.headSince)
+        return s.headSince;
+    if (s.silent)
+        return s.accepted;
+    return std::nullopt;
+}
