@@ -60,7 +60,7 @@ TEST(LiveOptions, SettingsAndCommandLine)
     TLiveResults::Config c = TLiveResults::readSettings();
     EXPECT_TRUE(c.enabled);
     EXPECT_EQ(c.options.port, 8080);
-    EXPECT_EQ(c.options.address, QHostAddress("192.168.7.20"));
+    EXPECT_EQ(c.address, "192.168.7.20");
     const struct
     {
         QStringList args;
