@@ -8,12 +8,12 @@ ConnectionSlots::Admission ConnectionSlots::admit(const QString &client, qint64 
     if (heldBy(client) >= perClient())
         return a;
     if (used() >= m_limits.count) {
-        // The slot that has waited longest for a head, if it has waited long enough.
+        // The slot that has waited longest for a head.
         std::optional<Id> victim;
         qint64 since = 0;
         for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it) {
             const std::optional<qint64> w = waitingSince(it.value());
-            if (!w || now - *w < m_limits.graceMs)
+            if (!w)
                 continue;
             if (!victim || *w < since || (*w == since && it.key() < *victim)) {
                 victim = it.key();
@@ -26,7 +26,7 @@ ConnectionSlots::Admission ConnectionSlots::admit(const QString &client, qint64 
         a.evict = victim;
     }
     const Id id = m_next++;
-    m_slots.insert(id, Slot{client, now, now, std::nullopt, true});
+    m_slots.insert(id, Slot{client, now, now, std::nullopt, false});
     ++m_perClient[client];
     a.id = id;
     return a;
@@ -39,7 +39,7 @@ void ConnectionSlots::received(Id id, qint64 now, bool headCompleted, bool headP
         return;
     Slot &s = it.value();
     s.lastBytes = now;
-    s.silent = false;
+    s.served = s.served || headCompleted;
     // A head that began in an earlier arrival keeps its first byte's time.
     if (headCompleted || !headPending)
         s.headSince.reset();
@@ -85,9 +85,7 @@ qint64 ConnectionSlots::deadline(const Slot &s) const
 
 std::optional<qint64> ConnectionSlots::waitingSince(const Slot &s)
 {
-    if (s.headSince)
-        return s.headSince;
-    if (s.silent)
+    if (!s.served)
         return s.accepted;
-    return std::nullopt;
+    return s.headSince;
 }

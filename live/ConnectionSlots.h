@@ -15,9 +15,9 @@
 //   meanwhile; a connection that sends nothing is closed after idleMs;
 // - one client address holds at most a quarter of the slots;
 // - when all slots are taken, a newcomer takes the slot of the connection that has been
-//   waiting longest for an incomplete head (or for its first byte), once that wait is
-//   longer than graceMs. A real browser sends its head in one go, so only the slow ones
-//   ever make way, and the grace bounds how often a slot can change hands.
+//   waiting longest for a head (its first since it was accepted, a later one since its
+//   first byte). A browser sends its head in one go, so only the slow ones make way; and
+//   a slot lost this way costs the holder no more than a refusal would.
 // A slot freed by any rule counts as free at once.
 class ConnectionSlots
 {
@@ -27,7 +27,6 @@ public:
         int count = 64; // slots in all
         int headMs = 10000;
         int idleMs = 15000;
-        int graceMs = 1000;
     };
     using Id = quint64;
 
@@ -64,7 +63,7 @@ private:
         qint64 lastBytes = 0;
         // The first byte of the head not yet complete; empty between requests.
         std::optional<qint64> headSince;
-        bool silent = true; // nothing received yet
+        bool served = false; // a head was complete
     };
     qint64 deadline(const Slot &s) const;
     // Since when the slot has been waiting for a head, if it is.

@@ -32,9 +32,6 @@ public:
         int idleMs = 15000;
         // A request head must be complete this long after its first byte.
         int headMs = 10000;
-        // When every slot is taken, a connection that has waited this long for its head
-        // makes way for a newcomer (see ConnectionSlots).
-        int graceMs = 1000;
         // Milliseconds of a monotonic clock, read on the server's thread; empty: the
         // system's. Tests move it on by hand.
         std::function<qint64()> clock;

@@ -138,35 +138,6 @@ TEST_F(Live, EverythingElseIsRefused)
     EXPECT_EQ(ask(port, get("/results.json")).status, 200);
 }
 
-TEST_F(Live, ConnectionsAreBoundedAndIdleOnesClosed)
-{
-    TLiveServer::Options o;
-    o.maxConnections = 4;
-    o.idleMs = 300;
-    const quint16 port = startServer(o);
-    ASSERT_NE(port, 0);
-    std::vector<std::unique_ptr<QTcpSocket>> open;
-    for (int i = 0; i < 4; ++i) {
-        open.push_back(std::make_unique<QTcpSocket>());
-        open.back()->connectToHost(QHostAddress::LocalHost, port);
-        ASSERT_TRUE(open.back()->waitForConnected(10000));
-    }
-    // The server has taken all four before it sees the fifth: it answers each of them.
-    for (auto &s : open) {
-        s->write(get("/favicon.svg"));
-        ASSERT_TRUE(s->waitForReadyRead(10000));
-        s->readAll();
-    }
-    EXPECT_EQ(ask(port, get("/")).status, 503);
-    // Silent connections are closed by the server, which then takes new ones again.
-    for (auto &s : open) {
-        if (s->state() == QAbstractSocket::ConnectedState) {
-            EXPECT_TRUE(s->waitForDisconnected(10000));
-        }
-    }
-    EXPECT_EQ(ask(port, get("/")).status, 200);
-}
-
 TEST_F(Live, OccupiedPortIsReported)
 {
     QTcpServer occupant;
