@@ -81,7 +81,9 @@ void TLiveResults::noteCapture(const QString &timeText, const TimeOfDay &t)
                           .arg(t.second, 2, 10, QLatin1Char('0'))
                           .arg(t.millisecond, 3, 10, QLatin1Char('0'));
     m_recent.taken(timeText);
-    publish();
+    // The time is announced before its entry is written: published right after that.
+    QMetaObject::invokeMethod(
+        this, [this] { publish(); }, Qt::QueuedConnection);
 }
 
 void TLiveResults::publishIfChanged()

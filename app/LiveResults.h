@@ -46,7 +46,7 @@ public:
     bool running() const { return m_listening; }
     quint16 port() const { return m_port; }
 
-    // A time taken: published at once with its time of day.
+    // A time taken: published with its time of day as soon as its entry is written.
     void noteCapture(const QString &timeText, const TimeOfDay &t);
     // Publishes if either protocol changed since the last snapshot.
     void publishIfChanged();

@@ -67,8 +67,7 @@ class BoundedTcpServer : public QTcpServer
 {
 public:
     BoundedTcpServer(const TLiveServer::Options &o, QObject *parent)
-        : QTcpServer(parent), m_options(o),
-          m_slots({o.maxConnections, o.headMs, o.idleMs}),
+        : QTcpServer(parent), m_options(o), m_slots({o.maxConnections, o.headMs, o.idleMs}),
           m_clock(o.clock ? o.clock : systemMs)
     {
         m_wake.setSingleShot(true);

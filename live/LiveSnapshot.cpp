@@ -394,14 +394,14 @@ QByteArray LivePages::display(const LiveSnapshot &s)
     html.replace(QStringLiteral("%TITLE%"), escape(QStringLiteral("Anzeigetafel ") + s.title));
     const LiveEntry *last = s.entries.empty() ? nullptr : &s.entries.front();
     html += QStringLiteral("<div id=\"nr\"><small>Nr. </small>") +
-            (last && !last->number.isEmpty() ? escape(last->number) : QStringLiteral("&ndash;")) +
+            (last && !last->number.isEmpty() ? escape(last->number) : QString(QChar(0x2013))) +
             QStringLiteral("</div>\n<div id=\"time\"><span") +
             (last ? QStringLiteral(">") + escape(last->time)
                   : QStringLiteral(" class=\"none\">--:--:--,--")) +
             QStringLiteral("</span></div>\n<ol id=\"list\">");
     for (const LiveEntry &e : s.entries)
         html += QStringLiteral("<li><span class=\"n") +
-                (e.number.isEmpty() ? QStringLiteral(" none\">&ndash;")
+                (e.number.isEmpty() ? QStringLiteral(" none\">\u2013")
                                     : QStringLiteral("\">") + escape(e.number)) +
                 QStringLiteral("</span><span class=\"t\">") + escape(e.time) +
                 QStringLiteral("</span></li>");

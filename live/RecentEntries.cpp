@@ -13,12 +13,12 @@ QString number(const QString &cell)
 
 void RecentEntries::taken(const QString &time)
 {
-    m_taken.push_back(Taken{time, false});
+    m_taken.push_back(time);
     if (m_taken.size() > kKept)
         m_taken.pop_front();
 }
 
-std::vector<LiveEntry> RecentEntries::follow(const TableData &pred, const TableData &results)
+std::vector<LiveEntry> RecentEntries::follow(const TableData &pred, const TableData &results) const
 {
     // Every place a time text stands, each to be claimed by one time taken: two cars can
     // be stamped in the same hundredth.
@@ -35,16 +35,12 @@ std::vector<LiveEntry> RecentEntries::follow(const TableData &pred, const TableD
     for (auto it = m_taken.rbegin(); it != m_taken.rend() && out.size() < size_t(Shown); ++it) {
         // The newest time takes the lowest of equal entries: entries are appended.
         QStringList *at = nullptr;
-        if (auto p = inPred.find(it->time); p != inPred.end() && !p->isEmpty())
+        if (auto p = inPred.find(*it); p != inPred.end() && !p->isEmpty())
             at = &*p;
-        else if (auto q = inResults.find(it->time); q != inResults.end() && !q->isEmpty())
+        else if (auto q = inResults.find(*it); q != inResults.end() && !q->isEmpty())
             at = &*q;
-        if (at) {
-            it->found = true;
-            out.push_back(LiveEntry{it->time, at->takeLast()});
-        } else if (!it->found) {
-            out.push_back(LiveEntry{it->time, QString()});
-        }
+        if (at)
+            out.push_back(LiveEntry{*it, at->takeLast()});
     }
     return out;
 }

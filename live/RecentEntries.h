@@ -17,9 +17,8 @@ struct LiveEntry
 // The last times taken, followed through the tables by their text. While its entry is in
 // the intermediate protocol (time in column 1, "Nr." in column 2) the number comes from
 // there; once the entry is moved into the results protocol, from the row it landed in. A
-// time found in neither any more was dropped (an unnumbered entry deleted, a new protocol)
-// and is no longer shown. One not yet found is shown: it has only just been taken and its
-// entry is written right after.
+// time found in neither was dropped (an unnumbered entry deleted, a new protocol) and is
+// not shown.
 class RecentEntries
 {
 public:
@@ -27,14 +26,9 @@ public:
 
     void taken(const QString &time);
     // Newest first, at most Shown.
-    std::vector<LiveEntry> follow(const TableData &pred, const TableData &results);
+    std::vector<LiveEntry> follow(const TableData &pred, const TableData &results) const;
 
 private:
-    struct Taken
-    {
-        QString time;
-        bool found = false;
-    };
     // Oldest first. More than are shown, so that dropped entries leave older ones in view.
-    std::deque<Taken> m_taken;
+    std::deque<QString> m_taken;
 };
