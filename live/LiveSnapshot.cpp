@@ -94,8 +94,9 @@ body {padding: 4px}
 h1 {font-size: 20px}
 table {width: 100%; font-size: 14px}
 th, td {padding: 5px 4px}
-.d {width: 100%; max-width: 0; min-width: 4em; overflow: hidden; text-overflow: ellipsis}
-.x {max-width: 6em; overflow: hidden; text-overflow: ellipsis}
+/* No minimum width of their own: they share what the number and the times leave. */
+.d {width: 60%; max-width: 0; min-width: 4.5em; overflow: hidden; text-overflow: ellipsis}
+.x {width: 20%; max-width: 0; min-width: 2em; overflow: hidden; text-overflow: ellipsis}
 }
 </style>
 </head>
@@ -187,7 +188,7 @@ const char displayHead[] = R"(<!DOCTYPE html>
 html, body {margin: 0; height: 100%; overflow: hidden; background-color: #000; color: #FFF}
 body {display: flex; flex-direction: column; box-sizing: border-box; padding: 1vh 2vw;
   font-family: "Liberation Sans", Arial, Helvetica, sans-serif; font-weight: bold}
-#nr {font-size: 12vh; line-height: 1.15; white-space: nowrap}
+#nr {font-size: 14vh; line-height: 1.1; white-space: nowrap}
 #nr small {font-size: 0.55em; color: #9A9A9A}
 #time {font-size: min(17vw, 36vh); line-height: 1.05; color: #FFD400; white-space: nowrap;
   text-align: center; font-variant-numeric: tabular-nums}
