@@ -8,16 +8,22 @@ ConnectionSlots::Admission ConnectionSlots::admit(const QString &client, qint64 
     if (heldBy(client) >= perClient())
         return a;
     if (used() >= m_limits.count) {
-        // The slot that has waited longest for a head.
+        // A slot waiting for a head, of the address that holds the most, the longest
+        // waiting of those: a phone that is a moment late with its head is not the one
+        // that makes way for a crowd's connection.
         std::optional<Id> victim;
         qint64 since = 0;
+        int held = 0;
         for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it) {
             const std::optional<qint64> w = waitingSince(it.value());
             if (!w)
                 continue;
-            if (!victim || *w < since || (*w == since && it.key() < *victim)) {
+            const int h = heldBy(it.value().client);
+            if (!victim || h > held ||
+                (h == held && (*w < since || (*w == since && it.key() < *victim)))) {
                 victim = it.key();
                 since = *w;
+                held = h;
             }
         }
         if (!victim)

@@ -14,10 +14,11 @@
 // - a request head must be complete within headMs of its first byte, whatever trickles in
 //   meanwhile; a connection that sends nothing is closed after idleMs;
 // - one client address holds at most a quarter of the slots;
-// - when all slots are taken, a newcomer takes the slot of the connection that has been
-//   waiting longest for a head (its first since it was accepted, a later one since its
-//   first byte). A browser sends its head in one go, so only the slow ones make way; and
-//   a slot lost this way costs the holder no more than a refusal would.
+// - when all slots are taken, a newcomer takes the slot of a connection that is waiting
+//   for a head (its first since it was accepted, a later one since its first byte): of
+//   the address that holds the most slots, the one that has waited longest. A browser
+//   sends its head in one go, so only the slow ones make way; and a slot lost this way
+//   costs the holder no more than a refusal would.
 // A slot freed by any rule counts as free at once.
 class ConnectionSlots
 {

@@ -158,10 +158,15 @@ private:
         if (QTcpSocket *socket = m_sockets.take(id))
             socket->abort();
     }
-    // One timer for all deadlines: nothing wakes the thread while no deadline is due.
+    // One timer for all deadlines: nothing wakes the thread while no deadline is due. It is
+    // set anew only when the next deadline moved, not on every byte.
     void arm(qint64 now)
     {
-        if (const std::optional<qint64> next = m_slots.nextDeadline())
+        const std::optional<qint64> next = m_slots.nextDeadline();
+        if (next == m_armedFor && m_wake.isActive() == bool(next))
+            return;
+        m_armedFor = next;
+        if (next)
             m_wake.start(int(std::clamp<qint64>(*next - now, 0, 24 * 3600 * 1000)));
         else
             m_wake.stop();
@@ -180,6 +185,7 @@ private:
     ConnectionSlots m_slots;
     std::function<qint64()> m_clock;
     QTimer m_wake;
+    std::optional<qint64> m_armedFor;
     QHash<ConnectionSlots::Id, QTcpSocket *> m_sockets;
     QSet<QTcpSocket *> m_refused;
 };

@@ -121,6 +121,24 @@ TEST(ConnectionSlots, WhenAllAreTakenTheLongestWaitingHeadMakesWay)
     EXPECT_EQ(table.used(), 4);
 }
 
+TEST(ConnectionSlots, TheAddressHoldingMostGivesWayFirst)
+{
+    ConnectionSlots table({8, 10000, 15000});
+    // A phone whose head is late, then a crowd from three addresses and one more client.
+    const Id phone = *table.admit("phone", 0).id;
+    std::vector<Id> crowd;
+    for (const char *c : {"x", "x", "y", "y", "z", "z"})
+        crowd.push_back(*table.admit(c, 100 + qint64(crowd.size())).id);
+    ASSERT_TRUE(table.admit("q", 200).id);
+    // Each of the crowd's addresses gives up its longest waiting slot before the phone,
+    // which has waited longer than any of them.
+    EXPECT_EQ(table.admit("w", 1000).evict, crowd[0]);
+    EXPECT_EQ(table.admit("v", 1000).evict, crowd[2]);
+    EXPECT_EQ(table.admit("u", 1000).evict, crowd[4]);
+    // Now every address holds one: the longest waiting goes.
+    EXPECT_EQ(table.admit("t", 1000).evict, phone);
+}
+
 TEST(ConnectionSlots, AnsweredConnectionsAreNeverPushedOut)
 {
     ConnectionSlots table({2, 10000, 15000});
