@@ -106,35 +106,38 @@ protected:
 
         // Connected before the HTTP server connects its own, so this runs first on every
         // arrival of data.
-        auto *pending = new QByteArray;
-        connect(socket, &QObject::destroyed, [pending] { delete pending; });
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, id, pending] {
+        auto *head = new Head;
+        connect(socket, &QObject::destroyed, [head] { delete head; });
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, id, head] {
             const qint64 now = sweep();
             if (!m_sockets.contains(id) || m_refused.contains(socket)) {
                 socket->readAll();
                 return;
             }
-            pending->append(socket->peek(socket->bytesAvailable()));
+            QByteArray &pending = head->pending;
+            pending.append(socket->peek(socket->bytesAvailable()));
             bool completed = false;
             for (;;) {
-                const qsizetype end = LiveGate::headEnd(*pending);
+                const qsizetype end = LiveGate::headEnd(pending, head->scanned);
                 if (end < 0) {
-                    if (pending->size() > m_options.maxRequestBytes) {
+                    if (pending.size() > m_options.maxRequestBytes) {
                         refuse(socket, 413);
                         return;
                     }
+                    head->scanned = pending.size();
                     break;
                 }
                 const int status =
-                    end > m_options.maxRequestBytes ? 413 : LiveGate::judge(pending->left(end));
+                    end > m_options.maxRequestBytes ? 413 : LiveGate::judge(pending.left(end));
                 if (status != 200) {
                     refuse(socket, status);
                     return;
                 }
-                pending->remove(0, end);
+                pending.remove(0, end);
+                head->scanned = 0;
                 completed = true;
             }
-            m_slots.received(id, now, completed, !pending->isEmpty());
+            m_slots.received(id, now, completed, !pending.isEmpty());
             arm(now);
         });
         addPendingConnection(socket);
@@ -142,6 +145,14 @@ protected:
     }
 
 private:
+    // The bytes of a head not yet complete, and how far they have been looked through, so
+    // that a head trickling in is not searched from its start at every byte.
+    struct Head
+    {
+        QByteArray pending;
+        qsizetype scanned = 0;
+    };
+
     // Closes what is past its deadline; returns the time it judged by.
     qint64 sweep()
     {
@@ -192,10 +203,12 @@ private:
 
 } // namespace
 
-qsizetype LiveGate::headEnd(const QByteArray &bytes)
+qsizetype LiveGate::headEnd(const QByteArray &bytes, qsizetype from)
 {
     // A head ends at its first empty line, whether its lines end in CR LF or in LF alone.
-    for (qsizetype i = bytes.indexOf('\n'); i >= 0; i = bytes.indexOf('\n', i + 1)) {
+    // The end may have begun up to two bytes before from.
+    for (qsizetype i = bytes.indexOf('\n', std::max<qsizetype>(0, from - 2)); i >= 0;
+         i = bytes.indexOf('\n', i + 1)) {
         qsizetype j = i + 1;
         if (j < bytes.size() && bytes[j] == '\r')
             ++j;

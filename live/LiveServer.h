@@ -72,8 +72,9 @@ private:
 // The look at every request head, from its raw bytes, before the HTTP parser sees it.
 namespace LiveGate {
 // Where the first head in bytes ends (just past its empty line), whether its lines end in
-// CR LF or in LF alone; -1 while it is incomplete.
-qsizetype headEnd(const QByteArray &bytes);
+// CR LF or in LF alone; -1 while it is incomplete. from: how many bytes were looked through
+// before without finding the end.
+qsizetype headEnd(const QByteArray &bytes, qsizetype from = 0);
 // 200 when the head may go on to the HTTP server, else the status it is refused with: the
 // request target must be one of the served paths exactly as written (no absolute URL, no
 // escapes, no dot segments), only GET is answered, no upgrade and no body; lines that
