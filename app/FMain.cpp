@@ -1027,7 +1027,7 @@ void TFormMain::startLiveResults(bool commandLineLive, std::optional<quint16> co
                                                                  commandLineLive, commandLinePort);
     if (!c.enabled || live)
         return;
-    live = new TLiveResults(*SortGrid1, this);
+    live = new TLiveResults(*SortGridPred, *SortGrid1, this);
     live->applicationTitle = ApplicationTitle;
     live->setTimerFactory(timerFactory);
     live->showStatus = [this](const QString &text) {

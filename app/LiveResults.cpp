@@ -18,10 +18,7 @@ TLiveResults::Config TLiveResults::readSettings()
     const int port = store.value(QStringLiteral("Live/Port")).toInt(&ok);
     if (ok && port > 0 && port < 65536)
         c.options.port = quint16(port);
-    const QString address = store.value(QStringLiteral("Live/Address")).toString().trimmed();
-    QHostAddress a;
-    if (!address.isEmpty() && a.setAddress(address))
-        c.options.address = a;
+    c.address = store.value(QStringLiteral("Live/Address")).toString();
     return c;
 }
 
@@ -34,8 +31,8 @@ TLiveResults::Config TLiveResults::withCommandLine(Config c, bool live, std::opt
     return c;
 }
 
-TLiveResults::TLiveResults(TSortGrid &results, QObject *parent)
-    : QObject(parent), m_results(results)
+TLiveResults::TLiveResults(TSortGrid &pred, TSortGrid &results, QObject *parent)
+    : QObject(parent), m_pred(pred), m_results(results)
 {
     connect(&m_server, &TLiveServer::listening, this, [this](quint16 port) {
         m_listening = true;
@@ -54,11 +51,20 @@ void TLiveResults::start(const Config &c)
 {
     if (!c.enabled)
         return;
+    QString reason;
+    const std::optional<QHostAddress> address = TLiveServer::listenAddress(c.address, reason);
+    if (!address) {
+        // Never a wider audience than the user asked for: no server at all.
+        if (showStatus)
+            showStatus(QStringLiteral("Live-Ergebnisse nicht gestartet: ") + reason);
+        return;
+    }
     m_options = c.options;
+    m_options.address = *address;
     publish();
-    m_server.start(c.options);
-    // The results protocol changes through many paths (typing, loading, sorting); a look
-    // at its revision a few times a second finds them all and costs nothing.
+    m_server.start(m_options);
+    // The protocols change through many paths (typing, loading, sorting); a look at their
+    // revisions a few times a second finds them all and costs nothing.
     m_check = m_makeTimer();
     m_check->onTimeout = [this] { publishIfChanged(); };
     m_check->start(CheckMs);
@@ -74,12 +80,15 @@ void TLiveResults::noteCapture(const QString &timeText, const TimeOfDay &t)
                           .arg(t.minute, 2, 10, QLatin1Char('0'))
                           .arg(t.second, 2, 10, QLatin1Char('0'))
                           .arg(t.millisecond, 3, 10, QLatin1Char('0'));
-    publish();
+    m_recent.taken(timeText);
+    // The time is announced before its entry is written: published right after that.
+    QMetaObject::invokeMethod(
+        this, [this] { publish(); }, Qt::QueuedConnection);
 }
 
 void TLiveResults::publishIfChanged()
 {
-    if (m_results.contentRevision() != m_seen)
+    if (m_results.contentRevision() != m_seen || m_pred.contentRevision() != m_seenPred)
         publish();
 }
 
@@ -90,6 +99,8 @@ void TLiveResults::publish()
     s->results = TProtocolTables::snapshot(m_results);
     s->lastTime = m_lastTime;
     s->lastTimeOfDay = m_lastTimeOfDay;
+    s->entries = m_recent.follow(TProtocolTables::snapshot(m_pred), s->results);
     m_seen = m_results.contentRevision();
+    m_seenPred = m_pred.contentRevision();
     m_server.publish(std::move(s));
 }

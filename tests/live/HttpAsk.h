@@ -22,11 +22,14 @@ struct Answer
 };
 
 // One raw request over a fresh connection; the server runs on its own thread, so the
-// test may block here.
-inline Answer ask(quint16 port, const QByteArray &request)
+// test may block here. from: the loopback address to send from (the server counts its
+// connections per client address).
+inline Answer ask(quint16 port, const QByteArray &request,
+                  const QHostAddress &from = QHostAddress::LocalHost)
 {
     Answer a;
     QTcpSocket s;
+    s.bind(from, 0);
     s.connectToHost(QHostAddress::LocalHost, port);
     if (!s.waitForConnected(10000))
         return a;
@@ -63,4 +66,3 @@ inline QByteArray get(const QByteArray &target, const QByteArray &extra = {})
 {
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
 }
-

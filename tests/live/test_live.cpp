@@ -1,4 +1,5 @@
 #include "live/LiveServer.h"
+#include "live/RecentEntries.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -67,12 +68,92 @@ TEST(LivePages, HostileTextsStayText)
 {
     const QString evil = QStringLiteral("<script>alert(1)</script>");
     const auto s = snapshot(evil);
+    s->entries = {{QStringLiteral("10:00:00,00"), evil}};
+    const QByteArray display = LivePages::display(*s);
+    EXPECT_FALSE(display.contains(evil.toUtf8()));
+    EXPECT_TRUE(display.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
     const QByteArray page = LivePages::page(*s);
     EXPECT_FALSE(page.contains(evil.toUtf8()));
     EXPECT_TRUE(page.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
     EXPECT_TRUE(page.contains("Łoś"));
     const QJsonObject o = QJsonDocument::fromJson(LivePages::json(*s)).object();
     EXPECT_EQ(o["rows"].toArray()[0].toObject()["driver"].toString(), evil);
+}
+
+TEST(RecentEntries, NumbersFollowTheirEntriesThroughBothProtocols)
+{
+    const QStringList predTitles{"", "Zeit", "Nr."};
+    TableData pred{3, {predTitles, {" ", "", ""}}};
+    TableData results{4, {{"Nr.", "Fahrer", "Zeit 1", "Zeit 2"}, {"7", "Meier", " ", " "}}};
+    RecentEntries recent;
+    using E = std::vector<LiveEntry>;
+
+    // Shown once its entry is written, without a number until one is typed.
+    recent.taken("10:00:01,00");
+    EXPECT_TRUE(recent.follow(pred, results).empty());
+    pred.rows = {predTitles, {"1", "10:00:01,00", " "}};
+    EXPECT_EQ(recent.follow(pred, results), (E{{"10:00:01,00", ""}}));
+    pred.rows[1][2] = "12";
+    recent.taken("10:00:05,00");
+    pred.rows.push_back({"2", "10:00:05,00", ""});
+    EXPECT_EQ(recent.follow(pred, results), (E{{"10:00:05,00", ""}, {"10:00:01,00", "12"}}));
+
+    // Car 12's entry moved into the results; the unnumbered one deleted.
+    pred.rows.erase(pred.rows.begin() + 1);
+    results.rows.push_back({"12", "Schulz", "10:00:01,00", " "});
+    EXPECT_EQ(recent.follow(pred, results), (E{{"10:00:05,00", ""}, {"10:00:01,00", "12"}}));
+    pred.rows = {predTitles, {" ", "", ""}};
+    EXPECT_EQ(recent.follow(pred, results), (E{{"10:00:01,00", "12"}}));
+
+    // Two cars in the same hundredth: the newer time is the later entry.
+    recent.taken("10:00:09,00");
+    recent.taken("10:00:09,00");
+    pred.rows = {predTitles, {"1", "10:00:09,00", "3"}, {"2", "10:00:09,00", "4"}};
+    EXPECT_EQ(recent.follow(pred, results),
+              (E{{"10:00:09,00", "4"}, {"10:00:09,00", "3"}, {"10:00:01,00", "12"}}));
+
+    // The last ten, newest first.
+    for (int k = 10; k < 22; ++k) {
+        const QString t = QStringLiteral("10:00:%1,00").arg(k);
+        recent.taken(t);
+        pred.rows.push_back({QString::number(pred.rowCount()), t, QString::number(k)});
+    }
+    const E shown = recent.follow(pred, results);
+    ASSERT_EQ(shown.size(), size_t(RecentEntries::Shown));
+    EXPECT_EQ(shown.front(), (LiveEntry{"10:00:21,00", "21"}));
+    EXPECT_EQ(shown.back(), (LiveEntry{"10:00:12,00", "12"}));
+
+    // A new protocol: nothing of it is left to show.
+    pred.rows = {predTitles, {" ", "", ""}};
+    results.rows.resize(2);
+    results.rows[1] = QStringList(4, " ");
+    EXPECT_TRUE(recent.follow(pred, results).empty());
+}
+
+TEST(LivePages, StarterListColumnsAreToldFromTimes)
+{
+    TableData t{6,
+                {{"Nr.", "Fahrer", "Fahrzeug", "Klasse", "", ""},
+                 {"12", "Meier", "VW Golf", "A", "10:15:22,31", " "},
+                 {"7", "Łoś", " ", "B2", " ", " "},
+                 {"8", "Schulz", "10:20:01,07", " ", " ", " "}}};
+    // A car without a vehicle got its time in that column: the column is still text.
+    EXPECT_EQ(LivePages::textColumns(t), (QList<int>{0, 1}));
+    t.rows = {t.rows[0], {"1", "x", "9:05", "10:15:22", "10:15:22.318", "1:2"}};
+    EXPECT_EQ(LivePages::textColumns(t), (QList<int>{3}));
+
+    LiveSnapshot s;
+    s.results = TableData{6,
+                          {{"Nr.", "Fahrer", "Fahrzeug", "Klasse", "", ""},
+                           {"12", "Meier", "VW Golf", "A", "10:15:22,31", " "}}};
+    const QJsonObject o = QJsonDocument::fromJson(LivePages::json(s)).object();
+    EXPECT_EQ(o["textColumns"].toArray(), QJsonArray({0, 1}));
+    // The page marks them, so that a phone can put them behind the times.
+    const QByteArray page = LivePages::page(s);
+    EXPECT_TRUE(page.contains("<th class=\"d\">Fahrer</th><th class=\"x\">Fahrzeug</th>"
+                              "<th class=\"x\">Klasse</th><th>Zeit 3</th>"));
+    EXPECT_TRUE(page.contains("<td class=\"x\">A</td><td>10:15:22,31</td>"));
+    EXPECT_TRUE(page.contains("href=\"/anzeige\""));
 }
 
 TEST_F(Live, PageAndJsonFollowThePublishedSnapshot)
@@ -136,35 +217,6 @@ TEST_F(Live, EverythingElseIsRefused)
     }
     // Still serving after all that.
     EXPECT_EQ(ask(port, get("/results.json")).status, 200);
-}
-
-TEST_F(Live, ConnectionsAreBoundedAndIdleOnesClosed)
-{
-    TLiveServer::Options o;
-    o.maxConnections = 4;
-    o.idleMs = 300;
-    const quint16 port = startServer(o);
-    ASSERT_NE(port, 0);
-    std::vector<std::unique_ptr<QTcpSocket>> open;
-    for (int i = 0; i < 4; ++i) {
-        open.push_back(std::make_unique<QTcpSocket>());
-        open.back()->connectToHost(QHostAddress::LocalHost, port);
-        ASSERT_TRUE(open.back()->waitForConnected(10000));
-    }
-    // The server has taken all four before it sees the fifth: it answers each of them.
-    for (auto &s : open) {
-        s->write(get("/favicon.svg"));
-        ASSERT_TRUE(s->waitForReadyRead(10000));
-        s->readAll();
-    }
-    EXPECT_EQ(ask(port, get("/")).status, 503);
-    // Silent connections are closed by the server, which then takes new ones again.
-    for (auto &s : open) {
-        if (s->state() == QAbstractSocket::ConnectedState) {
-            EXPECT_TRUE(s->waitForDisconnected(10000));
-        }
-    }
-    EXPECT_EQ(ask(port, get("/")).status, 200);
 }
 
 TEST_F(Live, OccupiedPortIsReported)

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -46,6 +47,45 @@ protected:
     QLabel *label() { return w->findChild<QLabel *>("LabelLive"); }
 };
 
+// What the display page shows, read from its markup: the big number and time, then the
+// list of entries (number, time).
+struct Shown
+{
+    QString number, time;
+    std::vector<std::pair<QString, QString>> list;
+};
+Shown displayed(const QByteArray &html)
+{
+    Shown d;
+    const QString s = QString::fromUtf8(html);
+    static const QRegularExpression nr(R"(<div id="nr"><small>Nr. </small>([^<]*)</div>)");
+    static const QRegularExpression time(R"(<div id="time"><span[^>]*>([^<]*)</span>)");
+    static const QRegularExpression item(
+        R"(<li><span class="n[^"]*">([^<]*)</span><span class="t">([^<]*)</span></li>)");
+    d.number = nr.match(s).captured(1);
+    d.time = time.match(s).captured(1);
+    for (auto it = item.globalMatch(s); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        d.list.emplace_back(m.captured(1), m.captured(2));
+    }
+    return d;
+}
+
+// The display as results.json describes it, for the page's script to draw.
+Shown fromJson(const QJsonObject &o)
+{
+    Shown d;
+    const QJsonArray entries = o["entries"].toArray();
+    const QString none = QStringLiteral("\u2013");
+    for (const QJsonValue &v : entries) {
+        const QString n = v["number"].toString();
+        d.list.emplace_back(n.isEmpty() ? none : n, v["time"].toString());
+    }
+    d.number = d.list.empty() ? none : d.list.front().first;
+    d.time = d.list.empty() ? QStringLiteral("--:--:--,--") : d.list.front().second;
+    return d;
+}
+
 } // namespace
 
 TEST(LiveOptions, SettingsAndCommandLine)
@@ -60,7 +100,7 @@ TEST(LiveOptions, SettingsAndCommandLine)
     TLiveResults::Config c = TLiveResults::readSettings();
     EXPECT_TRUE(c.enabled);
     EXPECT_EQ(c.options.port, 8080);
-    EXPECT_EQ(c.options.address, QHostAddress("192.168.7.20"));
+    EXPECT_EQ(c.address, "192.168.7.20");
     const struct
     {
         QStringList args;
@@ -128,6 +168,52 @@ TEST_F(LiveWindow, PageAndJsonFollowTheTables)
     EXPECT_TRUE(getBody(port, "/").contains("10:15:22,31"));
 }
 
+// The finish display follows the intermediate protocol: a number typed, an entry moved
+// into the results, an unnumbered one deleted; and it shows what results.json says.
+TEST_F(LiveWindow, DisplayFollowsTheEntriesAndShowsWhatTheJsonCarries)
+{
+    const quint16 port = freePort();
+    w->startLiveResults(true, port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->live->running(); }, 10000));
+    auto entries = [&] {
+        std::vector<std::pair<QString, QString>> out;
+        for (const QJsonValue &v : json(port)["entries"].toArray())
+            out.emplace_back(v["number"].toString(), v["time"].toString());
+        return out;
+    };
+    using List = std::vector<std::pair<QString, QString>>;
+    EXPECT_EQ(displayed(getBody(port, "/anzeige")).time, "--:--:--,--");
+
+    key(Qt::Key_F4);
+    zeit(10, 15, 22, 318);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == List{{"", "10:15:22,31"}}; }, 10000));
+    number(1, "8");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == List{{"8", "10:15:22,31"}}; }, 10000));
+    QTest::mouseClick(w->bInsert, Qt::LeftButton);
+    ASSERT_EQ(res().Cells(2, 1), "10:15:22,31");
+    zeit(10, 16, 0, 0);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return entries() == List{{"", "10:16:00,00"}, {"8", "10:15:22,31"}};
+        },
+        10000));
+    const Shown two = displayed(getBody(port, "/anzeige"));
+    EXPECT_EQ(two.time, "10:16:00,00");
+    EXPECT_EQ(two.number, "\u2013");
+
+    // A false trigger dropped by the operator leaves the display.
+    QTest::mouseClick(w->bDel, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == List{{"8", "10:15:22,31"}}; }, 10000));
+    const QJsonObject o = json(port);
+    const Shown shown = displayed(getBody(port, "/anzeige"));
+    const Shown carried = fromJson(o);
+    EXPECT_EQ(shown.number, "8");
+    EXPECT_EQ(shown.time, "10:15:22,31");
+    EXPECT_EQ(shown.number, carried.number);
+    EXPECT_EQ(shown.time, carried.time);
+    EXPECT_EQ(shown.list, carried.list);
+}
+
 TEST_F(LiveWindow, EveryTimeTakenSaysWhereItCameFrom)
 {
     std::vector<QString> sources;
@@ -155,3 +241,44 @@ TEST_F(LiveWindow, OccupiedPortIsReportedAndTheProgramGoesOn)
     zeit(11, 0, 0, 0);
     EXPECT_EQ(pred().Cells(1, 1), "11:00:00,00");
 }
+
+struct AddressCase
+{
+    const char *address;
+    const char *status; // %1: the port
+    bool running;
+};
+
+class LiveAddressWindow : public LiveWindow, public ::testing::WithParamInterface<AddressCase>
+{
+};
+
+// [Live] Address: the server listens where the user asked, or not at all.
+TEST_P(LiveAddressWindow, AddressIsJudgedBeforeListening)
+{
+    settings.write({{"Live/Address", GetParam().address}});
+    const quint16 port = freePort();
+    w->startLiveResults(true, port);
+    const QString status = QString::fromUtf8(GetParam().status).arg(port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label()->text() == status; }, 10000))
+        << label()->text().toStdString();
+    EXPECT_EQ(w->live->running(), GetParam().running);
+    // Nobody listens on the port when it did not start.
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    EXPECT_EQ(probe.waitForConnected(10000), GetParam().running);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Live, LiveAddressWindow,
+    ::testing::Values(
+        AddressCase{"localhost", "Live-Ergebnisse: http://127.0.0.1:%1/", true},
+        AddressCase{"127.0.0.1", "Live-Ergebnisse: http://127.0.0.1:%1/", true},
+        AddressCase{"10.9.9.9",
+                    "Live-Ergebnisse nicht gestartet: Adresse 10.9.9.9 gehört nicht zu diesem "
+                    "Rechner",
+                    false},
+        AddressCase{"999.1.1.1",
+                    "Live-Ergebnisse nicht gestartet: Adresse „999.1.1.1“ ist ungültig (leer: "
+                    "alle Netzwerke, localhost: nur dieser Rechner)",
+                    false}));
