@@ -5,6 +5,7 @@
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
 #include "platform/ErrorBox.h"
+#include "platform/Termination.h"
 #include "platform/Timer.h"
 #include "protocol/FileCommands.h"
 #include "protocol/ProtocolTables.h"
@@ -1048,7 +1049,8 @@ void TFormMain::startSafekeeping(const QString &folder)
     safekeeping->setTimerFactory(timerFactory);
     safekeeping->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
     safekeeping->askRestore = [] {
-        if (!FDlgYesNo)
+        // Asked to end already: nobody is there to answer.
+        if (!FDlgYesNo || Termination::requested())
             return false;
         FDlgYesNo->Label1->setText(QStringLiteral("Letztes Protokoll wiederherstellen?"));
         return FDlgYesNo->showModalResult() == TFDlgYesNo::mrYes;

@@ -1,3 +1,4 @@
+#include "protocol/Recovery.h"
 #include "tests/support/ProgramRun.h"
 
 #include <QDir>
@@ -121,5 +122,51 @@ TEST(Program, SecondCopyEndsWithAMessageAndLeavesTheFirstsFilesAlone)
     ::kill(pid_t(first.proc.processId()), SIGTERM);
     ASSERT_TRUE(first.proc.waitForFinished(5000));
     EXPECT_EQ(first.proc.exitCode(), 0);
+}
+} // namespace
+
+namespace {
+// Ended by the session while the recovery question waits: the program ends as a close
+// would, and the file waits for the next start as it was.
+TEST(Program, TermSignalDuringTheRecoveryQuestionEndsItAndKeepsTheFile)
+{
+    if (qEnvironmentVariable("TORNELO_BIN_DIR").isEmpty())
+        GTEST_SKIP() << "run through ctest";
+    RecoveryFormat::State left;
+    left.results.colCount = 3;
+    left.results.rows = {{"Nr.", "Fahrer", "Zeit 1"}, {"12", "Meier", "10:00:01,00"}};
+    left.pred.colCount = 3;
+    left.pred.rows = {{"", "Zeit", "Nr."}, {"1", "10:00:02,00", ""}};
+    left.written = QDateTime::currentDateTime();
+    const QByteArray bytes = RecoveryFormat::encode(left);
+    for (int sig : {SIGTERM, SIGINT}) {
+        ProgramRun run;
+        const QDir folder(run.data.path() + QStringLiteral("/Quendra/tornelo"));
+        ASSERT_TRUE(folder.mkpath(QStringLiteral(".")));
+        QFile f(folder.filePath(QStringLiteral("recovery.txt")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        ASSERT_TRUE(run.startAndSettle()); // the live results answer while the question waits
+        // The start line reaches the journal once the question's own loop runs.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const QString &j : folder.entryList({QStringLiteral("journal-*")})) {
+                    QFile jf(folder.filePath(j));
+                    if (jf.open(QIODevice::ReadOnly) && jf.readAll().contains("\tProgrammstart\t"))
+                        return true;
+                }
+                return false;
+            },
+            10000));
+        ::kill(pid_t(run.proc.processId()), sig);
+        ASSERT_TRUE(run.proc.waitForFinished(2000)) << sig;
+        EXPECT_EQ(run.proc.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run.proc.exitCode(), 0);
+        QFile kept(folder.filePath(QStringLiteral("recovery.txt")));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), bytes);
+        EXPECT_TRUE(folder.entryList({QStringLiteral("recovery-*")}).isEmpty());
+    }
 }
 } // namespace
