@@ -625,6 +625,13 @@ void TFormMain::resizeEvent(QResizeEvent *e)
     FormResize();
 }
 
+void TFormMain::changeEvent(QEvent *e)
+{
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange)
+        chrono->setDisplayHidden(isMinimized());
+}
+
 void TFormMain::FormResize()
 {
     LayoutColumns();

@@ -209,6 +209,8 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent *e) override;
+    // Minimised: the running row is not drawn (the time-taking path is untouched).
+    void changeEvent(QEvent *e) override;
 
 private:
     // While a spreadsheet conversion runs: file buttons off (and, loading, the buttons that

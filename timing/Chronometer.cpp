@@ -17,7 +17,19 @@ void TChronometer::setTimerFactory(const TimerFactory &f)
     m_clockTimer = f();
     m_clockTimer->onTimeout = [this] { tick(); };
     if (wasRunning)
-        m_clockTimer->start(10);
+        m_clockTimer->start(m_displayHidden ? HiddenTickMs : TickMs);
+}
+
+void TChronometer::setDisplayHidden(bool hidden)
+{
+    if (hidden == m_displayHidden)
+        return;
+    m_displayHidden = hidden;
+    if (!m_clockTimer->isActive())
+        return;
+    m_clockTimer->start(hidden ? HiddenTickMs : TickMs);
+    if (!hidden)
+        tick();
 }
 
 qint32 TChronometer::timeValue(const TimeOfDay &t)
@@ -35,7 +47,7 @@ QString TChronometer::timeText(const TimeOfDay &t)
 
 void TChronometer::start()
 {
-    m_clockTimer->start(10);
+    m_clockTimer->start(m_displayHidden ? HiddenTickMs : TickMs);
     m_panel.setCommandEnabled(ChronoCommand::Start, false);
     m_panel.setCommandEnabled(ChronoCommand::Lap, true);
     m_panel.setCommandEnabled(ChronoCommand::Reset, true);
@@ -46,6 +58,8 @@ void TChronometer::start()
 
 void TChronometer::tick()
 {
+    if (m_displayHidden)
+        return;
     const TimeOfDay t = m_clock->now();
     if (m_display)
         m_display->ShowTime(0, timeValue(t));

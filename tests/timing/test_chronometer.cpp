@@ -2,6 +2,7 @@
 
 #include "tests/support/Recorders.h"
 #include "tests/support/TestClock.h"
+#include "tests/support/TestTimer.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,8 @@ struct TextCase
 };
 
 class TimeTextTest : public ::testing::TestWithParam<TextCase>
-{};
+{
+};
 
 TEST_P(TimeTextTest, FormsZeroPaddedTextCutNotRounded)
 {
@@ -32,14 +34,13 @@ TEST_P(TimeTextTest, FormsZeroPaddedTextCutNotRounded)
     EXPECT_EQ(TChronometer::timeValue(c.t), c.value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Chronometer, TimeTextTest,
-    ::testing::Values(TextCase{{8, 5, 3, 79}, "08:05:03,07", 29103079},
-                      TextCase{{0, 0, 0, 5}, "00:00:00,00", 5},
-                      TextCase{{10, 1, 23, 456}, "10:01:23,45", 36083456},
-                      TextCase{{10, 2, 0, 9}, "10:02:00,00", 36120009},
-                      TextCase{{23, 59, 59, 999}, "23:59:59,99", 86399999},
-                      TextCase{{12, 0, 0, 990}, "12:00:00,99", 43200990}));
+INSTANTIATE_TEST_SUITE_P(Chronometer, TimeTextTest,
+                         ::testing::Values(TextCase{{8, 5, 3, 79}, "08:05:03,07", 29103079},
+                                           TextCase{{0, 0, 0, 5}, "00:00:00,00", 5},
+                                           TextCase{{10, 1, 23, 456}, "10:01:23,45", 36083456},
+                                           TextCase{{10, 2, 0, 9}, "10:02:00,00", 36120009},
+                                           TextCase{{23, 59, 59, 999}, "23:59:59,99", 86399999},
+                                           TextCase{{12, 0, 0, 990}, "12:00:00,99", 43200990}));
 
 TEST(Chronometer, DisplayTickRunsAcrossMidnight)
 {
@@ -60,6 +61,44 @@ TEST(Chronometer, DisplayTickRunsAcrossMidnight)
     EXPECT_EQ(display.calls[1], std::make_pair(0, 0));
     EXPECT_EQ(display.calls[2], std::make_pair(0, 15));
     c.resetClick();
+}
+
+// Minimised, the running row is not drawn and the display timer wakes once a second; a
+// time is taken and shown on the lower row as always; shown again, the row is right at once.
+TEST(Chronometer, HiddenDisplayIsNotDrawnAndTicksSeldom)
+{
+    TestClock clock;
+    FakePanel panel;
+    TChronometer c(clock, panel);
+    TestTimerFactory timers;
+    c.setTimerFactory(timers.factory());
+    RecordingDisplay display;
+    RecordingCapture capture;
+    c.setDisplayOutput(&display);
+    c.setCaptureOutput(&capture);
+    c.start();
+    TestTimer &tick = *timers.made.back();
+    EXPECT_EQ(tick.interval(), 10);
+    c.setDisplayHidden(true);
+    EXPECT_TRUE(c.running());
+    EXPECT_EQ(tick.interval(), 1000);
+    tick.advance(3000);
+    EXPECT_TRUE(display.calls.empty());
+    clock.set(10, 0, 5, 120);
+    c.lap();
+    EXPECT_EQ(capture.texts, QStringList{"10:00:05,12"});
+    ASSERT_EQ(display.calls.size(), 1u);
+    EXPECT_EQ(display.calls[0], std::make_pair(1, 36005120));
+    clock.set(10, 0, 7, 0);
+    c.setDisplayHidden(false);
+    EXPECT_EQ(tick.interval(), 10);
+    ASSERT_EQ(display.calls.size(), 2u);
+    EXPECT_EQ(display.calls[1], std::make_pair(0, 36007000));
+    // Started while minimised, it ticks seldom from the start.
+    c.resetClick();
+    c.setDisplayHidden(true);
+    c.start();
+    EXPECT_EQ(tick.interval(), 1000);
 }
 
 TEST(Chronometer, LapReadsClockOnceAndFeedsDisplayThenCapture)
