@@ -754,6 +754,17 @@ void TFormMain::ComPortNotice(QObject *, int Notice)
         guard->LastLineStatus = TBarrierGuard::unknownLineStatus;
         sayPortLoss(true);
         break;
+    case cnPriority:
+        // Which priority the worker got decides how much a busy machine can delay a stamp.
+        if (safekeeping) {
+            QStringList line{QStringLiteral("Priorität"),
+                             QStringLiteral("COM%1").arg(ComPort->Port()),
+                             workerPriorityText(ComPort->WorkerPriority())};
+            if (!ComPort->PriorityReason().isEmpty())
+                line << ComPort->PriorityReason();
+            safekeeping->command(line);
+        }
+        break;
     case cnPortReopened:
         StatusBar1->showMessage(QStringLiteral("Lichtschranke an COM%1 um %2 verbunden.")
                                     .arg(ComPort->Port())
@@ -1079,7 +1090,9 @@ void TFormMain::startSafekeeping(const QString &folder)
     files->saved = sheets->saved = [this](const QString &f, quint64 revision) {
         safekeeping->saved(f, revision);
     };
-    safekeeping->start(ApplicationTitle, AppInfo::version());
+    safekeeping->start(ApplicationTitle, AppInfo::version(),
+                       QStringLiteral("Lichtschranke: ") +
+                           workerPriorityText(ComPort->WorkerPriority()));
 }
 
 bool TFormMain::SpreadsheetAvailable() const

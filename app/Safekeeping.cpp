@@ -155,7 +155,8 @@ bool TSafekeeping::hasData(const TSortGrid &g)
     return false;
 }
 
-void TSafekeeping::start(const QString &programName, const QString &version)
+void TSafekeeping::start(const QString &programName, const QString &version,
+                         const QString &priority)
 {
     if (!m_writer || m_keeping)
         return;
@@ -166,7 +167,10 @@ void TSafekeeping::start(const QString &programName, const QString &version)
             m_writer->wake();
     };
     // The journal is read for the recovery before this run adds to it.
-    offerRecovery({QStringLiteral("Programmstart"), programName, version});
+    QStringList startLine{QStringLiteral("Programmstart"), programName, version};
+    if (!priority.isEmpty())
+        startLine << priority;
+    offerRecovery(startLine);
     wakeSoon();
     if (m_recoveryOff)
         return;

@@ -47,7 +47,9 @@ public:
     std::function<RecoveryFormat::Run()> runState;
 
     // Writes the start line, offers a recovery file that holds data, then keeps.
-    void start(const QString &programName, const QString &version);
+    // priority: how the light barrier's worker is scheduled, for the start line.
+    void start(const QString &programName, const QString &version,
+               const QString &priority = QString());
     // A clean close: the recovery file goes when nothing would be lost (the intermediate
     // protocol empty, the results protocol empty or saved), else it is brought up to date.
     // Waits until the journal's thread has written everything.

@@ -89,6 +89,17 @@ void TComQueue::notePolling()
     wake();
 }
 
+void TComQueue::noteRealtimeWanted(qint64 thread)
+{
+    m_realtimeWish.store(thread);
+    wake();
+}
+
+qint64 TComQueue::takeRealtimeWish()
+{
+    return m_realtimeWish.exchange(0);
+}
+
 void TComQueue::wake()
 {
     // One wake-up until the reader has taken it: the descriptor is written at most once
@@ -223,13 +234,23 @@ static void lowerWorkerPriority()
     pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
 }
 
+std::function<bool()> &TComThread::realtimeRequest()
+{
+    static std::function<bool()> request = raiseWorkerPriority;
+    return request;
+}
+
 void TComThread::run()
 {
     pthread_setname_np(pthread_self(), "TComThread");
     // A stamp is only as good as the moment the worker gets the processor after its wait
     // returns; on a busy machine that can take milliseconds. Where the system allows it,
-    // the worker runs before ordinary threads (it sleeps almost all the time).
-    bool realtime = raiseWorkerPriority();
+    // the worker runs before ordinary threads (it sleeps almost all the time); where it
+    // does not (a desktop user), the port's thread asks RealtimeKit for it.
+    const bool raised = realtimeRequest()();
+    m_raisedItself.store(raised);
+    m_realtime.store(raised);
+    m_queue->noteRealtimeWanted(raised ? -1 : qint64(::gettid()));
     // A device that keeps waking without anything to report would keep a real-time
     // thread on the processor: such a worker goes back to ordinary scheduling.
     int idleWakeUps = 0;
@@ -259,7 +280,7 @@ void TComThread::run()
             failure = got.error != 0 ? got.error : EIO;
             break;
         }
-        if (realtime && got.events.empty()) {
+        if (m_realtime.load(std::memory_order_relaxed) && got.events.empty()) {
             const auto now = std::chrono::steady_clock::now();
             if (now - idleSince > std::chrono::seconds(1)) {
                 idleSince = now;
@@ -267,7 +288,7 @@ void TComThread::run()
             }
             if (++idleWakeUps > maxIdleWakeUpsPerSecond) {
                 lowerWorkerPriority();
-                realtime = false;
+                m_realtime.store(false);
             }
         }
         if (r != ISerialDevice::WaitResult::Events)
@@ -383,6 +404,10 @@ void TComPort::startWorker(std::unique_ptr<ISerialDevice> device)
     });
     m_thread->start();
     m_connected = true;
+    // Known once the worker has tried (the first drain tells).
+    m_priority = TWorkerPriority::Asking;
+    m_priorityReason.clear();
+    delete m_realtimeKit;
     ++m_generation;
     // Open, so no longer retrying; the handlers see the port as it is.
     stopRetrying();
@@ -423,6 +448,9 @@ void TComPort::closePort()
         m_thread->requestStop();
     m_thread->wait();
     m_thread.reset();
+    // An answer still on its way would be for a thread that has ended.
+    delete m_realtimeKit;
+    m_priority = TWorkerPriority::None;
     // Closed from one of its own handlers, the notifier is still in use: it goes later.
     m_notifier->setEnabled(false);
     m_notifier->deleteLater();
@@ -593,6 +621,13 @@ void TComPort::drain(std::shared_ptr<TComQueue> queue)
     ++m_draining;
     if (queue->takePollingNotice() && OnNotice)
         OnNotice(this, cnPollingFallback);
+    if (const qint64 thread = queue->takeRealtimeWish(); thread > 0) {
+        askRealtimeKit(thread);
+    } else if (thread < 0 && m_thread && m_thread->queue() == queue) {
+        m_priority = TWorkerPriority::Realtime;
+        if (OnNotice)
+            OnNotice(this, cnPriority);
+    }
     SerialEvent event;
     while (m_generation == generation && queue->pop(event))
         dispatchEvents(event);
@@ -605,6 +640,27 @@ void TComPort::drain(std::shared_ptr<TComQueue> queue)
         if (OnNotice && m_generation == generation)
             OnNotice(this, cnEventsDropped);
     }
+}
+
+void TComPort::askRealtimeKit(qint64 thread)
+{
+    if (!m_thread)
+        return;
+    auto *request = new TRealtimeKitRequest(thread, workerRealtimePriority, this);
+    m_realtimeKit = request;
+    TComThread *worker = m_thread.get();
+    connect(request, &TRealtimeKitRequest::answered, this,
+            [this, request, worker](bool granted, const QString &why) {
+                request->deleteLater();
+                if (m_thread.get() != worker || m_realtimeKit != request)
+                    return;
+                if (granted)
+                    worker->setRealtime();
+                m_priority = granted ? TWorkerPriority::RealtimeKit : TWorkerPriority::Normal;
+                m_priorityReason = why;
+                if (OnNotice)
+                    OnNotice(this, cnPriority);
+            });
 }
 
 void TComPort::dispatchEvents(const SerialEvent &e)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/Timer.h"
+#include "serial/RealtimeKit.h"
 #include "serial/SerialDevice.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -148,6 +150,7 @@ enum TComNotice
     cnEventsDropped,   // the event queue was full; DroppedEvents() says how many were lost
     cnPortLost,        // the device failed while open: the port closed itself and retries
     cnPortReopened,    // a retry opened the port again
+    cnPriority,        // WorkerPriority() is known: raised, granted by RealtimeKit, or normal
 };
 
 // The event sets a worker has seen and the port's thread has not dispatched yet, in order.
@@ -172,6 +175,9 @@ public:
     void push(const std::vector<SerialEvent> &events);
     // Worker side: the device polls its lines from now on.
     void notePolling();
+    // Worker side, at its start: -1 when it raised its own priority, else its thread's id
+    // for RealtimeKit.
+    void noteRealtimeWanted(qint64 thread);
 
     // Reader side. Readable while something is queued for the reader.
     int wakeFd() const { return m_wakeFd; }
@@ -180,6 +186,8 @@ public:
     bool pop(SerialEvent &event);
     // True once after notePolling.
     bool takePollingNotice();
+    // What noteRealtimeWanted said, once; 0 before and after.
+    qint64 takeRealtimeWish();
     // Discards what is still queued (the port was closed from a handler).
     void clear();
     size_t size() const;
@@ -203,6 +211,7 @@ private:
     std::atomic<size_t> m_tail{0}; // next to write; written by the worker only
     std::atomic<quint64> m_dropped{0};
     std::atomic<bool> m_polling{false};
+    std::atomic<qint64> m_realtimeWish{0};
     std::atomic<bool> m_wakePending{false};
     int m_wakeFd = -1;
     // Only for the end of the worker, which Close waits for.
@@ -233,6 +242,14 @@ public:
     quint32 waitMask() const { return m_waitMask; }
     // Asks the worker to end and wakes it; may be repeated.
     void requestStop();
+    // The worker raised its own priority at its start.
+    bool raisedItself() const { return m_raisedItself.load(); }
+    // Another raised it (RealtimeKit): the worker watches itself as when it raised itself.
+    void setRealtime() { m_realtime.store(true); }
+
+    // How the worker raises its own priority (SCHED_FIFO); tests replace it. True when
+    // the system allowed it.
+    static std::function<bool()> &realtimeRequest();
     const std::shared_ptr<TComQueue> &queue() const { return m_queue; }
 
 private:
@@ -242,6 +259,8 @@ private:
     const quint32 m_waitMask;
     const IStampClock &m_clock;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_realtime{false};
+    std::atomic<bool> m_raisedItself{false};
     std::shared_ptr<TComQueue> m_queue;
     std::thread m_thread;
 };
@@ -335,6 +354,10 @@ public:
     void setDeviceFactory(SerialDeviceFactory factory);
     // The worker of the open port, or null.
     TComThread *ComThread() const { return m_thread.get(); }
+    // How the worker of the open port is scheduled (OnNotice cnPriority when it is known).
+    TWorkerPriority WorkerPriority() const { return m_priority; }
+    // Why RealtimeKit did not raise it, when it was asked.
+    QString PriorityReason() const { return m_priorityReason; }
 
     std::function<void(QObject *Sender)> OnRing, OnCTS, OnDSR, OnRLSD, OnTxEmpty, OnBreak, OnError,
         OnRxFlag, OnOpen, OnClose;
@@ -364,6 +387,8 @@ private:
     // reopened the port.
     void drain(std::shared_ptr<TComQueue> queue);
     void dispatchEvents(const SerialEvent &e);
+    // The worker could not raise itself: RealtimeKit is asked for it.
+    void askRealtimeKit(qint64 thread);
 
     SerialDeviceFactory m_factory;
     std::unique_ptr<ISerialDevice> m_device;
@@ -390,6 +415,9 @@ private:
     TimeStamp m_reopenStamp;
     // A retry under way (UI thread only).
     std::shared_ptr<RetryAttempt> m_attempt;
+    TWorkerPriority m_priority = TWorkerPriority::None;
+    QString m_priorityReason;
+    QPointer<TRealtimeKitRequest> m_realtimeKit;
 
     TBaudRate m_baudRate = br9600;
     quint32 m_baudRateUser = 9600;

@@ -260,7 +260,10 @@ TEST_F(ComPortTest, FullQueueDropsAndCountsTheRestAndSaysSo)
     int dsr = 0;
     QList<TComNotice> notices;
     port.OnDSR = [&](QObject *) { ++dsr; };
-    port.OnNotice = [&](QObject *, TComNotice n) { notices << n; };
+    port.OnNotice = [&](QObject *, TComNotice n) {
+        if (n != cnPriority) // how the worker is scheduled: beside the point here
+            notices << n;
+    };
     port.Open();
     const int sent = int(TComQueue::limit) + 500;
     for (int i = 0; i < sent; ++i)
@@ -335,7 +338,8 @@ TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
     port.setTimerFactory(timers.factory());
     port.setStampClock(stamps);
     port.OnNotice = [&](QObject *, TComNotice n) {
-        calls << (n == cnPortLost ? "Lost" : n == cnPortReopened ? "Reopened" : "Other");
+        if (n != cnPriority)
+            calls << (n == cnPortLost ? "Lost" : n == cnPortReopened ? "Reopened" : "Other");
     };
     port.Open();
     calls.clear();
