@@ -229,7 +229,8 @@ void TSafekeeping::offerRecovery(const QStringList &startLine)
     std::optional<RecoveryFormat::State> state = readRecovery();
     // The last passes before a crash that only the journal has, read before this run's
     // own lines follow them.
-    const QStringList extra = state ? journalledSince(*state) : QStringList();
+    const QList<RecoveryFormat::Entry> extra =
+        state ? journalledSince(*state) : QList<RecoveryFormat::Entry>();
     journalNow(startLine);
     if (!state)
         return;
@@ -239,11 +240,17 @@ void TSafekeeping::offerRecovery(const QStringList &startLine)
             RecoveryFormat::appendEntries(restored.pred, extra);
         if (restore)
             restore(restored);
-        if (!extra.isEmpty() && showStatus)
+        if (!extra.isEmpty() && showStatus) {
+            QStringList times;
+            for (const RecoveryFormat::Entry &e : extra)
+                times << (e.number.isEmpty()
+                              ? e.time
+                              : e.time + QStringLiteral(" (Nr. ") + e.number + QLatin1Char(')'));
             showStatus(QStringLiteral("Letztes Protokoll wiederhergestellt, dazu %1 Zeit(en) "
                                       "aus dem Journal: %2")
                            .arg(extra.size())
-                           .arg(extra.join(QStringLiteral(", "))));
+                           .arg(times.join(QStringLiteral(", "))));
+        }
         if (state->saved)
             m_savedRevision = m_results.contentRevision();
         journalNow({QStringLiteral("Wiederhergestellt"), recoveryPath()});
@@ -263,7 +270,7 @@ void TSafekeeping::offerRecovery(const QStringList &startLine)
         showStatus(QStringLiteral("Das letzte Protokoll liegt jetzt unter: ") + aside);
 }
 
-QStringList TSafekeeping::journalledSince(const RecoveryFormat::State &state) const
+QList<RecoveryFormat::Entry> TSafekeeping::journalledSince(const RecoveryFormat::State &state) const
 {
     const QDateTime written =
         state.written.isValid() ? state.written : QFileInfo(recoveryPath()).lastModified();
@@ -272,7 +279,7 @@ QStringList TSafekeeping::journalledSince(const RecoveryFormat::State &state) co
     // A pass is stamped before its entry reaches the file; a window busy for a while hands
     // it over late. Times the file holds are not taken twice.
     constexpr qint32 MarginMs = 10'000;
-    QStringList missing;
+    QList<RecoveryFormat::Entry> missing;
     for (int d = 0; d < 2; ++d) {
         QFile f(m_folder + QLatin1Char('/') + JournalFormat::fileName(written.date().addDays(d)));
         if (!f.open(QIODevice::ReadOnly) || f.size() > RecoveryFormat::MaxFileBytes)
@@ -281,7 +288,7 @@ QStringList TSafekeeping::journalledSince(const RecoveryFormat::State &state) co
         const qint32 since = d == 0 ? qMax(0, written.time().msecsSinceStartOfDay() - MarginMs) : 0;
         RecoveryFormat::State seen = state;
         RecoveryFormat::appendEntries(seen.pred, missing);
-        missing += RecoveryFormat::timesMissing(seen, f.readAll(), since);
+        missing += RecoveryFormat::entriesMissing(seen, f.readAll(), since);
     }
     return missing;
 }

@@ -88,7 +88,7 @@ private:
     // Journals the start line and offers the recovery file.
     void offerRecovery(const QStringList &startLine);
     // Times of the journal that the recovery file had not caught up with before the crash.
-    QStringList journalledSince(const RecoveryFormat::State &state) const;
+    QList<RecoveryFormat::Entry> journalledSince(const RecoveryFormat::State &state) const;
     QString setAside(const RecoveryFormat::State *state);
     // A change of either table: the file follows, at most about once a second.
     void tablesChanged();

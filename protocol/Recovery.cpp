@@ -145,29 +145,37 @@ std::optional<RecoveryFormat::State> RecoveryFormat::decode(const QByteArray &by
     return s;
 }
 
-QStringList RecoveryFormat::timesMissing(const State &s, const QByteArray &journal, qint32 sinceMs)
+QList<RecoveryFormat::Entry>
+RecoveryFormat::entriesMissing(const State &s, const QByteArray &journal, qint32 sinceMs)
 {
-    QStringList candidates;
+    QList<Entry> candidates;
+    auto find = [&candidates](const QString &time, bool numbered) {
+        for (qsizetype i = 0; i < candidates.size(); ++i)
+            if (candidates[i].time == time && candidates[i].number.isEmpty() != numbered)
+                return i;
+        return qsizetype(-1);
+    };
     for (const QByteArray &raw : journal.split('\n')) {
         const QStringList f = JournalFormat::fields(QString::fromUtf8(raw));
         if (f.size() < 2)
             continue;
         const QTime t = QTime::fromString(f[0], QStringLiteral("HH:mm:ss.zzz"));
-        if (!t.isValid())
+        if (!t.isValid() || t.msecsSinceStartOfDay() < sinceMs)
             continue;
-        const qint32 ms = t.msecsSinceStartOfDay();
         const QString &what = f[1];
-        if (ms < sinceMs)
-            continue;
-        if (what == QLatin1String("Zeit") && f.size() >= 3)
-            candidates << f[2];
-        else if (what == QStringLiteral("Einfügen") && f.size() >= 4)
-            candidates.removeOne(f[3]);
-        else if (what == QStringLiteral("Zwischenprotokoll löschen"))
-            for (qsizetype i = 2; i < f.size(); ++i)
-                candidates.removeOne(f[i]);
-        else if (what == QStringLiteral("Neu / Löschen"))
+        if (what == QLatin1String("Zeit") && f.size() >= 3) {
+            candidates.append({f[2], QString()});
+        } else if (what == QStringLiteral("Einfügen") && f.size() >= 4) {
+            // Moved, not dropped: it comes back with its number, ready to be moved again.
+            if (const qsizetype i = find(f[3], false); i >= 0)
+                candidates[i].number = f[2];
+        } else if (what == QStringLiteral("Zwischenprotokoll löschen")) {
+            for (qsizetype k = 2; k < f.size(); ++k)
+                if (const qsizetype i = find(f[k], false); i >= 0)
+                    candidates.removeAt(i);
+        } else if (what == QStringLiteral("Neu / Löschen")) {
             candidates.clear();
+        }
     }
     if (candidates.isEmpty())
         return candidates;
@@ -178,29 +186,31 @@ QStringList RecoveryFormat::timesMissing(const State &s, const QByteArray &journ
     for (size_t r = 1; r < s.results.rows.size(); ++r)
         for (qsizetype c = 2; c < s.results.rows[r].size(); ++c)
             ++held[s.results.rows[r][c]];
-    QStringList missing;
-    for (const QString &time : candidates) {
-        auto it = held.find(time);
+    QList<Entry> missing;
+    for (const Entry &e : candidates) {
+        auto it = held.find(e.time);
         if (it != held.end() && it.value() > 0)
             --it.value();
         else
-            missing << time;
+            missing << e;
     }
     return missing;
 }
 
-void RecoveryFormat::appendEntries(TableData &pred, const QStringList &times)
+void RecoveryFormat::appendEntries(TableData &pred, const QList<Entry> &entries)
 {
     // Blank rows at the end (the one empty row of an empty list) make way.
     while (pred.rowCount() > 1 &&
            std::all_of(pred.rows.back().begin(), pred.rows.back().end(),
                        [](const QString &c) { return TableData::isBlank(c); }))
         pred.rows.pop_back();
-    for (const QString &time : times) {
+    for (const Entry &e : entries) {
         QStringList row(pred.colCount, QString());
         row[0] = QString::number(pred.rowCount());
-        if (pred.colCount > 1)
-            row[1] = time;
+        if (pred.colCount > 2) {
+            row[1] = e.time;
+            row[2] = e.number;
+        }
         pred.rows.push_back(row);
     }
     if (pred.rowCount() < 2)

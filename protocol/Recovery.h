@@ -49,13 +49,21 @@ bool hasData(const State &s);
 // No data row holds a cell that is not blank (the titles do not count).
 bool tableEmpty(const TableData &t);
 
+// An entry brought back from the journal: its time, and the start number it was moved
+// into the results protocol under, if it was.
+struct Entry
+{
+    QString time;
+    QString number;
+    bool operator==(const Entry &) const = default;
+};
 // The times of a day's journal (read whole) taken from sinceMs (milliseconds since
-// midnight) on that were not dropped, cleared or moved on the way and that neither table of
-// s holds: the passes of the last moments before a crash that the recovery file had not
+// midnight) on that were not dropped or cleared on the way and that neither table of s
+// holds: the passes of the last moments before a crash that the recovery file had not
 // caught up with. In the journal's order.
-QStringList timesMissing(const State &s, const QByteArray &journal, qint32 sinceMs);
-// The intermediate protocol with those times appended as entries without a number.
-void appendEntries(TableData &pred, const QStringList &times);
+QList<Entry> entriesMissing(const State &s, const QByteArray &journal, qint32 sinceMs);
+// The intermediate protocol with those entries appended (numbered ones ready for Insert).
+void appendEntries(TableData &pred, const QList<Entry> &entries);
 
 // The file is read at start-up only; a larger one is not ours.
 constexpr qint64 MaxFileBytes = 256 * 1024 * 1024;

@@ -8,10 +8,12 @@
 #include "tests/support/TestTimer.h"
 #include "tests/support/core/Files.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -486,4 +488,89 @@ TEST_F(Crash, KilledAfterTenTimesAndTwoMovesLosesNothing)
     // The run goes on as it was: the clock runs and the barrier takes the next pass.
     EXPECT_TRUE(w->chrono->running());
     EXPECT_EQ(w->guard->lockState(), 1);
+}
+
+// A stream of passes, some of them numbered and moved, until the process is killed; it says
+// where its data folder is once the first passes are in. Only CrashAtRandom.* starts it.
+using StreamChild = Keeping;
+TEST_F(StreamChild, TakesTimesUntilKilled)
+{
+    if (qEnvironmentVariable("TORNELO_STREAM_CHILD").isEmpty())
+        GTEST_SKIP() << "started by CrashAtRandom.*";
+    w->startSafekeeping();
+    key(Qt::Key_F4);
+    int ms = 0;
+    for (int k = 0; k < 2000; ++k) {
+        ms += 7 + k % 13;
+        zeit(11, ms / 60000, ms / 1000 % 60, ms % 1000);
+        if (k % 5 == 4) {
+            number(pred().RowCount() - 1, QString::number(k % 17));
+            pred().setRow(pred().RowCount() - 1);
+            click(w->bInsert);
+        }
+        QCoreApplication::processEvents();
+        if (k == 5) {
+            std::fputs(("READY " + w->safekeeping->folder() + "\n").toUtf8().constData(), stdout);
+            std::fflush(stdout);
+        }
+        ::usleep(4000);
+    }
+}
+
+// Killed at a random moment of a stream of passes, twenty times: after "Ja" every time
+// the journal has is in the tables.
+using CrashAtRandom = Keeping;
+TEST_F(CrashAtRandom, EveryJournalledTimeComesBack)
+{
+    QRandomGenerator rng(909);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        QTemporaryDir out;
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TORNELO_STREAM_CHILD"), QStringLiteral("1"));
+        ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("TMPDIR"), out.filePath(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=StreamChild.*")});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        QByteArray said;
+        const QDeadlineTimer ready(60000);
+        auto readyLine = [&] {
+            const qsizetype at = said.indexOf("READY ");
+            return at >= 0 && said.indexOf('\n', at) > at;
+        };
+        while (!readyLine() && child.state() == QProcess::Running && !ready.hasExpired()) {
+            child.waitForReadyRead(1000);
+            said += child.readAllStandardOutput();
+        }
+        ASSERT_TRUE(readyLine()) << said.toStdString();
+        const qsizetype at = said.indexOf("READY ") + 6;
+        folder = QString::fromUtf8(said.mid(at, said.indexOf('\n', at) - at).trimmed());
+        ASSERT_TRUE(folder.startsWith(out.path())) << folder.toStdString();
+        // Somewhere in the stream: right after a pass, a move, a write of the file.
+        child.waitForFinished(int(rng.bounded(1500)));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        ASSERT_TRUE(child.waitForFinished(10000));
+
+        QStringList journalled;
+        for (const QStringList &e : journalEvents(folder))
+            if (e.value(0) == QStringLiteral("Zeit"))
+                journalled << e.value(1);
+        ASSERT_GT(journalled.size(), 5);
+
+        reopen(TFDlgYesNo::mrYes);
+        QStringList held;
+        for (int r = 1; r < pred().RowCount(); ++r)
+            held << pred().Cells(1, r);
+        for (int r = 1; r < res().RowCount(); ++r)
+            for (int c = 2; c < res().ColCount(); ++c)
+                held << res().Cells(c, r);
+        for (const QString &t : journalled)
+            EXPECT_TRUE(held.removeOne(t)) << t.toStdString();
+        w->safekeeping->close();
+    }
 }

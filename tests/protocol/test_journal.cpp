@@ -254,7 +254,7 @@ TEST(RecoveryFormat, TimesTheJournalHasAndTheFileMissed)
     {
         const char *what;
         QByteArray journal;
-        QStringList missing;
+        QList<RecoveryFormat::Entry> missing;
     };
     const Case cases[] = {
         {"in the file",
@@ -262,34 +262,34 @@ TEST(RecoveryFormat, TimesTheJournalHasAndTheFileMissed)
          {}},
         {"after the last write",
          zeit("10:00:02.000", "10:00:02,00") + zeit("10:00:03.500", "10:00:03,50"),
-         {"10:00:03,50"}},
+         {{"10:00:03,50", ""}}},
         {"same hundredth twice, once held",
          zeit("10:00:02.000", "10:00:02,00") + zeit("10:00:02.004", "10:00:02,00"),
-         {"10:00:02,00"}},
+         {{"10:00:02,00", ""}}},
         {"before the margin", zeit("09:59:50.000", "09:59:50,00"), {}},
         {"dropped",
          zeit("10:00:03.100", "10:00:03,10") + zeit("10:00:03.200", "10:00:03,20") +
              "10:00:03.300\tZwischenprotokoll löschen\t10:00:03,10\n",
-         {"10:00:03,20"}},
+         {{"10:00:03,20", ""}}},
         {"cleared", zeit("10:00:03.100", "10:00:03,10") + "10:00:03.300\tNeu / Löschen\n", {}},
-        {"moved",
+        {"moved after the write: back with its number",
          zeit("10:00:03.100", "10:00:03,10") + "10:00:03.300\tEinfügen\t7\t10:00:03,10\tZeit 2\n",
-         {}},
+         {{"10:00:03,10", "7"}}},
         {"garbage lines",
          QByteArray("kein Journal\n\n\t\t\n") + zeit("10:00:04.000", "10:00:04,00"),
-         {"10:00:04,00"}},
+         {{"10:00:04,00", ""}}},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(RecoveryFormat::timesMissing(s, c.journal, since), c.missing) << c.what;
+        EXPECT_EQ(RecoveryFormat::entriesMissing(s, c.journal, since), c.missing) << c.what;
 
-    RecoveryFormat::appendEntries(s.pred, {"10:00:03,50", "10:00:04,00"});
+    RecoveryFormat::appendEntries(s.pred, {{"10:00:03,50", ""}, {"10:00:04,00", "9"}});
     EXPECT_EQ(s.pred.rows, (std::vector<QStringList>{{"", "Zeit", "Nr."},
                                                      {"1", "10:00:02,00", "12"},
                                                      {"2", "10:00:03,50", ""},
-                                                     {"3", "10:00:04,00", ""}}));
+                                                     {"3", "10:00:04,00", "9"}}));
     // An empty list: the one blank row makes way.
     TableData empty = table(3, {{"", "Zeit", "Nr."}, {"", "", ""}});
-    RecoveryFormat::appendEntries(empty, {"10:00:03,50"});
+    RecoveryFormat::appendEntries(empty, {{"10:00:03,50", ""}});
     EXPECT_EQ(empty.rows,
               (std::vector<QStringList>{{"", "Zeit", "Nr."}, {"1", "10:00:03,50", ""}}));
 }
