@@ -271,6 +271,10 @@ public:
     QStringList Rows(int row) const;
     void setRows(int row, const QStringList &cells);
     void clearRow(int row);
+    // Takes rows as the grid's whole content at once, RowCount their number: no cell is
+    // copied. Each row holds at most ColCount cells. Returns the rows stored before (also
+    // those beyond RowCount), for the caller to let go of.
+    std::vector<QStringList> replaceRows(std::vector<QStringList> rows);
     QStringList Cols(int col) const;
     void setCols(int col, const QStringList &cells);
     void clearCol(int col);
