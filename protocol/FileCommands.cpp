@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFutureWatcher>
 #include <QSaveFile>
 #include <QThreadPool>
@@ -331,29 +332,55 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
         return false;
     }
     m_stop = std::make_shared<std::atomic_bool>(false);
-    m_reading = new QFutureWatcher<TextFormat::Loaded>(this);
+    m_reading = new QFutureWatcher<TextRead>(this);
     auto *watcher = m_reading;
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, fileName] {
-        TextFormat::Loaded result;
+        TextRead result;
         try {
             // Taken, not copied: a million rows move on to the grid as they are.
             result = watcher->future().takeResult();
         } catch (...) {
             // Out of memory on the way, say: the table stays as it was.
-            result.refusal = TextFormat::Refusal::Unreadable;
+            result.loaded.refusal = TextFormat::Refusal::Unreadable;
         }
         watcher->deleteLater();
         textRead(fileName, std::move(result));
     });
-    watcher->setFuture(QtConcurrent::run(
-        [read = textReader, fileName, cols = m_results.ColCount(), titles = m_results.Rows(0),
-         stop = m_stop] { return read(fileName, cols, titles, stop.get()); }));
+    // The fonts for measuring on the worker; with KeepColumnFit every data cell of a column
+    // has its column's.
+    std::vector<std::pair<int, QFont>> fonts;
+    if (m_results.KeepColumnFit())
+        for (const int col : TProtocolTables::FittedResultColumns)
+            fonts.emplace_back(col, m_results.dataFont(col));
+    watcher->setFuture(
+        QtConcurrent::run([read = textReader, fileName, cols = m_results.ColCount(),
+                           titles = m_results.Rows(0), stop = m_stop, fonts = std::move(fonts)] {
+            TextRead r{read(fileName, cols, titles, stop.get()), {}};
+            const std::vector<QStringList> &rows = r.loaded.table.rows;
+            for (const auto &[col, font] : fonts) {
+                if (r.loaded.refusal != TextFormat::Refusal::None || col >= r.loaded.table.colCount)
+                    break;
+                const QFontMetrics fm(font);
+                std::vector<int> widths(rows.size(), 0);
+                for (size_t row = 1; row < rows.size(); ++row) {
+                    if ((row & 0xFFF) == 0 && *stop) {
+                        r.loaded = TextFormat::Loaded();
+                    r.loaded.refusal = TextFormat::Refusal::Stopped;
+                        return r;
+                    }
+                    widths[row] = TSortGrid::textWidth(fm, rows[row].at(col));
+                }
+                r.widths.emplace_back(col, std::move(widths));
+            }
+            return r;
+        }));
     emit busyChanged(true, QStringLiteral("Textdatei wird gelesen: ") + fileName);
     return true;
 }
 
-void TFileCommands::textRead(const QString &fileName, TextFormat::Loaded result)
+void TFileCommands::textRead(const QString &fileName, TextRead read)
 {
+    TextFormat::Loaded &result = read.loaded;
     const QString head = QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName +
                          QStringLiteral("\n") + QFileInfo(fileName).fileName();
     switch (result.refusal) {
@@ -377,13 +404,17 @@ void TFileCommands::textRead(const QString &fileName, TextFormat::Loaded result)
         return;
     }
     endLoad(true, QString());
-    // The window may have changed the time columns while the file was read.
+    // A protocol saved with more time columns than the table has now keeps all its times.
     if (result.used > m_results.ColCount())
         moreTimeColumns(result.used - 2);
-    // The old rows are let go of on a worker: freeing a million rows takes a while too.
-    std::vector<QStringList> old = TProtocolTables::takeTable(m_results, std::move(result.table));
-    if (!old.empty())
-        QThreadPool::globalInstance()->start([rows = std::move(old)]() mutable { rows.clear(); });
+    std::optional<std::vector<QStringList>> old =
+        TProtocolTables::takeTable(m_results, std::move(result.table));
+    if (old) {
+        for (auto &[col, widths] : read.widths)
+            m_results.adoptColumnWidths(col, std::move(widths));
+        // Let go of on a worker: freeing a million rows takes a while too.
+        QThreadPool::globalInstance()->start([rows = std::move(*old)]() mutable { rows.clear(); });
+    }
     const int last = m_results.RowCount() - 1;
     m_results.setRow(last);
     m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 template <typename T> class QFutureWatcher;
 
@@ -130,8 +132,15 @@ signals:
     void finished(bool ok);
 
 private:
+    // What the worker gives: the file's table, and the text widths of the columns the
+    // window fits, measured there too (a million cells take seconds to measure).
+    struct TextRead
+    {
+        TextFormat::Loaded loaded;
+        std::vector<std::pair<int, std::vector<int>>> widths;
+    };
     // The worker's answer, on the UI thread.
-    void textRead(const QString &fileName, TextFormat::Loaded result);
+    void textRead(const QString &fileName, TextRead read);
     void endLoad(bool ok, const QString &error);
     bool writeError(const QString &fileName);
     bool readError(const QString &fileName);
@@ -145,7 +154,7 @@ private:
     QWidget *m_window;
     bool m_sheet = false;
     // The text file being read; its worker stops early when this object goes.
-    QFutureWatcher<TextFormat::Loaded> *m_reading = nullptr;
+    QFutureWatcher<TextRead> *m_reading = nullptr;
     std::shared_ptr<std::atomic_bool> m_stop;
     // What the open dialog chose, for the save dialog once the file has been read.
     struct Chosen

@@ -175,13 +175,13 @@ void TProtocolTables::applyTable(TSortGrid &g, const TableData &t)
     g.EndUpdate();
 }
 
-std::vector<QStringList> TProtocolTables::takeTable(TSortGrid &g, TableData t)
+std::optional<std::vector<QStringList>> TProtocolTables::takeTable(TSortGrid &g, TableData t)
 {
     // Rows hidden by a filter wait beyond RowCount; those and rows of another width go
     // the long way.
     if (t.colCount != g.ColCount() || t.rowCount() < 2 || g.HiddenRowCount() > 0) {
         applyTable(g, t);
-        return {};
+        return std::nullopt;
     }
     return g.replaceRows(std::move(t.rows));
 }
