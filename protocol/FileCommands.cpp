@@ -38,6 +38,27 @@ PathKind pathKind(const QString &fileName)
         return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
     return ::lstat(path.constData(), &st) == 0 ? PathKind::Other : PathKind::Missing;
 }
+
+// The text widths of a table's data cells in the given columns, by row, measured as the
+// grid measures them but on the worker. False when stop was set on the way.
+bool measureWidths(const TableData &t, const std::vector<std::pair<int, QFont>> &fonts,
+                   const std::atomic_bool &stop,
+                   std::vector<std::pair<int, std::vector<int>>> &widths)
+{
+    for (const auto &[col, font] : fonts) {
+        if (col >= t.colCount)
+            continue;
+        const QFontMetrics fm(font);
+        std::vector<int> w(t.rows.size(), 0);
+        for (size_t row = 1; row < t.rows.size(); ++row) {
+            if ((row & 0xFFF) == 0 && stop)
+                return false;
+            w[row] = TSortGrid::textWidth(fm, t.rows[row].at(col));
+        }
+        widths.emplace_back(col, std::move(w));
+    }
+    return true;
+}
 } // namespace
 
 TFileCommands::TFileCommands(TSortGrid &results, QWidget *window, QObject *parent)
@@ -332,10 +353,10 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
         return false;
     }
     m_stop = std::make_shared<std::atomic_bool>(false);
-    m_reading = new QFutureWatcher<TextRead>(this);
+    m_reading = new QFutureWatcher<WorkerResult>(this);
     auto *watcher = m_reading;
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, fileName] {
-        TextRead result;
+        WorkerResult result;
         try {
             // Taken, not copied: a million rows move on to the grid as they are.
             result = watcher->future().takeResult();
@@ -355,22 +376,11 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     watcher->setFuture(
         QtConcurrent::run([read = textReader, fileName, cols = m_results.ColCount(),
                            titles = m_results.Rows(0), stop = m_stop, fonts = std::move(fonts)] {
-            TextRead r{read(fileName, cols, titles, stop.get()), {}};
-            const std::vector<QStringList> &rows = r.loaded.table.rows;
-            for (const auto &[col, font] : fonts) {
-                if (r.loaded.refusal != TextFormat::Refusal::None || col >= r.loaded.table.colCount)
-                    break;
-                const QFontMetrics fm(font);
-                std::vector<int> widths(rows.size(), 0);
-                for (size_t row = 1; row < rows.size(); ++row) {
-                    if ((row & 0xFFF) == 0 && *stop) {
-                        r.loaded = TextFormat::Loaded();
-                    r.loaded.refusal = TextFormat::Refusal::Stopped;
-                        return r;
-                    }
-                    widths[row] = TSortGrid::textWidth(fm, rows[row].at(col));
-                }
-                r.widths.emplace_back(col, std::move(widths));
+            WorkerResult r{read(fileName, cols, titles, stop.get()), {}};
+            if (r.loaded.refusal == TextFormat::Refusal::None &&
+                !measureWidths(r.loaded.table, fonts, *stop, r.widths)) {
+                r.loaded = TextFormat::Loaded();
+                r.loaded.refusal = TextFormat::Refusal::Stopped;
             }
             return r;
         }));
@@ -378,7 +388,7 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
     return true;
 }
 
-void TFileCommands::textRead(const QString &fileName, TextRead read)
+void TFileCommands::textRead(const QString &fileName, WorkerResult read)
 {
     TextFormat::Loaded &result = read.loaded;
     const QString head = QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName +

@@ -134,13 +134,13 @@ signals:
 private:
     // What the worker gives: the file's table, and the text widths of the columns the
     // window fits, measured there too (a million cells take seconds to measure).
-    struct TextRead
+    struct WorkerResult
     {
         TextFormat::Loaded loaded;
         std::vector<std::pair<int, std::vector<int>>> widths;
     };
     // The worker's answer, on the UI thread.
-    void textRead(const QString &fileName, TextRead read);
+    void textRead(const QString &fileName, WorkerResult read);
     void endLoad(bool ok, const QString &error);
     bool writeError(const QString &fileName);
     bool readError(const QString &fileName);
@@ -154,7 +154,7 @@ private:
     QWidget *m_window;
     bool m_sheet = false;
     // The text file being read; its worker stops early when this object goes.
-    QFutureWatcher<TextRead> *m_reading = nullptr;
+    QFutureWatcher<WorkerResult> *m_reading = nullptr;
     std::shared_ptr<std::atomic_bool> m_stop;
     // What the open dialog chose, for the save dialog once the file has been read.
     struct Chosen
