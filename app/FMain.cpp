@@ -574,17 +574,25 @@ void TFormMain::createLowerArea()
     sheets = new TSheetCommands(*SortGrid1, this, this);
     sheets->layoutColumns = [this] { LayoutColumns(); };
     sheets->updateFileButtons = [this] { UpdateFileButtons(); };
-    sheets->showBusy = [this](bool busy, const QString &status) { sheetBusy(busy, status); };
+    sheets->showBusy = [this](bool busy, const QString &status) { fileBusy(busy, status); };
+    connect(files, &TFileCommands::busyChanged, this, &TFormMain::fileBusy);
+    // The save dialog takes over a text file's type once the file has been read.
+    connect(files, &TFileCommands::finished, this, [this](bool ok) {
+        if (ok)
+            FilterInd = SaveDialog1->FilterIndex;
+    });
     files->loadProtocolSheet = [this](const QString &f) { LoadProtocolSheet(f); };
     files->saveProtocolSheet = [this](const QString &f, const QString &suffix) {
         SaveProtocolSheet(f, suffix);
     };
     tables->heldDisabled = [this](QAbstractButton *b) {
-        if (!sheets->busy())
+        if (!sheets->busy() && !files->busy())
             return false;
         if (b == sbSave || b == sbPrint || b == sbWeb || b == sbCls)
             return true;
-        return sheets->loading() && (b == bInsert || b == bInsertALL || b == bRestore);
+        // A text file being read always replaces the results protocol.
+        return (sheets->loading() || files->busy()) &&
+               (b == bInsert || b == bInsertALL || b == bRestore);
     };
     connect(sbOpen, &QToolButton::clicked, this, &TFormMain::sbOpenClick);
     connect(sbSave, &QToolButton::clicked, this, &TFormMain::sbSaveClick);
@@ -1022,7 +1030,9 @@ void TFormMain::SaveProtocolText(const QString &FileName)
 
 void TFormMain::LoadProtocolText(const QString &FileName)
 {
-    files->LoadProtocolText(FileName);
+    // One file at a time replaces the results protocol.
+    if (!sheets->busy())
+        files->LoadProtocolText(FileName);
 }
 
 void TFormMain::WriteHtmlReport(const QString &FileName)
@@ -1032,7 +1042,8 @@ void TFormMain::WriteHtmlReport(const QString &FileName)
 
 void TFormMain::LoadProtocolSheet(const QString &FileName)
 {
-    sheets->LoadProtocolSheet(FileName);
+    if (!files->busy())
+        sheets->LoadProtocolSheet(FileName);
 }
 
 void TFormMain::SaveProtocolSheet(const QString &FileName, const QString &suffix)
@@ -1100,13 +1111,14 @@ bool TFormMain::SpreadsheetAvailable() const
     return SpreadsheetApp::available();
 }
 
-void TFormMain::sheetBusy(bool busy, const QString &status)
+void TFormMain::fileBusy(bool busy, const QString &status)
 {
-    sbOpen->setEnabled(!busy);
+    const bool any = sheets->busy() || files->busy();
+    sbOpen->setEnabled(!any);
     if (busy) {
         StatusBar1->showMessage(status);
         setCursor(Qt::BusyCursor);
-    } else {
+    } else if (!any) {
         StatusBar1->clearMessage();
         unsetCursor();
     }

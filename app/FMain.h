@@ -213,9 +213,10 @@ protected:
     void changeEvent(QEvent *e) override;
 
 private:
-    // While a spreadsheet conversion runs: file buttons off (and, loading, the buttons that
-    // move times into the results protocol), the status bar says what runs, busy cursor.
-    void sheetBusy(bool busy, const QString &status);
+    // While a spreadsheet conversion runs or a text file is read: file buttons off (and,
+    // loading, the buttons that move times into the results protocol), the status bar says
+    // what runs, busy cursor.
+    void fileBusy(bool busy, const QString &status);
     // What the settings dialog's "OK" changes, in its order; opens the port if asked.
     void applyCfg(const TSettings &chosen, bool openPort);
     void cfgPauseEnded();

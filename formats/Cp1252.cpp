@@ -1,6 +1,6 @@
 #include "formats/Cp1252.h"
 
-#include <QStringDecoder>
+#include <cstring>
 
 namespace {
 // Bytes 0x80 to 0x9F. The five bytes the code page leaves unassigned map to the C1
@@ -45,32 +45,74 @@ QByteArray Cp1252::encode(const QString &text)
     return out;
 }
 
-QString Cp1252::decode(const QByteArray &bytes)
+QString Cp1252::decode(QByteArrayView bytes)
 {
-    QString out;
-    out.reserve(bytes.size());
+    // Latin-1 agrees with the code page everywhere but 0x80..0x9F, and is decoded fast.
+    bool high = false;
     for (char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        out.append(b >= 0x80 && b < 0xA0 ? QChar(kHigh[b - 0x80]) : QChar(b));
+        if (b >= 0x80 && b < 0xA0) {
+            high = true;
+            break;
+        }
     }
+    QString out = QString::fromLatin1(bytes);
+    if (!high)
+        return out;
+    for (QChar &ch : out)
+        if (ch.unicode() >= 0x80 && ch.unicode() < 0xA0)
+            ch = QChar(kHigh[ch.unicode() - 0x80]);
     return out;
+}
+
+bool Cp1252::validUtf8(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = p + bytes.size();
+    while (p < end) {
+        // Eight ASCII bytes at a time: most of a starter list.
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int more;
+        char32_t cp;
+        char32_t least;
+        if ((c & 0xE0) == 0xC0) {
+            more = 1, cp = c & 0x1F, least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            more = 2, cp = c & 0x0F, least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            more = 3, cp = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (end - p <= more)
+            return false;
+        for (int i = 1; i <= more; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += more + 1;
+    }
+    return true;
 }
 
 QString Cp1252::decodeText(const QByteArray &bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes.constData() + 3, bytes.size() - 3);
-    bool ascii = true;
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (!ascii) {
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString s = utf8(bytes);
-        if (!utf8.hasError())
-            return s;
-    }
-    return decode(bytes);
+    return validUtf8(bytes) ? QString::fromUtf8(bytes) : decode(bytes);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // The single-byte code page of the files we exchange (Windows-1252), and the choice
@@ -11,7 +12,9 @@ bool canEncode(const QString &text);
 bool canEncode(QChar ch);
 // Characters without a byte become '?'; call canEncode first where that matters.
 QByteArray encode(const QString &text);
-QString decode(const QByteArray &bytes);
+QString decode(QByteArrayView bytes);
+// Well-formed UTF-8 (pure ASCII is too): no stray, overlong or surrogate sequences.
+bool validUtf8(QByteArrayView bytes);
 // A text file's bytes: UTF-8 after a byte-order mark, or when the bytes are valid UTF-8
 // with non-ASCII characters; Windows-1252 otherwise.
 QString decodeText(const QByteArray &bytes);

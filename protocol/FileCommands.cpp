@@ -12,7 +12,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QFutureWatcher>
 #include <QSaveFile>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <sys/stat.h>
 
@@ -34,11 +38,39 @@ PathKind pathKind(const QString &fileName)
         return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
     return ::lstat(path.constData(), &st) == 0 ? PathKind::Other : PathKind::Missing;
 }
+
+// The text widths of a table's data cells in the given columns, by row, measured as the
+// grid measures them but on the worker. False when stop was set on the way.
+bool measureWidths(const TableData &t, const std::vector<std::pair<int, QFont>> &fonts,
+                   const std::atomic_bool &stop,
+                   std::vector<std::pair<int, std::vector<int>>> &widths)
+{
+    for (const auto &[col, font] : fonts) {
+        if (col >= t.colCount)
+            continue;
+        const QFontMetrics fm(font);
+        std::vector<int> w(t.rows.size(), 0);
+        for (size_t row = 1; row < t.rows.size(); ++row) {
+            if ((row & 0xFFF) == 0 && stop)
+                return false;
+            w[row] = TSortGrid::textWidth(fm, t.rows[row].at(col));
+        }
+        widths.emplace_back(col, std::move(w));
+    }
+    return true;
+}
 } // namespace
 
 TFileCommands::TFileCommands(TSortGrid &results, QWidget *window, QObject *parent)
     : QObject(parent), m_results(results), m_window(window)
 {}
+
+TFileCommands::~TFileCommands()
+{
+    // A worker still reading gives up at its next look; nobody waits for it here.
+    if (m_stop)
+        *m_stop = true;
+}
 
 void TFileCommands::readFileTypeNames()
 {
@@ -210,14 +242,18 @@ void TFileCommands::sbOpenClick()
                                                     "wird LibreOffice gebraucht."));
         return;
     }
-    if (format == Format::Text)
-        LoadProtocolText(name);
-    else if (isSheet(format) && loadProtocolSheet)
+    // A following Save proposes the file just loaded, in its own format: the workbook it
+    // came from is never overwritten by another kind of file. A text file is proposed only
+    // once it has been read: a file refused as no starter list must not be saved over.
+    if (format == Format::Text) {
+        if (LoadProtocolText(name))
+            m_chosen = Chosen{name, saveEntryOf(format)};
+        return;
+    }
+    if (isSheet(format) && loadProtocolSheet)
         loadProtocolSheet(name);
     else
         return;
-    // A following Save proposes the file just loaded, in its own format: the workbook it
-    // came from is never overwritten by another kind of file.
     SaveDialog1.FileName = name;
     if (const int entry = saveEntryOf(format))
         SaveDialog1.FilterIndex = entry;
@@ -308,24 +344,87 @@ bool TFileCommands::SaveProtocolText(const QString &fileName)
 
 bool TFileCommands::LoadProtocolText(const QString &fileName)
 {
-    if (pathKind(fileName) != PathKind::Regular)
-        return readError(fileName);
-    // The whole file is read before the table changes: a file that fails on the way
-    // leaves the table as it was.
-    QFile f(fileName);
-    std::optional<QByteArray> bytes;
-    if (f.open(QIODevice::ReadOnly) && f.size() <= TextFormat::MaxFileBytes)
-        bytes = TextFormat::readAll(f, TextFormat::MaxFileBytes);
-    if (!bytes)
-        return readError(fileName);
-    f.close();
-    const std::vector<QStringList> rows =
-        TextFormat::fieldRows(TextFormat::splitLines(Cp1252::decodeText(*bytes)));
-    const int used = TextFormat::columnsUsed(rows);
-    if (used > m_results.ColCount())
-        moreTimeColumns(used - 2);
-    TProtocolTables::applyTable(m_results,
-                                TextFormat::table(rows, m_results.ColCount(), m_results.Rows(0)));
+    if (busy())
+        return false;
+    m_chosen.reset();
+    if (pathKind(fileName) != PathKind::Regular) {
+        readError(fileName);
+        emit finished(false);
+        return false;
+    }
+    m_stop = std::make_shared<std::atomic_bool>(false);
+    m_reading = new QFutureWatcher<WorkerResult>(this);
+    auto *watcher = m_reading;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, fileName] {
+        WorkerResult result;
+        try {
+            // Taken, not copied: a million rows move on to the grid as they are.
+            result = watcher->future().takeResult();
+        } catch (...) {
+            // Out of memory on the way, say: the table stays as it was.
+            result.loaded.refusal = TextFormat::Refusal::Unreadable;
+        }
+        watcher->deleteLater();
+        textRead(fileName, std::move(result));
+    });
+    // The fonts for measuring on the worker; with KeepColumnFit every data cell of a column
+    // has its column's.
+    std::vector<std::pair<int, QFont>> fonts;
+    if (m_results.KeepColumnFit())
+        for (const int col : TProtocolTables::FittedResultColumns)
+            fonts.emplace_back(col, m_results.dataFont(col));
+    watcher->setFuture(
+        QtConcurrent::run([read = textReader, fileName, cols = m_results.ColCount(),
+                           titles = m_results.Rows(0), stop = m_stop, fonts = std::move(fonts)] {
+            WorkerResult r{read(fileName, cols, titles, stop.get()), {}};
+            if (r.loaded.refusal == TextFormat::Refusal::None &&
+                !measureWidths(r.loaded.table, fonts, *stop, r.widths)) {
+                r.loaded = TextFormat::Loaded();
+                r.loaded.refusal = TextFormat::Refusal::Stopped;
+            }
+            return r;
+        }));
+    emit busyChanged(true, QStringLiteral("Textdatei wird gelesen: ") + fileName);
+    return true;
+}
+
+void TFileCommands::textRead(const QString &fileName, WorkerResult read)
+{
+    TextFormat::Loaded &result = read.loaded;
+    const QString head = QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName +
+                         QStringLiteral("\n") + QFileInfo(fileName).fileName();
+    switch (result.refusal) {
+    case TextFormat::Refusal::None:
+        break;
+    case TextFormat::Refusal::Unreadable:
+    case TextFormat::Refusal::Stopped:
+        endLoad(false, QStringLiteral("Die Datei kann nicht gelesen werden: ") + fileName);
+        return;
+    case TextFormat::Refusal::TooBig: {
+        // Rounded up, so that a file just over the limit does not read as the limit.
+        constexpr qint64 mb = 1024 * 1024;
+        endLoad(false, head + QStringLiteral(" ist %1 MB groß; eine Starterliste darf "
+                                             "höchstens %2 MB haben.")
+                                  .arg((result.fileSize + mb - 1) / mb)
+                                  .arg(TextFormat::MaxFileBytes / mb));
+        return;
+    }
+    case TextFormat::Refusal::NotText:
+        endLoad(false, head + QStringLiteral(" ist keine Textdatei."));
+        return;
+    }
+    endLoad(true, QString());
+    // A protocol saved with more time columns than the table has now keeps all its times.
+    if (result.used > m_results.ColCount())
+        moreTimeColumns(result.used - 2);
+    std::optional<std::vector<QStringList>> old =
+        TProtocolTables::takeTable(m_results, std::move(result.table));
+    if (old) {
+        for (auto &[col, widths] : read.widths)
+            m_results.adoptColumnWidths(col, std::move(widths));
+        // Let go of on a worker: freeing a million rows takes a while too.
+        QThreadPool::globalInstance()->start([rows = std::move(*old)]() mutable { rows.clear(); });
+    }
     const int last = m_results.RowCount() - 1;
     m_results.setRow(last);
     m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});
@@ -333,9 +432,27 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
         layoutColumns();
     if (updateFileButtons)
         updateFileButtons();
+    if (m_chosen) {
+        SaveDialog1.FileName = m_chosen->fileName;
+        if (m_chosen->saveEntry)
+            SaveDialog1.FilterIndex = m_chosen->saveEntry;
+        m_chosen.reset();
+    }
     if (loaded)
         loaded(fileName);
-    return true;
+    emit finished(true);
+}
+
+void TFileCommands::endLoad(bool ok, const QString &error)
+{
+    m_reading = nullptr;
+    m_stop.reset();
+    emit busyChanged(false, QString());
+    if (ok)
+        return;
+    m_chosen.reset();
+    ErrorBox::show(m_window, error);
+    emit finished(false);
 }
 
 void TFileCommands::moreTimeColumns(int times)

@@ -1,11 +1,19 @@
 #pragma once
 
+#include "formats/TextFormat.h"
 #include "platform/FileDialog.h"
 #include "platform/FileTypes.h"
 
 #include <QObject>
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+template <typename T> class QFutureWatcher;
 
 class QWidget;
 class TSortGrid;
@@ -17,6 +25,7 @@ class TFileCommands : public QObject
     Q_OBJECT
 public:
     TFileCommands(TSortGrid &results, QWidget *window, QObject *parent = nullptr);
+    ~TFileCommands() override;
 
     enum class FileKind
     {
@@ -42,6 +51,11 @@ public:
     // the table as a text file as it is at revision (its contentRevision).
     std::function<void(const QString &fileName)> loaded;
     std::function<void(const QString &fileName, quint64 revision)> saved;
+    // What reads a text file on the worker thread (tests hold it back to look at the
+    // window meanwhile).
+    std::function<TextFormat::Loaded(const QString &fileName, int colCount,
+                                     const QStringList &titles, const std::atomic_bool *stop)>
+        textReader = TextFormat::load;
     // The spreadsheet entries; while unset they do nothing. Saving gets the suffix of the
     // format to write (xls, xlsx, ods).
     std::function<void(const QString &)> loadProtocolSheet;
@@ -90,9 +104,15 @@ public:
 
     void sbOpenClick();
     void sbSaveClick();
-    // Each returns false after it has shown its error box.
+    // Returns false after it has shown its error box.
     bool SaveProtocolText(const QString &fileName);
+    // Reads and parses the file on a worker thread while the window goes on; the results
+    // protocol is replaced only once the whole file has been read, and stays as it was when
+    // the file is refused. finished tells the end. False when the file was refused at once
+    // (its box shown) or another file is being read.
     bool LoadProtocolText(const QString &fileName);
+    // A text file is being read: the results protocol is about to be replaced.
+    bool busy() const { return m_reading != nullptr; }
     bool WriteHtmlReport(const QString &fileName);
     // 0 opens the page in the viewer, 1 prints it; anything else only writes it.
     void sbWebClick(int tag);
@@ -105,7 +125,23 @@ public:
     // device, a pipe) is refused.
     static bool saveFile(const QString &fileName, const QByteArray &bytes);
 
+signals:
+    // A text file is being read (with what the status bar says), or no longer.
+    void busyChanged(bool busy, const QString &status);
+    // At the end of every LoadProtocolText, after its error box if it failed.
+    void finished(bool ok);
+
 private:
+    // What the worker gives: the file's table, and the text widths of the columns the
+    // window fits, measured there too (a million cells take seconds to measure).
+    struct WorkerResult
+    {
+        TextFormat::Loaded loaded;
+        std::vector<std::pair<int, std::vector<int>>> widths;
+    };
+    // The worker's answer, on the UI thread.
+    void textRead(const QString &fileName, WorkerResult read);
+    void endLoad(bool ok, const QString &error);
     bool writeError(const QString &fileName);
     bool readError(const QString &fileName);
     // A file being loaded holds this many times per car, more than the table has columns.
@@ -117,4 +153,14 @@ private:
     TSortGrid &m_results;
     QWidget *m_window;
     bool m_sheet = false;
+    // The text file being read; its worker stops early when this object goes.
+    QFutureWatcher<WorkerResult> *m_reading = nullptr;
+    std::shared_ptr<std::atomic_bool> m_stop;
+    // What the open dialog chose, for the save dialog once the file has been read.
+    struct Chosen
+    {
+        QString fileName;
+        int saveEntry = 0;
+    };
+    std::optional<Chosen> m_chosen;
 };

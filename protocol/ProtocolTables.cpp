@@ -176,6 +176,17 @@ void TProtocolTables::applyTable(TSortGrid &g, const TableData &t)
     g.EndUpdate();
 }
 
+std::optional<std::vector<QStringList>> TProtocolTables::takeTable(TSortGrid &g, TableData t)
+{
+    // Rows hidden by a filter wait beyond RowCount; those and rows of another width go
+    // the long way.
+    if (t.colCount != g.ColCount() || t.rowCount() < 2 || g.HiddenRowCount() > 0) {
+        applyTable(g, t);
+        return std::nullopt;
+    }
+    return g.replaceRows(std::move(t.rows));
+}
+
 void TProtocolTables::setEnabled(QAbstractButton *b, bool on)
 {
     if (b)

@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <functional>
+#include <optional>
 
 class QAbstractButton;
 
@@ -95,6 +96,13 @@ public:
     // it had beyond them emptied; the column count stays the grid's (extra cells are
     // dropped, missing ones empty).
     static void applyTable(TSortGrid &g, const TableData &t);
+    // The same, but the rows are taken over rather than copied cell by cell (a loaded file
+    // of a million rows goes in at once). Returns the rows the grid held before, for the
+    // caller to let go of where it costs the window nothing; nothing when the table did
+    // not fit the grid's columns and was copied the long way.
+    static std::optional<std::vector<QStringList>> takeTable(TSortGrid &g, TableData t);
+    // The columns of the results protocol that LayoutColumns fits to their texts.
+    static constexpr int FittedResultColumns[] = {0, 1};
 
     // The operator has begun typing a start number and not confirmed it yet (Enter, a click
     // elsewhere, a move): a new entry must not take the cell from under the typing.

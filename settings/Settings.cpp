@@ -54,17 +54,17 @@ QString TQSettingsStore::fileName() const
 
 const QStringList &SettingsIO::readOrder()
 {
-    static const QStringList order = {"Port", "Alg", "Left", "Top", "Width",
-                                      "Height", "Sound", "C1", "C2", "C3",
-                                      "Acc", "C4", "FilterInd", "Wait", "CountRunden"};
+    static const QStringList order = {"Port",   "Alg",   "Left",      "Top",  "Width",
+                                      "Height", "Sound", "C1",        "C2",   "C3",
+                                      "Acc",    "C4",    "FilterInd", "Wait", "CountRunden"};
     return order;
 }
 
 const QStringList &SettingsIO::writeOrder()
 {
-    static const QStringList order = {"Left", "Top", "Width", "Height", "Sound",
-                                      "Port", "Alg", "C1", "C2", "C3",
-                                      "Acc", "C4", "FilterInd", "Wait", "CountRunden"};
+    static const QStringList order = {"Left", "Top", "Width",     "Height", "Sound",
+                                      "Port", "Alg", "C1",        "C2",     "C3",
+                                      "Acc",  "C4",  "FilterInd", "Wait",   "CountRunden"};
     return order;
 }
 
@@ -135,7 +135,7 @@ int SettingsIO::load(ISettingsStore &store, TSettings &s)
         else if (name == "CountRunden")
             value = qBound(1, value, 100);
         else if (name == "Wait")
-            value = qMax(0, value);
+            value = qBound(0, value, MaxWaitMs);
         *fieldOf(s, name) = value;
     }
     return read;

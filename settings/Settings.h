@@ -63,6 +63,8 @@ private:
 };
 
 namespace SettingsIO {
+// The longest lock time the settings dialog offers (10 s).
+constexpr int MaxWaitMs = 10000;
 // Names in the order they are read.
 const QStringList &readOrder();
 // Names in the order they are written.
@@ -72,8 +74,8 @@ QString keyPath(const QString &baseName);
 
 // Reads every value in order; one that is missing or not a whole number keeps its
 // default, the others are taken as stored. "Port" keeps its low 8 bits; "CountRunden" is
-// held to 1..100 and "Wait" to 0 and above, because other values break the tables or the
-// timer. Returns how many values were read.
+// held to 1..100 and "Wait" to what the dialog can set (0..MaxWaitMs), because other values
+// break the tables or lock the barrier for days. Returns how many values were read.
 int load(ISettingsStore &store, TSettings &s);
 // Writes every value in the write order; false when the store could not be written.
 bool save(ISettingsStore &store, const TSettings &s);

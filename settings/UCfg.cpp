@@ -50,7 +50,7 @@ TCfgDialog::TCfgDialog(quint32 portSet, TComPort *comPort, QWidget *parent)
     cbAlg->addItems({QStringLiteral("Ein"), QStringLiteral("Aus")});
     seWait = new TSpinFloatEdit(gbLS);
     seWait->setObjectName("seWait");
-    seWait->setMax(10.0);
+    seWait->setMax(SettingsIO::MaxWaitMs / 1000.0);
     seWait->setIncrement(0.1);
     seWait->setDigits(1);
     seWait->setValue(0.1);

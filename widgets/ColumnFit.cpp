@@ -90,3 +90,25 @@ int TColumnFit::widest(int col, int rowCount, const std::function<int(int row)> 
     c.dirty.clear();
     return c.rows.empty() ? 0 : c.rows.rbegin()->first;
 }
+
+void TColumnFit::adopt(int col, std::vector<int> widths)
+{
+    Column c;
+    c.width = std::move(widths);
+    if (!c.width.empty())
+        c.width[0] = -1;
+    // Counted through a plain array first: a million rows would otherwise mean a million
+    // lookups in the map.
+    std::vector<int> count;
+    for (size_t r = 1; r < c.width.size(); ++r) {
+        const int w = std::max(c.width[r], 0);
+        c.width[r] = w;
+        if (size_t(w) >= count.size())
+            count.resize(size_t(w) + 1);
+        ++count[size_t(w)];
+    }
+    for (size_t w = 0; w < count.size(); ++w)
+        if (count[w])
+            c.rows.emplace(int(w), count[w]);
+    m_cols[col] = std::move(c);
+}

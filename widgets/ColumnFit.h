@@ -22,6 +22,9 @@ public:
     // measure(row) gives the width of one cell, and is called only for cells not measured
     // since their text last changed.
     int widest(int col, int rowCount, const std::function<int(int row)> &measure);
+    // Widths measured elsewhere (on a worker, for a table read from a file), by row; row 0
+    // is not used. They stand until their cells change.
+    void adopt(int col, std::vector<int> widths);
 
 private:
     struct Column

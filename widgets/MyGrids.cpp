@@ -1167,6 +1167,10 @@ void TMyStringGrid::setCells(int col, int row, const QString &value)
 
 QStringList TMyStringGrid::Rows(int row) const
 {
+    // A stored row of exactly the grid's cells is handed out shared: a copy of a table of a
+    // million rows then costs no cell.
+    if (row >= 0 && row < int(m_rows.size()) && m_rows[size_t(row)].size() == ColCount())
+        return m_rows[size_t(row)];
     QStringList l;
     l.reserve(ColCount());
     for (int c = 0; c < ColCount(); ++c)
@@ -1178,6 +1182,19 @@ void TMyStringGrid::setRows(int row, const QStringList &cells)
 {
     for (int c = 0; c < ColCount(); ++c)
         setCells(c, row, c < cells.size() ? cells.at(c) : QString());
+}
+
+std::vector<QStringList> TMyStringGrid::replaceRows(std::vector<QStringList> rows)
+{
+    BeginUpdate();
+    m_rows.swap(rows);
+    m_fit.clear();
+    ++m_revision;
+    contentChanged({TContentChange::All});
+    setRowCount(int(m_rows.size()));
+    EndUpdate();
+    syncEditor();
+    return rows;
 }
 
 void TMyStringGrid::clearRow(int row)

@@ -271,6 +271,16 @@ public:
     QStringList Rows(int row) const;
     void setRows(int row, const QStringList &cells);
     void clearRow(int row);
+    // Takes rows as the grid's whole content at once, RowCount their number: no cell is
+    // copied. Each row holds at most ColCount cells. Returns the rows stored before (also
+    // those beyond RowCount), for the caller to let go of.
+    std::vector<QStringList> replaceRows(std::vector<QStringList> rows);
+    // The text widths of a column's data cells as fitting measures them, by row (row 0 not
+    // used), measured elsewhere for rows just taken with replaceRows.
+    void adoptColumnWidths(int col, std::vector<int> widths)
+    {
+        m_fit.adopt(col, std::move(widths));
+    }
     QStringList Cols(int col) const;
     void setCols(int col, const QStringList &cells);
     void clearCol(int col);

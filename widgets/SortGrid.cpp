@@ -360,6 +360,15 @@ void TSortGrid::AutoSizeCol(int ACol, bool Force)
     setColWidths(ACol, FittedColWidth(ACol));
 }
 
+QFont TSortGrid::dataFont(int ACol)
+{
+    m_cellFont = font();
+    m_cellBrush = toQColor(Color());
+    m_cellFontColor = palette().color(QPalette::Text);
+    bool cb = false, co = false, el = false;
+    return CellFormat(ACol, 1, cellState(ACol, 1), cb, co, el).Font;
+}
+
 int TSortGrid::FittedColWidth(int ACol)
 {
     if (ACol < 0 || ACol >= ColCount())
@@ -370,7 +379,7 @@ int TSortGrid::FittedColWidth(int ACol)
     auto measure = [&](int r) {
         bool cb = false, co = false, el = false;
         const TFormatOptions f = CellFormat(ACol, r, cellState(ACol, r), cb, co, el);
-        return QFontMetrics(f.Font).horizontalAdvance(Cells(ACol, r));
+        return textWidth(QFontMetrics(f.Font), Cells(ACol, r));
     };
     int header = 0, widest = 0;
     if (RowCount() > 0)

@@ -151,6 +151,14 @@ public:
     // for grids whose format handler gives every data cell of a column the same font.
     bool KeepColumnFit() const { return m_keepColumnFit; }
     void setKeepColumnFit(bool v);
+    // The font the data cells of a column are fitted in (with KeepColumnFit every data cell
+    // has it), for measuring a table on another thread before the grid takes it: a copy
+    // for that thread, measured as textWidth does.
+    QFont dataFont(int ACol);
+    static int textWidth(const QFontMetrics &fm, const QString &text)
+    {
+        return fm.horizontalAdvance(text);
+    }
     int FindInColumn(int ACol, const QString &Text, bool IgnoreCase) const;
     void GotoCell(int ACol, int ARow, bool Scroll);
     void ScrollToCell(int ACol, int ARow);

@@ -1,6 +1,7 @@
 #include "tests/support/MainWindowFixture.h"
 
 #include "app/Safekeeping.h"
+#include "protocol/FileCommands.h"
 #include "protocol/Recovery.h"
 #include "protocol/SheetCommands.h"
 #include "serial/Comms.h"
@@ -9,11 +10,13 @@
 #include "tests/support/FakeSoffice.h"
 #include "tests/support/TestStampClock.h"
 #include "tests/support/TestTimer.h"
+#include "tests/support/TextLoads.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -25,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -118,7 +122,8 @@ protected:
         ASSERT_TRUE(server.listen(socket, error)) << error.toStdString();
     }
 
-    void start(int alg, int wait)
+    // clock: the window's local clock; nullptr: the test clock.
+    void start(int alg, int wait, IClock *windowClock = nullptr)
     {
         settings.write({{"Port", 5},
                         {"Alg", alg},
@@ -139,7 +144,7 @@ protected:
         // The barrier greets the port while the window opens it during its creation.
         bool accepted = false;
         std::thread barrier([&] { accepted = server.waitForClient(10000); });
-        w = std::make_unique<TFormMain>(&clock);
+        w = std::make_unique<TFormMain>(windowClock ? windowClock : &clock);
         barrier.join();
         ASSERT_TRUE(accepted);
         w->show();
@@ -276,6 +281,145 @@ TEST_F(BarrierEndToEnd, BlockedWindowLosesAndDelaysNoPass)
             << SimBarrier::wallClockText(closings[k].wall).toStdString() << ", seen "
             << seenAfter.count() << " us later";
     }
+}
+
+// Milliseconds since midnight of a time text ("hh:mm:ss,cc").
+int textMs(const QString &t)
+{
+    return ((t.mid(0, 2).toInt() * 60 + t.mid(3, 2).toInt()) * 60 + t.mid(6, 2).toInt()) * 1000 +
+           t.mid(9, 2).toInt() * 10;
+}
+
+// A starter list of a million lines is read while the barrier makes a pass every 150 ms
+// and F8 is pressed: every pass takes the time the barrier made it (judged as when the
+// window is blocked), F8 the time it was pressed, and the results protocol keeps its old
+// table until the new one is whole.
+TEST_F(BarrierEndToEnd, MillionLineListLoadsWhileTimesAreTaken)
+{
+    constexpr int kLines = 1'000'000;
+    const QString list = settings.dir.path() + "/million.txt";
+    {
+        QByteArray bytes = "Nr.;Fahrer\r\n";
+        bytes.reserve(20'000'000);
+        for (int k = 1; k <= kLines; ++k) {
+            const QByteArray n = QByteArray::number(k);
+            bytes += n + ";Name " + n + "\r\n";
+        }
+        ASSERT_LE(bytes.size(), TextFormat::MaxFileBytes);
+        QFile f(list);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+    // The window on the system's clock, so that F8 is judged against the moment it was
+    // pressed.
+    start(0, 100, &systemClock());
+    const QString old = settings.dir.path() + "/alt.txt";
+    {
+        QFile f(old);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("Nr.;Fahrer\r\n1;Alt\r\n");
+    }
+    ASSERT_TRUE(awaitTextLoad(*w->files, [&] { w->LoadProtocolText(old); }));
+    QTest::keyClick(w.get(), Qt::Key_F4);
+    QTest::keyClick(w.get(), Qt::Key_F3);
+
+    std::vector<SimBarrierServer::ChangeTime> closings;
+    std::vector<TimeStamp> stamps;
+    const auto handler = w->ComPort->OnDSR;
+    w->ComPort->OnDSR = [&, handler](QObject *s) {
+        if (w->ComPort->EventStatus() & k46)
+            stamps.push_back(w->ComPort->EventStamp());
+        handler(s);
+    };
+    struct Taken
+    {
+        QString text;
+        QString source;
+        bool reading;   // taken while the file was still being read
+        bool oldIntact; // the results protocol then still held the old table
+    };
+    std::vector<Taken> taken;
+    QObject::connect(w.get(), &TFormMain::timeTaken, w.get(),
+                     [&](const QString &text, const TimeOfDay &, const QString &source) {
+                         const TSortGrid &g = *w->SortGrid1;
+                         taken.push_back({text, source, w->files->busy(),
+                                          g.RowCount() == 2 && g.Cells(1, 1) == "Alt"});
+                     });
+    QSignalSpy done(w->files, &TFileCommands::finished);
+
+    w->LoadProtocolText(list);
+    ASSERT_TRUE(w->files->busy());
+    EXPECT_FALSE(w->sbOpen->isEnabled());
+    std::thread barrier([&] {
+        for (int k = 0; k < 10; ++k) {
+            if (k > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            server.closeContact(k46);
+            closings.push_back(server.lastChange());
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            server.openContact(k46);
+        }
+    });
+    // F8 as the window receives a key: an event for the UI thread, handled when it is free.
+    std::mutex pressMutex;
+    std::vector<WallTime> presses;
+    std::thread operatorHand([&] {
+        for (int k = 0; k < 4; ++k) {
+            if (k > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(120));
+            {
+                std::lock_guard lock(pressMutex);
+                presses.push_back(std::chrono::system_clock::now());
+            }
+            QMetaObject::invokeMethod(
+                w.get(), [&] { QTest::keyClick(w.get(), Qt::Key_F8); }, Qt::QueuedConnection);
+        }
+    });
+    ASSERT_TRUE(done.wait(120000));
+    barrier.join();
+    operatorHand.join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return taken.size() == 14; }, 10000));
+    ASSERT_TRUE(seen(k46, false));
+
+    EXPECT_TRUE(done.at(0).at(0).toBool());
+    const TSortGrid &g = *w->SortGrid1;
+    EXPECT_EQ(g.RowCount(), kLines + 1);
+    EXPECT_EQ(g.Cells(0, kLines), QString::number(kLines));
+    EXPECT_EQ(g.Cells(1, kLines), "Name " + QString::number(kLines));
+    EXPECT_TRUE(w->sbOpen->isEnabled());
+
+    std::vector<Taken> passes, keys;
+    for (const Taken &t : taken)
+        (t.source == "F8" ? keys : passes).push_back(t);
+    ASSERT_EQ(passes.size(), 10u);
+    ASSERT_EQ(keys.size(), 4u);
+    ASSERT_EQ(stamps.size(), 10u);
+    int duringLoad = 0;
+    for (size_t k = 0; k < 10; ++k) {
+        const auto seenAfter = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::nanoseconds(stamps[k].monotonicNs) - closings[k].mono.time_since_epoch());
+        EXPECT_GE(seenAfter.count(), 0) << k;
+        EXPECT_LT(seenAfter.count(), 300'000) << k;
+        EXPECT_EQ(passes[k].text, TChronometer::timeText(stamps[k].timeOfDay)) << k;
+        EXPECT_TRUE(matchesBarrierTime(passes[k].text, closings[k].wall, seenAfter))
+            << k << ": " << passes[k].text.toStdString() << " barrier "
+            << SimBarrier::wallClockText(closings[k].wall).toStdString();
+        duringLoad += passes[k].reading;
+    }
+    for (size_t k = 0; k < 4; ++k) {
+        // Handled within 300 ms of the press, as a pass is stamped on a loaded machine.
+        const int late = textMs(keys[k].text) - textMs(textAt(presses[k]));
+        EXPECT_GE(late, 0) << k;
+        EXPECT_LE(late, 300) << k << ": " << keys[k].text.toStdString() << " pressed "
+                             << textAt(presses[k]).toStdString();
+        duringLoad += keys[k].reading;
+    }
+    for (const Taken &t : taken)
+        EXPECT_TRUE(!t.reading || t.oldIntact) << t.text.toStdString();
+    // The first pass and the first press came while the file was read.
+    EXPECT_TRUE(passes[0].reading);
+    EXPECT_TRUE(keys[0].reading);
+    std::printf("million lines: %d of 14 times taken while the file was read\n", duringLoad);
 }
 
 TEST_F(BarrierEndToEnd, OpeningEdgeAndClosingThePort)

@@ -78,6 +78,13 @@ INSTANTIATE_TEST_SUITE_P(Files, TextDecoding,
                              // UTF-8 look-alike cut short is Windows-1252.
                              DecodeCase{QByteArray("ab\xC3"), QStringLiteral("abÃ")},
                              DecodeCase{QByteArray("plain"), QStringLiteral("plain")},
+                             // Four bytes for a character beyond the first plane.
+                             DecodeCase{QByteArray("\xF0\x9F\x98\x80"), QStringLiteral("😀")},
+                             // Not UTF-8: overlong, a surrogate, beyond U+10FFFF.
+                             DecodeCase{QByteArray("\xC0\xAF"), QStringLiteral("À¯")},
+                             DecodeCase{QByteArray("\xED\xA0\x80"), QStringLiteral("í\u00A0€")},
+                             DecodeCase{QByteArray("\xF4\x90\x80\x80"),
+                                        QStringLiteral("ô\u0090€€")},
                              DecodeCase{QByteArray(), QString()}));
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "app/LiveResults.h"
 #include "tests/live/HttpAsk.h"
 #include "tests/support/MainWindowFixture.h"
+#include "tests/support/TextLoads.h"
 #include "widgets/LbButtons.h"
 
 #include <QJsonArray>
@@ -137,7 +138,7 @@ TEST_F(LiveWindow, PageAndJsonFollowTheTables)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("Nr.;Fahrer\r\n7;<script>alert(1)</script>\r\n8;Meier\r\n");
     f.close();
-    w->LoadProtocolText(list);
+    ASSERT_TRUE(awaitTextLoad(*w->files, [&] { w->LoadProtocolText(list); }));
 
     const quint16 port = freePort();
     w->startLiveResults(true, port);

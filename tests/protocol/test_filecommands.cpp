@@ -5,11 +5,13 @@
 #include "tests/support/FileSeams.h"
 #include "tests/support/MainWindowFixture.h"
 #include "tests/support/ResultsGrid.h"
+#include "tests/support/TextLoads.h"
 
 #include <QDir>
 #include <QPrinter>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
 
@@ -45,6 +47,17 @@ protected:
     {
         ASSERT_TRUE(b->isEnabled()) << b->objectName().toStdString();
         QTest::mouseClick(b, Qt::LeftButton);
+    }
+    // Reads a text file as the window does and waits until it has been read.
+    bool load(const QString &f)
+    {
+        return awaitTextLoad(*w->files, [&] { w->LoadProtocolText(f); });
+    }
+    // Open with the file chosen under the entry, until the file has been read.
+    bool open(const QString &f, int entry)
+    {
+        seams.choose(f, entry);
+        return awaitTextLoad(*w->files, [&] { click(w->sbOpen); });
     }
     bool fileButtons()
     {
@@ -151,8 +164,7 @@ TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
 {
     const QString starter = path("starter.txt");
     writeBytes(starter, "Nr.\tFahrer\tZeit 1\tZeit 2\tZeit 3\tZeit 4\r\n12\tMeier\r\n");
-    seams.choose(starter, 1);
-    click(w->sbOpen);
+    ASSERT_TRUE(open(starter, 1));
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
     EXPECT_TRUE(fileButtons());
     // The save dialog proposes the file just loaded, as text.
@@ -179,8 +191,7 @@ TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
     click(w->sbCls);
     EXPECT_TRUE(TProtocolTables::rowBlank(res(), 1));
     EXPECT_FALSE(fileButtons());
-    seams.choose(saved, 1);
-    click(w->sbOpen);
+    ASSERT_TRUE(open(saved, 1));
     EXPECT_EQ(res().RowCount(), 2);
     EXPECT_EQ(row(res(), 0),
               (QStringList{"Nr.", "Fahrer", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"}));
@@ -191,15 +202,76 @@ TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
     EXPECT_TRUE(seams.errors.isEmpty());
 }
 
+// A text file is read on a worker: meanwhile times are taken and numbered, the file
+// buttons and the buttons that move times into the results protocol wait, the status bar
+// says what is read, and the old table stays until the new one is whole.
+TEST_F(FileWindow, WindowGoesOnWhileATextFileIsRead)
+{
+    writeBytes(path("alt.txt"), "Nr.;Fahrer\r\n7;Alt\r\n");
+    ASSERT_TRUE(load(path("alt.txt")));
+    key(Qt::Key_F4);
+    zeit(10, 20, 0, 0);
+    number(1, "7");
+    const QString proposed = w->SaveDialog1->FileName;
+
+    const QString starter = path("starter.txt");
+    writeBytes(starter, "Nr.;Fahrer\r\n12;\"Meier; Sohn\"\r\n");
+    TextReadGate gate(*w->files);
+    QSignalSpy done(w->files, &TFileCommands::finished);
+    seams.choose(starter, 1);
+    click(w->sbOpen);
+    EXPECT_EQ(w->StatusBar1->currentMessage(), "Textdatei wird gelesen: " + starter);
+    EXPECT_EQ(w->cursor().shape(), Qt::BusyCursor);
+    const QList<QToolButton *> held = {w->sbOpen, w->sbSave,  w->sbWeb,      w->sbPrint,
+                                       w->sbCls,  w->bInsert, w->bInsertALL, w->bRestore};
+    for (QToolButton *b : held)
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+
+    zeit(10, 20, 5, 120);
+    EXPECT_EQ(pred().Cells(1, 2), "10:20:05,12");
+    number(2, "12");
+    EXPECT_FALSE(w->bInsert->isEnabled());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(row(res(), 1), (QStringList{"7", "Alt", "", "", "", ""}));
+    EXPECT_EQ(w->SaveDialog1->FileName, proposed);
+    EXPECT_TRUE(done.isEmpty());
+
+    gate.release();
+    ASSERT_TRUE(done.wait(30000));
+    EXPECT_TRUE(done.at(0).at(0).toBool());
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier; Sohn", "", "", "", ""}));
+    EXPECT_TRUE(w->StatusBar1->currentMessage().isEmpty());
+    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(w->SaveDialog1->FileName, starter);
+    for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbCls, w->bInsertALL})
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+    click(w->bInsertALL);
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier; Sohn", "10:20:05,12", "", "", ""}));
+    EXPECT_TRUE(seams.errors.isEmpty());
+
+    // A file that is no text is refused; the table, the proposed name and the buttons are
+    // as they were.
+    const QString junk = path("bild.txt");
+    writeBytes(junk, QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16));
+    ASSERT_FALSE(open(junk, 1));
+    EXPECT_EQ(seams.errors, QStringList{"Die Datei kann nicht gelesen werden: " + junk +
+                                        "\nbild.txt ist keine "
+                                        "Textdatei."});
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier; Sohn", "10:20:05,12", "", "", ""}));
+    EXPECT_EQ(w->SaveDialog1->FileName, starter);
+    EXPECT_TRUE(w->sbOpen->isEnabled());
+    EXPECT_TRUE(w->sbSave->isEnabled());
+}
+
 TEST_F(FileWindow, ShorterFileReplacesTheWholeTable)
 {
     const QString big = path("gross.txt");
     writeBytes(big, "Nr.;Fahrer\r\n1;A\r\n2;B\r\n3;C\r\n4;D\r\n");
-    w->LoadProtocolText(big);
+    ASSERT_TRUE(load(big));
     EXPECT_EQ(res().RowCount(), 5);
     const QString small = path("klein.txt");
     writeBytes(small, "Nr.;Fahrer\r\n9;Z\r\n");
-    w->LoadProtocolText(small);
+    ASSERT_TRUE(load(small));
     EXPECT_EQ(res().RowCount(), 2);
     EXPECT_EQ(row(res(), 1), (QStringList{"9", "Z", "", "", "", ""}));
     EXPECT_EQ(res().Row(), 1);
@@ -217,7 +289,7 @@ TEST_F(FileWindow, EmptyLinesOfAStarterListLeaveNoBlankCar)
 {
     const QString starter = path("starter.txt");
     writeBytes(starter, "Nr.;Fahrer\r\n\r\n12;Meier\r\n;;\r\n13;Kunz\r\n");
-    w->LoadProtocolText(starter);
+    ASSERT_TRUE(load(starter));
     EXPECT_EQ(res().RowCount(), 3);
     key(Qt::Key_F4);
     zeit(10, 15, 22, 319);
@@ -247,7 +319,7 @@ TEST_F(FileWindow, ProtocolWithMoreTimesRaisesTheTimeColumns)
             car += "10:00:" + QByteArray::number(k % 50 + 10) + ",00\t";
         }
         writeBytes(path("p.txt"), title + "\r\n" + car + "\r\n");
-        w->LoadProtocolText(path("p.txt"));
+        ASSERT_TRUE(load(path("p.txt")));
         EXPECT_EQ(w->tables->CountRunden(), n);
         EXPECT_EQ(w->StatusBar1->currentMessage(), QString::fromUtf8(status));
         w->SaveProtocolText(path("wieder.txt"));
@@ -258,7 +330,7 @@ TEST_F(FileWindow, ProtocolWithMoreTimesRaisesTheTimeColumns)
 TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)
 {
     writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A & B\r\n");
-    w->LoadProtocolText(path("s.txt"));
+    ASSERT_TRUE(load(path("s.txt")));
     const QString page = path("seite.html");
     seams.choose(page, 2);
     click(w->sbSave);
@@ -286,7 +358,7 @@ TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)
 TEST_F(FileWindow, UnreadableAndUnwritableFilesAreReported)
 {
     writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A\r\n");
-    w->LoadProtocolText(path("s.txt"));
+    ASSERT_TRUE(load(path("s.txt")));
     const QString gone = path("weg.txt");
     seams.choose(gone, 1);
     click(w->sbOpen);
@@ -302,7 +374,7 @@ TEST_F(FileWindow, UnreadableAndUnwritableFilesAreReported)
 TEST_F(FileWindow, WebButtonOpensThePageInTheViewer)
 {
     writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;Meier\r\n");
-    w->LoadProtocolText(path("s.txt"));
+    ASSERT_TRUE(load(path("s.txt")));
     click(w->sbWeb);
     ASSERT_EQ(seams.verbs.size(), 1);
     EXPECT_EQ(seams.verbs[0], qMakePair(QStringLiteral("open"), QStringLiteral("tornelo.html")));
@@ -314,7 +386,7 @@ TEST_F(FileWindow, WebButtonOpensThePageInTheViewer)
 TEST_F(FileWindow, PageThatCannotBeWrittenStillShowsTheOldOne)
 {
     writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;Meier\r\n");
-    w->LoadProtocolText(path("s.txt"));
+    ASSERT_TRUE(load(path("s.txt")));
     ASSERT_TRUE(writeBytes(path("tornelo.html"), "alt"));
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
@@ -345,7 +417,7 @@ TEST_F(FileWindow, PrintButtonPrintsThePage)
     if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
         GTEST_SKIP() << "pdftotext (poppler-utils) missing";
     writeBytes(path("s.txt"), QStringLiteral("Nr.;Fahrer\r\n12;Jürgen Łoś\r\n").toUtf8());
-    w->LoadProtocolText(path("s.txt"));
+    ASSERT_TRUE(load(path("s.txt")));
     key(Qt::Key_F4);
     zeit(10, 15, 22, 310);
     number(1, "12");
@@ -383,7 +455,7 @@ namespace {
 TEST_F(FileWindow, NameSuffixDecidesAndASheetNameWithoutTheApplicationWritesNothing)
 {
     writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A\r\n");
-    w->LoadProtocolText(path("s.txt"));
+    ASSERT_TRUE(loadText(*w->files, path("s.txt")));
     seams.choose(path("x.xls"), 1);
     click(w->sbSave);
     EXPECT_FALSE(QFile::exists(path("x.xls")));

@@ -52,4 +52,30 @@ TEST(TableApply, RowsAreReplacedAndTheColumnsStayTheGrids)
     }
 }
 
+// Taking the rows over gives the grid the same table as copying them cell by cell, and
+// hands back the rows it held, also those kept beyond its end, which must not come back.
+TEST(TableTake, SameAsApplyingAndTheOldRowsGo)
+{
+    auto g = makeResults(2, {{"99", "Alt", "a", "b"}, {"98", "Alt"}, {"97", "Alt"}});
+    g->setRowCount(2);
+    const TableData t{4, {{"Nr.", "Fahrer", "Zeit 1", "Zeit 2"}, {"1", "A", "", ""}, {"2"}}};
+    TableData full = t;
+    full.rows[2] = L{"2", "", "", ""};
+    const std::optional<std::vector<L>> old = TProtocolTables::takeTable(*g, full);
+    ASSERT_TRUE(old.has_value());
+    ASSERT_EQ(old->size(), 4u);
+    EXPECT_EQ(old->at(3).value(0), "97");
+    auto h = makeResults(2);
+    TProtocolTables::applyTable(*h, t);
+    EXPECT_EQ(TProtocolTables::snapshot(*g).rows, TProtocolTables::snapshot(*h).rows);
+    EXPECT_EQ(g->RowCount(), 3);
+    g->setRowCount(4);
+    EXPECT_TRUE(TProtocolTables::rowBlank(*g, 3));
+
+    // A table of another width is fitted to the grid's columns instead.
+    EXPECT_FALSE(TProtocolTables::takeTable(*g, TableData{5, {{"A", "B", "C", "D", "E"}, {"1"}}}));
+    EXPECT_EQ(TProtocolTables::snapshot(*g).rows,
+              (std::vector<L>{{"A", "B", "C", "D"}, {"1", "", "", ""}}));
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 #include "protocol/FileCommands.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/ResultsGrid.h"
+#include "tests/support/TextLoads.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +54,7 @@ TEST_F(TextFiles, SaveAndLoadRoundTrip)
     TFileCommands other(*h, nullptr);
     int updates2 = 0;
     other.updateFileButtons = [&] { ++updates2; };
-    ASSERT_TRUE(other.LoadProtocolText(f));
+    ASSERT_TRUE(loadText(other, f));
     EXPECT_EQ(h->RowCount(), 3); // the row without a number is gone, and so are the old rows
     EXPECT_EQ(gridRow(*h, 0), gridRow(*g, 0));
     EXPECT_EQ(gridRow(*h, 1), (QStringList{"12", "Meier", kT, " ", " ", " "}));
@@ -79,20 +80,20 @@ TEST_F(TextFiles, ReadsWindows1252AndUtf8StarterLists)
 {
     const QString a = path("ansi.txt");
     writeBytes(a, "Nr.;Fahrer\r\n12;M\xFCller \x80\r\n");
-    ASSERT_TRUE(cmd->LoadProtocolText(a));
+    ASSERT_TRUE(loadText(*cmd, a));
     EXPECT_EQ(g->Cells(1, 1), QStringLiteral("Müller €"));
     EXPECT_EQ(layouts, 1);
     EXPECT_EQ(updates, 1);
 
     const QString u = path("utf8.txt");
     writeBytes(u, QStringLiteral("Nr.;Fahrer\n12;Jürgen Weiß\n13;Ärger\n").toUtf8());
-    ASSERT_TRUE(cmd->LoadProtocolText(u));
+    ASSERT_TRUE(loadText(*cmd, u));
     EXPECT_EQ(g->Cells(1, 1), QStringLiteral("Jürgen Weiß"));
     EXPECT_EQ(g->Cells(1, 2), QStringLiteral("Ärger"));
 
     const QString b = path("bom.txt");
     writeBytes(b, "\xEF\xBB\xBFNr.\tFahrer\r\n1\tOla\r\n");
-    ASSERT_TRUE(cmd->LoadProtocolText(b));
+    ASSERT_TRUE(loadText(*cmd, b));
     EXPECT_EQ(g->Cells(0, 0), QStringLiteral("Nr.")); // the mark is not part of the title
     EXPECT_EQ(g->RowCount(), 2);
 }
@@ -101,27 +102,73 @@ TEST_F(TextFiles, UnreadableFileIsReportedAndChangesNothing)
 {
     const QStringList before = gridRow(*g, 1);
     const QString gone = path("weg.txt");
-    EXPECT_FALSE(cmd->LoadProtocolText(gone));
+    EXPECT_FALSE(loadText(*cmd, gone));
     ASSERT_EQ(seams.errors.size(), 1);
     EXPECT_EQ(seams.errors[0], QStringLiteral("Die Datei kann nicht gelesen werden: ") + gone);
     EXPECT_EQ(gridRow(*g, 1), before);
     EXPECT_EQ(updates, 0);
 
     // A folder cannot be read as a file either.
-    EXPECT_FALSE(cmd->LoadProtocolText(dir.path()));
+    EXPECT_FALSE(loadText(*cmd, dir.path()));
     EXPECT_EQ(seams.errors.size(), 2);
     EXPECT_EQ(gridRow(*g, 1), before);
+}
 
-    // Nor can a file far too big for a protocol (sparse, it costs no disk space).
-    const QString huge = path("riesig.txt");
-    {
-        QFile f(huge);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.resize(TextFormat::MaxFileBytes + 1));
+// What is no starter list is refused with its reason, and the table stays as it was.
+TEST_F(TextFiles, JunkAndFilesOverTheLimitAreRefusedWithTheirReason)
+{
+    QByteArray junk;
+    quint32 x = 12345;
+    for (int i = 0; i < 5000; ++i) {
+        x = x * 1103515245u + 12345u;
+        junk.append(char(x >> 24));
     }
-    EXPECT_FALSE(cmd->LoadProtocolText(huge));
-    EXPECT_EQ(seams.errors.last(), QStringLiteral("Die Datei kann nicht gelesen werden: ") + huge);
-    EXPECT_EQ(gridRow(*g, 1), before);
+    QByteArray controls;
+    for (int i = 0; i < 300; ++i)
+        controls += i % 4 ? QByteArray("Nr.") : QByteArray("\x1B\x02\x03\x04");
+    const struct
+    {
+        const char *name;
+        QByteArray bytes;
+        qint64 sparseSize; // a file of that size with nothing written, no disk space used
+        const char *reason;
+    } cases[] = {
+        {"zufall.txt", junk, 0, "zufall.txt ist keine Textdatei."},
+        {"nullen.txt", QByteArray("Nr.;Fahrer\r\n12;Me\0ier\r\n", 23), 0,
+         "nullen.txt ist keine Textdatei."},
+        {"steuer.txt", controls, 0, "steuer.txt ist keine Textdatei."},
+        {"gross.txt",
+         {},
+         50 * 1024 * 1024,
+         "gross.txt ist 50 MB groß; eine Starterliste darf höchstens 20 MB haben."},
+        {"knapp.txt",
+         {},
+         TextFormat::MaxFileBytes + 1,
+         "knapp.txt ist 21 MB groß; eine Starterliste darf höchstens 20 MB haben."},
+    };
+    const TableData before = TProtocolTables::snapshot(*g);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString f = path(c.name);
+        QFile file(f);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        if (c.sparseSize)
+            ASSERT_TRUE(file.resize(c.sparseSize));
+        else
+            ASSERT_EQ(file.write(c.bytes), c.bytes.size());
+        file.close();
+        seams.errors.clear();
+        EXPECT_FALSE(loadText(*cmd, f));
+        EXPECT_EQ(seams.errors, QStringList{"Die Datei kann nicht gelesen werden: " + f + "\n" +
+                                            QString::fromUtf8(c.reason)});
+        EXPECT_EQ(TProtocolTables::snapshot(*g).rows, before.rows);
+        EXPECT_EQ(updates, 0);
+        EXPECT_FALSE(cmd->busy());
+    }
+    // A text with a few control characters is still a starter list.
+    writeBytes(path("fast.txt"), "Nr.;Fahrer\x1A\r\n12;Meier\x0C\r\n13;Kunz\r\n");
+    EXPECT_TRUE(loadText(*cmd, path("fast.txt")));
+    EXPECT_EQ(g->Cells(1, 2), QStringLiteral("Kunz"));
 }
 
 TEST_F(TextFiles, PipesAndDevicesAreNeitherReadNorReplaced)
@@ -131,7 +178,7 @@ TEST_F(TextFiles, PipesAndDevicesAreNeitherReadNorReplaced)
         const QString node = path(QString::number(kind));
         ASSERT_EQ(mknod(QFile::encodeName(node).constData(), kind | 0600, makedev(1, 3)), 0);
         // A pipe without a writer would block the window for good.
-        EXPECT_FALSE(cmd->LoadProtocolText(node));
+        EXPECT_FALSE(loadText(*cmd, node));
         EXPECT_EQ(seams.errors.last(), "Die Datei kann nicht gelesen werden: " + node);
         EXPECT_FALSE(cmd->SaveProtocolText(node));
         EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + node);

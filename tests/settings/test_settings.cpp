@@ -86,6 +86,28 @@ TEST(SettingsIO, PortCutToEightBitsAndBrokenRangesHeld)
     EXPECT_FALSE(s.Sound);
 }
 
+// A hand-edited lock time beyond what the dialog can set would lock the barrier for days.
+TEST(SettingsIO, LockTimeHeldToWhatTheDialogCanSet)
+{
+    const struct
+    {
+        qint32 stored;
+        int loaded;
+    } cases[] = {{2147483647, 10000}, {10001, 10000}, {10000, 10000}, {9900, 9900}, {0, 0}, {-1, 0},
+                 {-2147483647 - 1, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stored);
+        RecordingStore store;
+        store.values = {{"Port", 300}, {"Alg", 7}, {"Wait", c.stored}};
+        TSettings s;
+        EXPECT_EQ(SettingsIO::load(store, s), 3);
+        EXPECT_EQ(s.Wait, c.loaded);
+        // The others keep their reading.
+        EXPECT_EQ(s.Port, 300 & 0xFF);
+        EXPECT_EQ(s.Alg, 7);
+    }
+}
+
 TEST(SettingsIO, WritesEveryValueInTheSaveOrder)
 {
     RecordingStore store;
@@ -203,6 +225,17 @@ TEST_F(StartUpTest, PartialStoresRestoreEveryValueTheyHold)
     }
     QSettings s(other.file(), QSettings::IniFormat);
     EXPECT_EQ(s.value("Width").toInt(), 800);
+}
+
+TEST_F(StartUpTest, HandEditedLockTimeOfDaysIsHeldToTenSeconds)
+{
+    tmp.write({{"Port", 0}, {"Wait", 2147483647}});
+    {
+        TFormMain w(&clock);
+        EXPECT_EQ(w.guard->lockTime(), 10000);
+    }
+    QSettings s(tmp.file(), QSettings::IniFormat);
+    EXPECT_EQ(s.value("Wait").toInt(), 10000);
 }
 
 TEST_F(StartUpTest, UnreadableValueCostsNoOtherValue)
