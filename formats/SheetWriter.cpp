@@ -96,8 +96,9 @@ QString writeXlsx(const TableData &t, const QString &title, const QString &path)
     format_set_border(text, LXW_BORDER_THIN);
     lxw_format *time = workbook_add_format(wb);
     format_set_border(time, LXW_BORDER_THIN);
-    // Shown with the reader's decimal separator: HH:MM:SS,00 in a German spreadsheet.
-    format_set_num_format(time, "hh:mm:ss.00");
+    // A German format (the locale tag 407), so that the hundredths follow a comma
+    // whatever the reader's own locale: HH:MM:SS,00.
+    format_set_num_format(time, "[$-407]hh:mm:ss.00");
 
     lxw_error error = ws ? LXW_NO_ERROR : LXW_ERROR_PARAMETER_VALIDATION;
     if (ws) {
