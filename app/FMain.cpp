@@ -1083,7 +1083,11 @@ void TFormMain::sheetBusy(bool busy, const QString &status)
         StatusBar1->showMessage(status);
         setCursor(Qt::BusyCursor);
     } else {
-        StatusBar1->clearMessage();
+        // A finished command may leave a note (a sheet read only approximately).
+        if (status.isEmpty())
+            StatusBar1->clearMessage();
+        else
+            StatusBar1->showMessage(status);
         unsetCursor();
     }
     tables->refreshButtons();
