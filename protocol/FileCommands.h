@@ -49,7 +49,8 @@ public:
 
     // Start-up: file-type names, filters, proposed name and start folders.
     void readFileTypeNames();
-    void buildFilters(bool spreadsheetAvailable);
+    // Every type is offered; without LibreOffice, saving .xls says what to install.
+    void buildFilters(bool officeAvailable);
     void proposeNames(const QString &executablePath);
 
     // What the entry (from 1) of each dialog stands for. The spreadsheet formats come
@@ -116,5 +117,5 @@ private:
 
     TSortGrid &m_results;
     QWidget *m_window;
-    bool m_sheet = false;
+    bool m_office = false;
 };
