@@ -276,60 +276,6 @@ QByteArray SheetFormat::odsPackage(const TableData &t, const QString &title, QSt
                      error);
 }
 
-std::vector<QStringList> SheetFormat::parseTabText(const QByteArray &utf8)
-{
-    const QString s = QString::fromUtf8(utf8);
-    std::vector<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    bool fieldStarted = false;
-    auto endField = [&] {
-        row << field;
-        field.clear();
-        fieldStarted = false;
-    };
-    auto endRow = [&] {
-        endField();
-        rows.push_back(row);
-        row.clear();
-    };
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const QChar ch = s.at(i);
-        if (quoted) {
-            if (ch == QLatin1Char('"')) {
-                if (i + 1 < s.size() && s.at(i + 1) == QLatin1Char('"')) {
-                    field += ch;
-                    ++i;
-                } else {
-                    quoted = false;
-                }
-            } else {
-                field += ch;
-            }
-            continue;
-        }
-        if (ch == QLatin1Char('"') && !fieldStarted) {
-            quoted = true;
-            fieldStarted = true;
-        } else if (ch == QLatin1Char('\t')) {
-            endField();
-        } else if (ch == QLatin1Char('\r')) {
-            if (i + 1 < s.size() && s.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            endRow();
-        } else if (ch == QLatin1Char('\n')) {
-            endRow();
-        } else {
-            field += ch;
-            fieldStarted = true;
-        }
-    }
-    if (fieldStarted || !row.isEmpty() || !field.isEmpty())
-        endRow();
-    return rows;
-}
-
 TableData SheetFormat::tableFromSheet(const std::vector<QStringList> &rows, int colCount)
 {
     TableData t;

@@ -16,7 +16,7 @@ namespace SheetFormat {
 // page, each column as wide as its longest text. Start numbers, names and every other
 // text stay text cells (007 keeps its zeros).
 
-// A flat OpenDocument spreadsheet with every cell a text cell, for LibreOffice to turn
+// A flat OpenDocument spreadsheet with every filled cell a text cell, for LibreOffice to turn
 // into .xls: the .xls reader gives time values back to the second only, so there
 // 10:15:22,31 stays a text.
 QByteArray flatOds(const TableData &table, const QString &title);
@@ -44,10 +44,6 @@ Limits limitsOf(const QString &suffix);
 // Why the table cannot be saved in the format, naming the limit (German); empty when it
 // fits.
 QString tooLargeFor(const TableData &table, const QString &suffix);
-
-// The rows of UTF-8 text with TAB between the fields, as the spreadsheet application
-// exports a sheet: a field in double quotes may hold TABs, line ends and doubled quotes.
-std::vector<QStringList> parseTabText(const QByteArray &utf8);
 
 // The results protocol from a sheet's rows, for a table of colCount columns: the first
 // row whose first cell is empty ends the table; extra columns are dropped, missing ones
