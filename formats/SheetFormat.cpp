@@ -180,15 +180,15 @@ QString odsTable(const TableData &t, const QString &name, bool timeValues)
                 timeValues ? SheetFormat::timeCell(t, c, r) : std::optional<int>();
             if (time) {
                 // The value exact to the hundredth; the paragraph is what the sheet shows.
-                x += QStringLiteral(
-                         "<table:table-cell table:style-name=\"ce3\" "
-                         "office:value-type=\"time\" office:time-value=\"PT%1H%2M%3.%4S\">"
-                         "<text:p>")
-                         .arg(*time / 360000, 2, 10, QLatin1Char('0'))
-                         .arg(*time / 6000 % 60, 2, 10, QLatin1Char('0'))
-                         .arg(*time / 100 % 60, 2, 10, QLatin1Char('0'))
-                         .arg(*time % 100, 2, 10, QLatin1Char('0')) +
-                     text + QStringLiteral("</text:p></table:table-cell>");
+                // hh:mm:ss,cc becomes PThhHmmMss.ccS by replacing its separators.
+                QString iso = QStringLiteral("PT") + text;
+                iso[4] = QLatin1Char('H');
+                iso[7] = QLatin1Char('M');
+                iso[10] = QLatin1Char('.');
+                x += QStringLiteral("<table:table-cell table:style-name=\"ce3\" "
+                                    "office:value-type=\"time\" office:time-value=\"") +
+                     iso + QStringLiteral("S\"><text:p>") + text +
+                     QStringLiteral("</text:p></table:table-cell>");
                 continue;
             }
             x += r == 0 ? QStringLiteral("<table:table-cell table:style-name=\"ce2\"")

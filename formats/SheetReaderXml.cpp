@@ -340,12 +340,11 @@ Result SheetReaderParts::readXlsx(const Zip::Archive &zip, int colCount)
             text = SheetValues::dateText(value, value.contains(QLatin1Char('T')) &&
                                                     s.kind != NumberStyle::Date);
         } else if (!value.isEmpty()) {
-            bool ok = false;
-            const double d = value.toDouble(&ok);
+            const std::optional<double> d = SheetValues::parseNumber(value);
             const NumberStyle s = style >= 0 && size_t(style) < formats.size()
                                       ? formats[size_t(style)]
                                       : NumberStyle();
-            text = ok ? SheetValues::numberText(d, s, date1904) : value;
+            text = d ? SheetValues::numberText(*d, s, date1904) : value;
         }
         cells[col] = text;
     }
@@ -542,10 +541,11 @@ QString odsCellText(QXmlStreamReader &xml, const OdsStyles &styles, const QStrin
         const qint64 day = SheetValues::CentisPerDay;
         return SheetValues::timeText((*centis % day + day) % day);
     }
-    bool ok = false;
-    const double v = a.value(OfficeNs, QLatin1String("value")).toDouble(&ok);
-    if (!ok)
+    const std::optional<double> parsed =
+        SheetValues::parseNumber(a.value(OfficeNs, QLatin1String("value")));
+    if (!parsed)
         return text;
+    const double v = *parsed;
     if (type == u"percentage" && style.kind != NumberStyle::Percent)
         return SheetValues::numberText(v * 100, NumberStyle()) + QLatin1Char('%');
     if (type == u"currency" && style.kind != NumberStyle::Fixed)

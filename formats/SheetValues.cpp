@@ -2,6 +2,7 @@
 
 #include <QDate>
 
+#include <charconv>
 #include <cmath>
 
 namespace {
@@ -97,11 +98,48 @@ QString SheetValues::timeText(qint64 centis)
 {
     if (centis < 0)
         return QLatin1Char('-') + timeText(-centis);
-    return QStringLiteral("%1:%2:%3,%4")
-        .arg(centis / CentisPerHour, 2, 10, QLatin1Char('0'))
-        .arg(centis / 6000 % 60, 2, 10, QLatin1Char('0'))
-        .arg(centis / 100 % 60, 2, 10, QLatin1Char('0'))
-        .arg(centis % 100, 2, 10, QLatin1Char('0'));
+    // Written by hand: QString::arg costs more than the rest of reading a cell.
+    char16_t out[32];
+    int n = 0;
+    const qint64 hours = centis / CentisPerHour;
+    char16_t digits[20];
+    int d = 0;
+    for (qint64 h = hours; h > 0 || d < 2; h /= 10)
+        digits[d++] = char16_t(u'0' + h % 10);
+    while (d > 0)
+        out[n++] = digits[--d];
+    auto two = [&](char16_t separator, qint64 v) {
+        out[n++] = separator;
+        out[n++] = char16_t(u'0' + v / 10);
+        out[n++] = char16_t(u'0' + v % 10);
+    };
+    two(u':', centis / 6000 % 60);
+    two(u':', centis / 100 % 60);
+    two(u',', centis % 100);
+    return QString(reinterpret_cast<const QChar *>(out), n);
+}
+
+std::optional<double> SheetValues::parseNumber(QStringView s)
+{
+    char buffer[64];
+    if (s.isEmpty() || s.size() >= qsizetype(sizeof buffer))
+        return std::nullopt;
+    qsizetype start = 0;
+    // from_chars takes no plus sign.
+    if (s.at(0) == QLatin1Char('+'))
+        start = 1;
+    int n = 0;
+    for (qsizetype i = start; i < s.size(); ++i) {
+        const char16_t ch = s.at(i).unicode();
+        if (ch > 127)
+            return std::nullopt;
+        buffer[n++] = char(ch);
+    }
+    double v = 0;
+    const auto [end, ec] = std::from_chars(buffer, buffer + n, v);
+    if (ec != std::errc() || end != buffer + n)
+        return std::nullopt;
+    return v;
 }
 
 std::optional<qint64> SheetValues::centisOfDuration(const QString &iso)
@@ -128,10 +166,10 @@ std::optional<qint64> SheetValues::centisOfDuration(const QString &iso)
             inTime = true;
             continue;
         }
-        bool ok = false;
-        const double n = number.toDouble(&ok);
-        if (!ok)
+        const std::optional<double> parsed = parseNumber(number);
+        if (!parsed)
             return std::nullopt;
+        const double n = *parsed;
         number.clear();
         if (!inTime && ch == QLatin1Char('D'))
             seconds += n * 86400;
@@ -337,11 +375,10 @@ QString SheetValues::dateText(const QString &isoDate, bool withTime)
             return QString();
         const int h = twoDigits(t, 0);
         const int m = twoDigits(t, 3);
-        bool ok = false;
-        const double sec = t.mid(6).toDouble(&ok);
-        if (h < 0 || m < 0 || !ok)
+        const std::optional<double> sec = parseNumber(QStringView(t).mid(6));
+        if (h < 0 || m < 0 || !sec)
             return QString();
-        centis = (h * 60 + m) * 6000 + std::llround(sec * 100);
+        centis = (h * 60 + m) * 6000 + std::llround(*sec * 100);
         if (centis >= CentisPerDay) {
             day = day.addDays(1);
             centis -= CentisPerDay;
