@@ -144,17 +144,11 @@ void TSheetCommands::loadRead(const QString &fileName, const SheetReader::Result
 {
     const bool office = !throughOffice && SpreadsheetApp::available();
     if (r.status == SheetReader::Result::Ok && !(r.approximate && office)) {
-        const QString note =
-            r.approximate
-                ? QStringLiteral("Ohne LibreOffice gelesen: Uhrzeiten nur auf die Sekunde, Zahlen "
-                                 "ohne ihr Format. Genau liest die Datei LibreOffice (Paket %1).")
-                      .arg(QLatin1String(Package))
-                : QString();
-        apply(SheetFormat::tableFromSheet(r.rows, m_results.ColCount()), fileName, note);
+        applyRead(fileName, r);
         return;
     }
     if (r.status != SheetReader::Result::Failed && office) {
-        loadThroughOffice(fileName, r.message);
+        loadThroughOffice(fileName, r);
         return;
     }
     QString message = readMessage(fileName) + QLatin1Char('\n') + r.message;
@@ -167,14 +161,19 @@ void TSheetCommands::loadRead(const QString &fileName, const SheetReader::Result
 
 // LibreOffice turns the file into an .ods, which our reader then reads: the same rules for
 // every cell, whoever read the file first.
-void TSheetCommands::loadThroughOffice(const QString &fileName, const QString &nativeWords)
+void TSheetCommands::loadThroughOffice(const QString &fileName, const SheetReader::Result &native)
 {
     const QString outDir = m_work->path() + QStringLiteral("/out");
     const int cols = m_colCount;
     m_app.convert(QFileInfo(fileName).absoluteFilePath(), QStringLiteral("ods"), outDir,
-                  [this, fileName, nativeWords, cols](const SpreadsheetApp::Result &r) {
+                  [this, fileName, native, cols](const SpreadsheetApp::Result &r) {
                       if (!r.ok) {
-                          end(false, readMessage(fileName) + QLatin1Char('\n') + nativeWords +
+                          // What freexl read to the second is better than nothing.
+                          if (native.status == SheetReader::Result::Ok) {
+                              applyRead(fileName, native);
+                              return;
+                          }
+                          end(false, readMessage(fileName) + QLatin1Char('\n') + native.message +
                                          QLatin1Char('\n') + r.message);
                           return;
                       }
@@ -185,6 +184,17 @@ void TSheetCommands::loadThroughOffice(const QString &fileName, const QString &n
                               loadRead(fileName, back, true);
                           });
                   });
+}
+
+void TSheetCommands::applyRead(const QString &fileName, const SheetReader::Result &r)
+{
+    const QString note =
+        r.approximate
+            ? QStringLiteral("Ohne LibreOffice gelesen: Uhrzeiten nur auf die Sekunde, Zahlen "
+                             "ohne ihr Format. Genau liest die Datei LibreOffice (Paket %1).")
+                  .arg(QLatin1String(Package))
+            : QString();
+    apply(SheetFormat::tableFromSheet(r.rows, m_results.ColCount()), fileName, note);
 }
 
 void TSheetCommands::apply(const TableData &t, const QString &fileName, const QString &note)

@@ -59,7 +59,8 @@ private:
     // Runs work on a worker thread and then done on ours; never done once we are gone.
     template <class T> void background(std::function<T()> work, std::function<void(T)> done);
     void loadRead(const QString &fileName, const SheetReader::Result &r, bool throughOffice);
-    void loadThroughOffice(const QString &fileName, const QString &nativeWords);
+    void loadThroughOffice(const QString &fileName, const SheetReader::Result &native);
+    void applyRead(const QString &fileName, const SheetReader::Result &r);
     void apply(const TableData &table, const QString &fileName, const QString &note);
     void saveThroughOffice(const QString &fileName, const TableData &table, quint64 revision);
 

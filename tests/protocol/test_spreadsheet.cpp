@@ -203,6 +203,12 @@ TEST_F(FakeOffice, ApproximateXlsIsReadThroughTheOffice)
     // An .xls of texts needs no LibreOffice.
     ASSERT_TRUE(run(sheets, false, fixture("texts-by-libreoffice.xls")));
     EXPECT_EQ(calls().size(), 1);
+    // When LibreOffice fails, what freexl read is taken, to the second.
+    qputenv("ANSWER", QByteArray());
+    ASSERT_TRUE(run(sheets, false, fixture("made-by-libreoffice.xls")));
+    EXPECT_EQ(calls().size(), 2);
+    EXPECT_EQ(gridRow(*g, 1), (QStringList{"007", "Müller", "10:15:22", "09:05:03"}));
+    EXPECT_TRUE(seams.errors.isEmpty());
 }
 
 TEST_F(FakeOffice, FailuresNameTheFileAndLeaveTheTable)
