@@ -3,8 +3,10 @@
 // leaves as soon as the table has ended.
 #include "formats/SheetReaderParts.h"
 #include "formats/SheetValues.h"
+#include "formats/XmlScan.h"
 #include "formats/Zip.h"
 
+#include <QBuffer>
 #include <QXmlStreamReader>
 
 #include <map>
@@ -33,6 +35,17 @@ Result damaged(const QXmlStreamReader &xml, const Zip::Entry *entry, const QStri
 }
 
 // ---- .xlsx ----
+
+Result scanFailed(const XmlScan &xml, const Zip::Entry *entry, const QString &part)
+{
+    if (entry && entry->tooLarge())
+        return failed(QStringLiteral("Der Teil %1 ist entpackt größer als %2 MB.")
+                          .arg(part)
+                          .arg(SheetReader::MaxPartBytes / (1024 * 1024)));
+    const QString why = xml.errorString();
+    return refused(QStringLiteral("Der Teil %1 ist beschädigt: %2")
+                       .arg(part, why.isEmpty() ? QStringLiteral("er endet vorzeitig.") : why));
+}
 
 // Excel writes characters that XML cannot hold as _xHHHH_ (and a literal "_x" sequence
 // with its underscore as _x005F_).
@@ -171,26 +184,26 @@ std::vector<NumberStyle> cellFormats(const QByteArray &styles)
 }
 
 // 0 for A, 25 for Z, 26 for AA...; -1 without letters.
-int columnOf(QStringView ref)
+int columnOf(QByteArrayView ref)
 {
     int col = 0;
     qsizetype i = 0;
     for (; i < ref.size() && i < 4; ++i) {
-        const char16_t ch = ref.at(i).unicode();
-        if (ch < u'A' || ch > u'Z')
+        const char ch = ref.at(i);
+        if (ch < 'A' || ch > 'Z')
             break;
-        col = col * 26 + (ch - u'A' + 1);
+        col = col * 26 + (ch - 'A' + 1);
     }
     return i == 0 ? -1 : col - 1;
 }
 
-int rowOf(QStringView ref)
+int rowOf(QByteArrayView ref)
 {
     qsizetype i = 0;
-    while (i < ref.size() && ref.at(i).isLetter())
+    while (i < ref.size() && ref.at(i) >= 'A' && ref.at(i) <= 'Z')
         ++i;
     bool ok = false;
-    const int r = ref.mid(i).toInt(&ok);
+    const int r = ref.sliced(i).toInt(&ok);
     return ok ? r - 1 : -1;
 }
 
@@ -266,35 +279,37 @@ Result SheetReaderParts::readXlsx(const Zip::Archive &zip, int colCount)
     const auto entry = zip.open(sheetPart, SheetReader::MaxPartBytes);
     if (!entry)
         return refused(QStringLiteral("Das Tabellenblatt fehlt im Paket."));
-    QXmlStreamReader xml(entry.get());
+    // A million cells: read with our own scanner, not QXmlStreamReader.
+    XmlScan xml(entry.get());
     Rows rows(colCount);
     QStringList cells;
     int rowIndex = 0;
     int nextRow = 0;
     int nextCol = 0;
-    while (!xml.atEnd() && !xml.hasError() && !rows.done()) {
-        xml.readNext();
-        if (xml.isEndElement()) {
-            if (xml.name() == u"row")
+    for (XmlScan::Token token = xml.next(); token != XmlScan::End && !rows.done();
+         token = xml.next()) {
+        if (token == XmlScan::Error)
+            return scanFailed(xml, entry.get(), sheetPart);
+        if (token == XmlScan::EndElement) {
+            if (xml.name() == "row")
                 rows.add(rowIndex, cells);
-            else if (xml.name() == u"sheetData")
+            else if (xml.name() == "sheetData")
                 break;
             continue;
         }
-        if (!xml.isStartElement())
+        if (token != XmlScan::StartElement)
             continue;
-        if (xml.name() == u"row") {
-            const QStringView r = xml.attributes().value(QLatin1String("r"));
+        if (xml.name() == "row") {
+            const QByteArrayView r = xml.attribute("r");
             rowIndex = r.isEmpty() ? nextRow : r.toInt() - 1;
             nextRow = rowIndex + 1;
             nextCol = 0;
             cells = QStringList(colCount);
             continue;
         }
-        if (xml.name() != u"c")
+        if (xml.name() != "c")
             continue;
-        const auto a = xml.attributes();
-        const QStringView ref = a.value(QLatin1String("r"));
+        const QByteArrayView ref = xml.attribute("r");
         int col = ref.isEmpty() ? nextCol : columnOf(ref);
         if (col < 0)
             col = nextCol;
@@ -302,38 +317,55 @@ Result SheetReaderParts::readXlsx(const Zip::Archive &zip, int colCount)
         if (!ref.isEmpty() && rowOf(ref) != rowIndex)
             return refused(QStringLiteral("Das Tabellenblatt ist beschädigt."));
         nextCol = col + 1;
-        const QString type = a.value(QLatin1String("t")).toString();
-        const int style = a.value(QLatin1String("s")).toInt();
+        const QByteArray type = xml.attribute("t").toByteArray();
+        const int style = xml.attribute("s").toInt();
         QString value;
         QString inlineText;
-        while (!xml.atEnd() && !xml.hasError()) {
-            xml.readNext();
-            if (xml.isEndElement() && xml.name() == u"c")
+        bool inInline = false;
+        for (token = xml.next(); token != XmlScan::Error && token != XmlScan::End;
+             token = xml.next()) {
+            if (token == XmlScan::EndElement && xml.name() == "c")
                 break;
-            if (!xml.isStartElement())
+            if (token == XmlScan::EndElement && xml.name() == "is")
+                inInline = false;
+            if (token != XmlScan::StartElement)
                 continue;
-            if (xml.name() == u"v")
-                value = xml.readElementText();
-            else if (xml.name() == u"is")
-                inlineText = richText(xml, u"is");
-            else
-                xml.skipCurrentElement();
+            if (xml.name() == "v") {
+                if (xml.next() == XmlScan::Text) {
+                    value = xml.text();
+                    xml.next();
+                }
+            } else if (xml.name() == "is") {
+                inInline = true;
+            } else if (inInline && xml.name() == "t") {
+                // The runs of rich text one after the other.
+                if (xml.next() == XmlScan::Text) {
+                    inlineText += xml.text();
+                    xml.next();
+                }
+            } else if (inInline && xml.name() == "r") {
+                continue;
+            } else if (!xml.skipElement()) {
+                break;
+            }
         }
+        if (token == XmlScan::Error || token == XmlScan::End)
+            return scanFailed(xml, entry.get(), sheetPart);
         if (col >= colCount)
             continue;
         QString text;
-        if (type == u"inlineStr") {
-            text = inlineText;
-        } else if (type == u"s") {
+        if (type == "inlineStr") {
+            text = unescapeXlsx(inlineText);
+        } else if (type == "s") {
             bool ok = false;
             const qsizetype i = value.toLongLong(&ok);
             if (ok && i >= 0 && i < qsizetype(shared.size()))
                 text = shared[size_t(i)];
-        } else if (type == u"str" || type == u"e") {
+        } else if (type == "str" || type == "e") {
             text = unescapeXlsx(value);
-        } else if (type == u"b") {
+        } else if (type == "b") {
             text = value.isEmpty() ? QString() : SheetValues::booleanText(isTrue(value));
-        } else if (type == u"d") {
+        } else if (type == "d") {
             const NumberStyle s = style >= 0 && size_t(style) < formats.size()
                                       ? formats[size_t(style)]
                                       : NumberStyle();
@@ -348,8 +380,6 @@ Result SheetReaderParts::readXlsx(const Zip::Archive &zip, int colCount)
         }
         cells[col] = text;
     }
-    if (xml.hasError())
-        return damaged(xml, entry.get(), sheetPart);
     return finish(rows);
 }
 
@@ -357,68 +387,67 @@ Result SheetReaderParts::readXlsx(const Zip::Archive &zip, int colCount)
 
 namespace {
 
-const QString OfficeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
-const QString TableNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:table:1.0");
-const QString StyleNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:style:1.0");
-const QString NumberNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0");
-const QString TextNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:text:1.0");
+// Names are compared without their prefixes: the OpenDocument names we look for (table-cell,
+// value-type, time-value...) are used by no other part of a spreadsheet's content.
+
+int count(QByteArrayView v)
+{
+    const int n = v.toInt();
+    return n > 0 ? n : 1;
+}
 
 // The number formats of the cell styles, from both styles.xml and content.xml.
 class OdsStyles
 {
 public:
-    // Takes a style element the reader has just started, if it is one we need.
-    bool take(QXmlStreamReader &xml)
+    // Takes a style element the scanner has just started, if it is one we need.
+    void take(XmlScan &xml)
     {
-        const QStringView n = xml.name();
-        if (xml.namespaceUri() == StyleNs && n == u"style") {
-            const auto a = xml.attributes();
-            if (a.value(StyleNs, QLatin1String("family")) == u"table-cell")
-                m_cell[a.value(StyleNs, QLatin1String("name")).toString()] = {
-                    a.value(StyleNs, QLatin1String("data-style-name")).toString(),
-                    a.value(StyleNs, QLatin1String("parent-style-name")).toString()};
-            return false;
+        const QByteArrayView n = xml.name();
+        if (n == "style") {
+            if (xml.attribute("family") == "table-cell")
+                m_cell[xml.attribute("name").toByteArray()] = {
+                    xml.attribute("data-style-name").toByteArray(),
+                    xml.attribute("parent-style-name").toByteArray()};
+            return;
         }
-        if (xml.namespaceUri() != NumberNs || !n.endsWith(u"-style"))
-            return false;
-        const QString name = xml.attributes().value(StyleNs, QLatin1String("name")).toString();
+        if (!n.endsWith("-style") || n == "default-style" || n == "page-layout")
+            return;
+        const QByteArray end = n.toByteArray();
+        const QByteArray name = xml.attribute("name").toByteArray();
         NumberStyle s;
-        const bool percent = n == u"percentage-style";
-        const bool date = n == u"date-style";
-        const bool time = n == u"time-style";
-        if (time &&
-            xml.attributes().value(NumberNs, QLatin1String("truncate-on-overflow")) == u"false")
+        const bool percent = end == "percentage-style";
+        const bool date = end == "date-style";
+        const bool time = end == "time-style";
+        if (time && xml.attribute("truncate-on-overflow") == "false")
             s.kind = NumberStyle::Duration;
         else if (time)
             s.kind = NumberStyle::Time;
         else if (date)
             s.kind = NumberStyle::Date;
-        const QString end = n.toString();
-        while (!xml.atEnd() && !xml.hasError()) {
-            xml.readNext();
-            if (xml.isEndElement() && xml.name() == end)
+        for (XmlScan::Token t = xml.next(); t != XmlScan::End && t != XmlScan::Error;
+             t = xml.next()) {
+            if (t == XmlScan::EndElement && xml.name() == end)
                 break;
-            if (!xml.isStartElement() || xml.namespaceUri() != NumberNs)
+            if (t != XmlScan::StartElement)
                 continue;
-            const QStringView part = xml.name();
-            if (date && (part == u"hours" || part == u"minutes" || part == u"seconds"))
+            const QByteArrayView part = xml.name();
+            if (date && (part == "hours" || part == "minutes" || part == "seconds"))
                 s.kind = NumberStyle::DateTime;
-            if (!time && !date && part == u"number") {
-                const auto a = xml.attributes();
+            if (!time && !date && part == "number") {
                 s.kind = percent ? NumberStyle::Percent : NumberStyle::Fixed;
-                s.maxDecimals = a.value(NumberNs, QLatin1String("decimal-places")).toInt();
-                const QStringView min = a.value(NumberNs, QLatin1String("min-decimal-places"));
+                s.maxDecimals = xml.attribute("decimal-places").toInt();
+                const QByteArrayView min = xml.attribute("min-decimal-places");
                 s.minDecimals = min.isEmpty() ? s.maxDecimals : qMin(min.toInt(), s.maxDecimals);
             }
         }
         m_data[name] = s;
-        return true;
     }
 
     // The number format a cell of this style shows; General when it has none.
-    NumberStyle of(const QString &cellStyle) const
+    NumberStyle of(const QByteArray &cellStyle) const
     {
-        QString name = cellStyle;
+        QByteArray name = cellStyle;
         for (int depth = 0; depth < 16 && !name.isEmpty(); ++depth) {
             const auto cell = m_cell.find(name);
             if (cell == m_cell.end())
@@ -433,107 +462,112 @@ public:
     }
 
 private:
-    std::map<QString, std::pair<QString, QString>> m_cell; // data style, parent style
-    std::map<QString, NumberStyle> m_data;
+    std::map<QByteArray, std::pair<QByteArray, QByteArray>> m_cell; // data style, parent
+    std::map<QByteArray, NumberStyle> m_data;
 };
 
-void readStyles(const QByteArray &bytes, OdsStyles &styles)
+void readStyles(QByteArray bytes, OdsStyles &styles)
 {
-    QXmlStreamReader xml(bytes);
-    while (!xml.atEnd() && !xml.hasError()) {
-        xml.readNext();
-        if (xml.isStartElement())
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    XmlScan xml(&buffer);
+    for (XmlScan::Token t = xml.next(); t != XmlScan::End && t != XmlScan::Error; t = xml.next())
+        if (t == XmlScan::StartElement)
             styles.take(xml);
-    }
 }
 
-int repeated(const QXmlStreamAttributes &a, const QString &ns, const char *name)
+struct OdsCell
 {
-    const int n = a.value(ns, QLatin1String(name)).toInt();
-    return n > 0 ? n : 1;
-}
+    QByteArray type;
+    QByteArray style;
+    QByteArray value;
+    QByteArray dateValue;
+    QByteArray timeValue;
+    QByteArray booleanValue;
+    QString stringValue;
+    bool hasStringValue = false;
+};
 
 // The text of a cell's paragraphs, one line each; white space as OpenDocument keeps it
-// (runs written as <text:s/>), notes left out. Leaves the reader at the cell's end.
-QString paragraphs(QXmlStreamReader &xml)
+// (runs written as <text:s/>), notes left out. Leaves the scanner after the cell's end.
+bool paragraphs(XmlScan &xml, QString *text)
 {
-    QString text;
     int paragraphsSeen = 0;
     int depth = 0;       // inside the cell
-    int inParagraph = 0; // depth of open paragraphs
+    int inParagraph = 0; // open paragraphs
     bool lastBlank = false;
-    while (!xml.atEnd() && !xml.hasError()) {
-        xml.readNext();
-        if (xml.isStartElement()) {
+    for (;;) {
+        switch (xml.next()) {
+        case XmlScan::StartElement: {
             ++depth;
-            const QStringView n = xml.name();
-            const bool text_ = xml.namespaceUri() == TextNs;
-            if (n == u"annotation" || (text_ && (n == u"note" || n == u"ruby-text"))) {
-                xml.skipCurrentElement();
+            const QByteArrayView n = xml.name();
+            if (n == "annotation" || n == "note" || n == "ruby-text") {
+                if (!xml.skipElement())
+                    return false;
                 --depth;
-            } else if (text_ && (n == u"p" || n == u"h")) {
+            } else if (n == "p" || n == "h") {
                 if (inParagraph == 0 && paragraphsSeen++ > 0)
-                    text += QLatin1Char('\n');
+                    *text += QLatin1Char('\n');
                 ++inParagraph;
                 lastBlank = false;
-            } else if (text_ && n == u"s" && inParagraph) {
-                text += QString(repeated(xml.attributes(), TextNs, "c"), QLatin1Char(' '));
+            } else if (n == "s" && inParagraph) {
+                *text += QString(count(xml.attribute("c")), QLatin1Char(' '));
                 lastBlank = false;
-            } else if (text_ && n == u"tab" && inParagraph) {
-                text += QLatin1Char('\t');
+            } else if (n == "tab" && inParagraph) {
+                *text += QLatin1Char('\t');
                 lastBlank = false;
-            } else if (text_ && n == u"line-break" && inParagraph) {
-                text += QLatin1Char('\n');
+            } else if (n == "line-break" && inParagraph) {
+                *text += QLatin1Char('\n');
                 lastBlank = false;
             }
-        } else if (xml.isEndElement()) {
+            break;
+        }
+        case XmlScan::EndElement: {
             if (depth == 0)
-                break; // the cell's own end
+                return true; // the cell's own end
             --depth;
-            const QStringView n = xml.name();
-            if (xml.namespaceUri() == TextNs && (n == u"p" || n == u"h"))
+            const QByteArrayView n = xml.name();
+            if ((n == "p" || n == "h") && inParagraph > 0)
                 --inParagraph;
-        } else if (xml.isCharacters() && inParagraph) {
+            break;
+        }
+        case XmlScan::Text:
+            if (!inParagraph)
+                break;
             // XML white space in a paragraph counts as one blank.
             for (const QChar ch : xml.text()) {
                 const bool blank = ch == QLatin1Char(' ') || ch == QLatin1Char('\t') ||
                                    ch == QLatin1Char('\n') || ch == QLatin1Char('\r');
                 if (blank && lastBlank)
                     continue;
-                text += blank ? QLatin1Char(' ') : ch;
+                *text += blank ? QLatin1Char(' ') : ch;
                 lastBlank = blank;
             }
+            break;
+        default:
+            return false;
         }
     }
-    return text;
 }
 
-QString odsCellText(QXmlStreamReader &xml, const OdsStyles &styles, const QString &fallbackStyle)
+QString odsCellText(const OdsCell &cell, const QString &text, const OdsStyles &styles)
 {
-    const QXmlStreamAttributes a = xml.attributes();
-    const QString text = paragraphs(xml);
-    const QStringView type = a.value(OfficeNs, QLatin1String("value-type"));
+    const QByteArray &type = cell.type;
     if (type.isEmpty())
         return text;
-    QString styleName = a.value(TableNs, QLatin1String("style-name")).toString();
-    if (styleName.isEmpty())
-        styleName = fallbackStyle;
-    const NumberStyle style = styles.of(styleName);
-    if (type == u"string") {
-        const QStringView own = a.value(OfficeNs, QLatin1String("string-value"));
-        return own.isEmpty() ? text : own.toString();
-    }
-    if (type == u"boolean")
-        return SheetValues::booleanText(isTrue(a.value(OfficeNs, QLatin1String("boolean-value"))));
-    if (type == u"date") {
-        const QString v = a.value(OfficeNs, QLatin1String("date-value")).toString();
+    const NumberStyle style = styles.of(cell.style);
+    if (type == "string")
+        return cell.hasStringValue ? cell.stringValue : text;
+    if (type == "boolean")
+        return SheetValues::booleanText(isTrue(QString::fromLatin1(cell.booleanValue)));
+    if (type == "date") {
+        const QString v = QString::fromLatin1(cell.dateValue);
         const QString d = SheetValues::dateText(v, v.contains(QLatin1Char('T')) &&
                                                        style.kind != NumberStyle::Date);
         return d.isEmpty() ? text : d;
     }
-    if (type == u"time") {
-        const auto centis = SheetValues::centisOfDuration(
-            a.value(OfficeNs, QLatin1String("time-value")).toString());
+    if (type == "time") {
+        const auto centis = SheetValues::centisOfDuration(QString::fromLatin1(cell.timeValue));
         if (!centis)
             return text;
         if (style.kind == NumberStyle::Duration)
@@ -541,14 +575,13 @@ QString odsCellText(QXmlStreamReader &xml, const OdsStyles &styles, const QStrin
         const qint64 day = SheetValues::CentisPerDay;
         return SheetValues::timeText((*centis % day + day) % day);
     }
-    const std::optional<double> parsed =
-        SheetValues::parseNumber(a.value(OfficeNs, QLatin1String("value")));
+    const std::optional<double> parsed = SheetValues::parseNumber(QString::fromLatin1(cell.value));
     if (!parsed)
         return text;
     const double v = *parsed;
-    if (type == u"percentage" && style.kind != NumberStyle::Percent)
+    if (type == "percentage" && style.kind != NumberStyle::Percent)
         return SheetValues::numberText(v * 100, NumberStyle()) + QLatin1Char('%');
-    if (type == u"currency" && style.kind != NumberStyle::Fixed)
+    if (type == "currency" && style.kind != NumberStyle::Fixed)
         return SheetValues::numberText(v, NumberStyle());
     return SheetValues::numberText(v, style);
 }
@@ -568,70 +601,84 @@ Result SheetReaderParts::readOds(const Zip::Archive &zip, int colCount)
     const auto entry = zip.open(part, SheetReader::MaxPartBytes);
     if (!entry)
         return refused(QStringLiteral("Der Inhalt der Tabelle fehlt im Paket."));
-    QXmlStreamReader xml(entry.get());
+    XmlScan xml(entry.get());
     Rows rows(colCount);
     bool inTable = false;
-    std::vector<QString> columnStyles;
+    std::vector<QByteArray> columnStyles;
     QStringList cells;
     int rowIndex = 0;
     int rowRepeat = 1;
     int col = 0;
-    QString rowStyle;
-    while (!xml.atEnd() && !xml.hasError() && !rows.done()) {
-        xml.readNext();
-        if (xml.isEndElement() && xml.namespaceUri() == TableNs) {
-            if (xml.name() == u"table-row") {
+    QByteArray rowStyle;
+    for (XmlScan::Token token = xml.next(); token != XmlScan::End && !rows.done();
+         token = xml.next()) {
+        if (token == XmlScan::Error)
+            return scanFailed(xml, entry.get(), part);
+        if (token == XmlScan::EndElement && inTable) {
+            if (xml.name() == "table-row") {
                 // Equal rows one after another are written once, with their count.
                 for (int k = 0; k < rowRepeat && rows.add(rowIndex, cells); ++k)
                     ++rowIndex;
-            } else if (xml.name() == u"table") {
+            } else if (xml.name() == "table") {
                 break;
             }
             continue;
         }
-        if (!xml.isStartElement())
+        if (token != XmlScan::StartElement)
             continue;
         if (!inTable) {
-            if (xml.namespaceUri() == TableNs && xml.name() == u"table")
+            if (xml.name() == "table")
                 inTable = true;
             else
                 styles.take(xml);
             continue;
         }
-        if (xml.namespaceUri() != TableNs)
-            continue;
-        const QStringView n = xml.name();
-        const auto a = xml.attributes();
-        if (n == u"table-column") {
-            const QString style =
-                a.value(TableNs, QLatin1String("default-cell-style-name")).toString();
-            for (int k = repeated(a, TableNs, "number-columns-repeated");
+        const QByteArrayView n = xml.name();
+        if (n == "table-column") {
+            const QByteArray style = xml.attribute("default-cell-style-name").toByteArray();
+            for (int k = count(xml.attribute("number-columns-repeated"));
                  k > 0 && int(columnStyles.size()) < colCount; --k)
                 columnStyles.push_back(style);
-        } else if (n == u"table-row") {
-            rowRepeat = repeated(a, TableNs, "number-rows-repeated");
-            rowStyle = a.value(TableNs, QLatin1String("default-cell-style-name")).toString();
+        } else if (n == "table-row") {
+            rowRepeat = count(xml.attribute("number-rows-repeated"));
+            rowStyle = xml.attribute("default-cell-style-name").toByteArray();
             cells = QStringList(colCount);
             col = 0;
-        } else if (n == u"table-cell" || n == u"covered-table-cell") {
-            const int count = repeated(a, TableNs, "number-columns-repeated");
+        } else if (n == "table-cell" || n == "covered-table-cell") {
+            const int repeat = count(xml.attribute("number-columns-repeated"));
             if (col >= colCount) {
-                xml.skipCurrentElement();
+                if (!xml.skipElement())
+                    return scanFailed(xml, entry.get(), part);
             } else {
-                QString fallback = rowStyle;
-                if (fallback.isEmpty() && col < int(columnStyles.size()))
-                    fallback = columnStyles[size_t(col)];
-                const QString text = odsCellText(xml, styles, fallback);
-                for (int k = 0; k < count && col + k < colCount; ++k)
-                    cells[col + k] = text;
+                OdsCell cell;
+                cell.type = xml.attribute("value-type").toByteArray();
+                cell.style = xml.attribute("style-name").toByteArray();
+                if (cell.style.isEmpty())
+                    cell.style = !rowStyle.isEmpty() || col >= int(columnStyles.size())
+                                     ? rowStyle
+                                     : columnStyles[size_t(col)];
+                cell.value = xml.attribute("value").toByteArray();
+                cell.dateValue = xml.attribute("date-value").toByteArray();
+                cell.timeValue = xml.attribute("time-value").toByteArray();
+                cell.booleanValue = xml.attribute("boolean-value").toByteArray();
+                const QByteArrayView own = xml.attribute("string-value");
+                cell.hasStringValue = !own.isEmpty();
+                if (cell.hasStringValue)
+                    cell.stringValue = xmlText(own);
+                QString text;
+                if (!paragraphs(xml, &text))
+                    return scanFailed(xml, entry.get(), part);
+                const QString shown = odsCellText(cell, text, styles);
+                for (int k = 0; k < repeat && col + k < colCount; ++k)
+                    cells[col + k] = shown;
             }
-            col = int(qMin<qint64>(colCount, qint64(col) + count));
-        } else if (n == u"table") {
-            xml.skipCurrentElement(); // a table inside a cell is no part of ours
+            col = int(qMin<qint64>(colCount, qint64(col) + repeat));
+        } else if (n == "table") {
+            // A table inside a cell is no part of ours.
+            if (!xml.skipElement())
+                return scanFailed(xml, entry.get(), part);
         }
     }
-    if (xml.hasError())
-        return damaged(xml, entry.get(), part);
     if (!inTable)
         return refused(QStringLiteral("Das Dokument hat keine Tabelle."));
     return finish(rows);

@@ -42,8 +42,12 @@ QByteArray Zip::pack(const std::vector<Item> &items, QString *error)
             zip_source_buffer(za, item.data.constData(), zip_uint64_t(item.data.size()), 0);
         const zip_int64_t index =
             s ? zip_file_add(za, item.name.toUtf8().constData(), s, ZIP_FL_ENC_UTF_8) : -1;
-        if (index < 0 || (item.stored &&
-                          zip_set_file_compression(za, zip_uint64_t(index), ZIP_CM_STORE, 0) < 0)) {
+        // The fastest deflate: a large sheet packs several times faster, a little larger.
+        const bool set =
+            index >= 0 && zip_set_file_compression(za, zip_uint64_t(index),
+                                                   item.stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                                                   item.stored ? 0 : 1) == 0;
+        if (!set) {
             if (s && index < 0)
                 zip_source_free(s);
             const QString w = QString::fromLocal8Bit(zip_strerror(za));
