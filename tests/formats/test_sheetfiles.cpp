@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 QString fixture(const char *name)
@@ -143,7 +145,7 @@ TEST_F(SheetFiles, ControlCharactersSurviveAnXlsx)
 {
     const TableData t = table(2, {{"Nr.", "Fahrer"}, {"1", QString("a") + QChar(1) + "b_x0041_"}});
     const SheetReader::Result back = SheetReader::read(write(t, "xlsx"), 2);
-    ASSERT_EQ(back.status, SheetReader::Result::Ok);
+    ASSERT_EQ(back.status, SheetReader::Result::Ok) << back.message.toStdString();
     EXPECT_EQ(back.rows, t.rows);
 }
 
@@ -325,6 +327,76 @@ TEST(SheetBadFiles, RefusedOrFailedWithAReasonNeverACrash)
         EXPECT_EQ(r.status, c.status) << r.message.toStdString();
         EXPECT_FALSE(r.message.isEmpty());
         EXPECT_TRUE(r.rows.empty());
+    }
+}
+
+// A mutation of a LibreOffice .xls on which freexl 1.0.6 reads past its buffers and dies:
+// the reader runs it in a child process, so the file is refused and we go on.
+TEST(SheetBadFiles, XlsThatCrashesFreexlIsRefused)
+{
+    const SheetReader::Result r = SheetReader::read(fixture("damaged-crashes-freexl.xls"), 8);
+    EXPECT_EQ(r.status, SheetReader::Result::Refused);
+    EXPECT_TRUE(r.message.contains("beschädigt")) << r.message.toStdString();
+    EXPECT_EQ(SheetReader::xlsRowCount(fixture("damaged-crashes-freexl.xls")), -1);
+}
+
+// Workbooks altered at random places (bytes of an .xls, the XML inside a package) are read
+// or refused, never more cells than asked for, never a crash.
+TEST(SheetBadFiles, AlteredWorkbooksAreReadOrRefused)
+{
+    QTemporaryDir dir;
+    std::mt19937 random(29);
+    auto alter = [&](QByteArray bytes) {
+        if (random() % 2) {
+            bytes.truncate(qsizetype(random() % quint32(bytes.size())));
+        } else {
+            static const char marks[] = "<>\"&/=' \0x";
+            for (int k = 0; k < 6; ++k)
+                bytes[qsizetype(random() % quint32(bytes.size()))] =
+                    marks[random() % (sizeof marks - 1)];
+        }
+        return bytes;
+    };
+    auto check = [&](const QByteArray &bytes, const char *what) {
+        const QString path = dir.filePath("altered");
+        ASSERT_TRUE(writeBytes(path, bytes));
+        const SheetReader::Result r = SheetReader::read(path, 8);
+        if (r.status == SheetReader::Result::Ok) {
+            for (const QStringList &row : r.rows)
+                ASSERT_EQ(row.size(), 8) << what;
+        } else {
+            EXPECT_FALSE(r.message.isEmpty()) << what;
+        }
+    };
+    const QByteArray xls = fileBytes(fixture("made-by-libreoffice.xls"));
+    for (int i = 0; i < 60; ++i)
+        check(alter(xls), "xls");
+    const struct
+    {
+        const char *file;
+        const char *part;
+    } packages[] = {{"made-by-libreoffice.xlsx", "xl/worksheets/sheet1.xml"},
+                    {"made-by-libreoffice.xlsx", "xl/sharedStrings.xml"},
+                    {"made-by-libreoffice.xlsx", "xl/styles.xml"},
+                    {"made-by-libreoffice.ods", "content.xml"},
+                    {"made-by-libreoffice.ods", "styles.xml"}};
+    for (const auto &p : packages) {
+        const Zip::Archive zip(fixture(p.file));
+        const QByteArray original = zip.read(QLatin1String(p.part), 1 << 24).value_or(QByteArray());
+        ASSERT_FALSE(original.isEmpty()) << p.part;
+        for (int i = 0; i < 60; ++i) {
+            std::vector<Zip::Item> items;
+            for (const char *name :
+                 {"mimetype", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
+                  "xl/worksheets/sheet1.xml", "xl/sharedStrings.xml", "xl/styles.xml",
+                  "content.xml", "styles.xml"})
+                if (const auto data = zip.read(QLatin1String(name), 1 << 24))
+                    items.push_back(
+                        {QLatin1String(name),
+                         QLatin1String(name) == QLatin1String(p.part) ? alter(original) : *data,
+                         QLatin1String(name) == QLatin1String("mimetype")});
+            check(packed(items), p.part);
+        }
     }
 }
 
