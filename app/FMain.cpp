@@ -1119,7 +1119,11 @@ void TFormMain::fileBusy(bool busy, const QString &status)
         StatusBar1->showMessage(status);
         setCursor(Qt::BusyCursor);
     } else if (!any) {
-        StatusBar1->clearMessage();
+        // A finished command may leave a note (a sheet read only approximately).
+        if (status.isEmpty())
+            StatusBar1->clearMessage();
+        else
+            StatusBar1->showMessage(status);
         unsetCursor();
     }
     tables->refreshButtons();

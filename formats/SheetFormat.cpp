@@ -1,6 +1,10 @@
 #include "formats/SheetFormat.h"
 
+#include "formats/SheetValues.h"
+#include "formats/Zip.h"
+
 #include <QFileInfo>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -93,28 +97,49 @@ double columnWidthCm(const TableData &t, int col)
 
 } // namespace
 
-QByteArray SheetFormat::flatOds(const TableData &t, const QString &title)
+namespace {
+
+const char OdsMime[] = "application/vnd.oasis.opendocument.spreadsheet";
+
+QString namespaces()
 {
-    const QString name = xmlEscape(title);
-    QString x;
-    x += QStringLiteral(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+    return QStringLiteral(
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
         "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
         "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
         "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+        "xmlns:number=\"urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0\" "
         "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
         "xmlns:meta=\"urn:oasis:names:tc:opendocument:xmlns:meta:1.0\" "
-        "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" office:version=\"1.2\" "
-        "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\">\n");
-    x += QStringLiteral("<office:meta><meta:initial-creator>Quendra Software</meta:initial-creator>"
-                        "<dc:creator>Quendra Software</dc:creator><dc:subject>") +
-         name + QStringLiteral("</dc:subject></office:meta>\n");
-    x += QStringLiteral(
-        "<office:automatic-styles>\n"
-        "<style:page-layout style:name=\"pm1\"><style:page-layout-properties "
-        "style:print-orientation=\"landscape\" fo:page-width=\"29.7cm\" "
-        "fo:page-height=\"21cm\"/></style:page-layout>\n"
+        "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" office:version=\"1.2\"");
+}
+
+QString odsMeta(const QString &name)
+{
+    return QStringLiteral(
+               "<office:meta><meta:initial-creator>Quendra Software</meta:initial-creator>"
+               "<dc:creator>Quendra Software</dc:creator><dc:subject>") +
+           name + QStringLiteral("</dc:subject></office:meta>\n");
+}
+
+QString odsPageLayout()
+{
+    return QStringLiteral("<style:page-layout style:name=\"pm1\"><style:page-layout-properties "
+                          "style:print-orientation=\"landscape\" fo:page-width=\"29.7cm\" "
+                          "fo:page-height=\"21cm\"/></style:page-layout>\n");
+}
+
+QString odsMasterStyles()
+{
+    return QStringLiteral("<office:master-styles><style:master-page style:name=\"Default\" "
+                          "style:page-layout-name=\"pm1\"/></office:master-styles>\n");
+}
+
+// The table's own styles: borders, the bold title row, column widths and, with time
+// values, the time format HH:MM:SS,00 (German, so the comma shows whatever the locale).
+QString odsCellStyles(const TableData &t, bool timeValues)
+{
+    QString x = QStringLiteral(
         "<style:style style:name=\"ta1\" style:family=\"table\" style:master-page-name=\"Default\">"
         "<style:table-properties table:display=\"true\"/></style:style>\n"
         "<style:style style:name=\"ce1\" style:family=\"table-cell\"><style:table-cell-properties "
@@ -122,84 +147,133 @@ QByteArray SheetFormat::flatOds(const TableData &t, const QString &title)
         "<style:style style:name=\"ce2\" style:family=\"table-cell\"><style:table-cell-properties "
         "fo:border=\"1.75pt solid #000000\"/><style:text-properties fo:font-weight=\"bold\"/>"
         "</style:style>\n");
+    if (timeValues)
+        x += QStringLiteral(
+            "<number:time-style style:name=\"N1\" number:language=\"de\" number:country=\"DE\">"
+            "<number:hours number:style=\"long\"/><number:text>:</number:text>"
+            "<number:minutes number:style=\"long\"/><number:text>:</number:text>"
+            "<number:seconds number:style=\"long\" number:decimal-places=\"2\"/>"
+            "</number:time-style>\n"
+            "<style:style style:name=\"ce3\" style:family=\"table-cell\" "
+            "style:data-style-name=\"N1\"><style:table-cell-properties "
+            "fo:border=\"0.75pt solid #000000\"/></style:style>\n");
     for (int c = 0; c < t.colCount; ++c)
         x += QStringLiteral("<style:style style:name=\"co%1\" style:family=\"table-column\">"
                             "<style:table-column-properties style:column-width=\"%2cm\"/>"
                             "</style:style>\n")
                  .arg(c + 1)
                  .arg(columnWidthCm(t, c), 0, 'f', 2);
-    x += QStringLiteral("</office:automatic-styles>\n<office:master-styles><style:master-page "
-                        "style:name=\"Default\" style:page-layout-name=\"pm1\"/>"
-                        "</office:master-styles>\n<office:body><office:spreadsheet>\n"
-                        "<table:table table:name=\"") +
-         name + QStringLiteral("\" table:style-name=\"ta1\">\n");
+    return x;
+}
+
+QString odsTable(const TableData &t, const QString &name, bool timeValues)
+{
+    QString x = QStringLiteral("<table:table table:name=\"") + name +
+                QStringLiteral("\" table:style-name=\"ta1\">\n");
     for (int c = 0; c < t.colCount; ++c)
         x += QStringLiteral("<table:table-column table:style-name=\"co%1\"/>\n").arg(c + 1);
     for (int r = 0; r < t.rowCount(); ++r) {
         x += QStringLiteral("<table:table-row>");
-        const QString style = r == 0 ? QStringLiteral("ce2") : QStringLiteral("ce1");
-        for (int c = 0; c < t.colCount; ++c)
-            x += QStringLiteral("<table:table-cell table:style-name=\"") + style +
-                 QStringLiteral("\" office:value-type=\"string\">") + cellParagraphs(t.cell(c, r)) +
-                 QStringLiteral("</table:table-cell>");
+        for (int c = 0; c < t.colCount; ++c) {
+            const QString text = t.cell(c, r);
+            const std::optional<int> time =
+                timeValues ? SheetFormat::timeCell(t, c, r) : std::optional<int>();
+            if (time) {
+                // The value exact to the hundredth; the paragraph is what the sheet shows.
+                // hh:mm:ss,cc becomes PThhHmmMss.ccS by replacing its separators.
+                QString iso = QStringLiteral("PT") + text;
+                iso[4] = QLatin1Char('H');
+                iso[7] = QLatin1Char('M');
+                iso[10] = QLatin1Char('.');
+                x += QStringLiteral("<table:table-cell table:style-name=\"ce3\" "
+                                    "office:value-type=\"time\" office:time-value=\"") +
+                     iso + QStringLiteral("S\"><text:p>") + text +
+                     QStringLiteral("</text:p></table:table-cell>");
+                continue;
+            }
+            x += r == 0 ? QStringLiteral("<table:table-cell table:style-name=\"ce2\"")
+                        : QStringLiteral("<table:table-cell table:style-name=\"ce1\"");
+            // An empty cell holds no value: as an empty text, LibreOffice writes an .xls
+            // that freexl cannot open.
+            if (text.isEmpty())
+                x += QStringLiteral("/>");
+            else
+                x += QStringLiteral(" office:value-type=\"string\">") + cellParagraphs(text) +
+                     QStringLiteral("</table:table-cell>");
+        }
         x += QStringLiteral("</table:table-row>\n");
     }
-    x += QStringLiteral("</table:table>\n</office:spreadsheet></office:body></office:document>\n");
+    x += QStringLiteral("</table:table>\n");
+    return x;
+}
+
+QString xmlHead()
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+}
+
+} // namespace
+
+std::optional<int> SheetFormat::timeCell(const TableData &t, int col, int row)
+{
+    if (col < 2 || row < 1)
+        return std::nullopt;
+    return SheetValues::timeOfDay(t.cell(col, row));
+}
+
+QByteArray SheetFormat::flatOds(const TableData &t, const QString &title)
+{
+    const QString name = xmlEscape(title);
+    QString x = xmlHead() + QStringLiteral("<office:document ") + namespaces() +
+                QStringLiteral(" office:mimetype=\"") + QLatin1String(OdsMime) +
+                QStringLiteral("\">\n") + odsMeta(name) +
+                QStringLiteral("<office:automatic-styles>\n") + odsPageLayout() +
+                odsCellStyles(t, false) + QStringLiteral("</office:automatic-styles>\n") +
+                odsMasterStyles() + QStringLiteral("<office:body><office:spreadsheet>\n") +
+                odsTable(t, name, false) +
+                QStringLiteral("</office:spreadsheet></office:body></office:document>\n");
     return x.toUtf8();
 }
 
-std::vector<QStringList> SheetFormat::parseTabText(const QByteArray &utf8)
+QByteArray SheetFormat::odsPackage(const TableData &t, const QString &title, QString *error)
 {
-    const QString s = QString::fromUtf8(utf8);
-    std::vector<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    bool fieldStarted = false;
-    auto endField = [&] {
-        row << field;
-        field.clear();
-        fieldStarted = false;
-    };
-    auto endRow = [&] {
-        endField();
-        rows.push_back(row);
-        row.clear();
-    };
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const QChar ch = s.at(i);
-        if (quoted) {
-            if (ch == QLatin1Char('"')) {
-                if (i + 1 < s.size() && s.at(i + 1) == QLatin1Char('"')) {
-                    field += ch;
-                    ++i;
-                } else {
-                    quoted = false;
-                }
-            } else {
-                field += ch;
-            }
-            continue;
-        }
-        if (ch == QLatin1Char('"') && !fieldStarted) {
-            quoted = true;
-            fieldStarted = true;
-        } else if (ch == QLatin1Char('\t')) {
-            endField();
-        } else if (ch == QLatin1Char('\r')) {
-            if (i + 1 < s.size() && s.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            endRow();
-        } else if (ch == QLatin1Char('\n')) {
-            endRow();
-        } else {
-            field += ch;
-            fieldStarted = true;
-        }
-    }
-    if (fieldStarted || !row.isEmpty() || !field.isEmpty())
-        endRow();
-    return rows;
+    const QString name = xmlEscape(title);
+    const QString meta = xmlHead() + QStringLiteral("<office:document-meta ") + namespaces() +
+                         QStringLiteral(">\n") + odsMeta(name) +
+                         QStringLiteral("</office:document-meta>\n");
+    const QString styles = xmlHead() + QStringLiteral("<office:document-styles ") + namespaces() +
+                           QStringLiteral(">\n<office:automatic-styles>\n") + odsPageLayout() +
+                           QStringLiteral("</office:automatic-styles>\n") + odsMasterStyles() +
+                           QStringLiteral("</office:document-styles>\n");
+    const QString content = xmlHead() + QStringLiteral("<office:document-content ") + namespaces() +
+                            QStringLiteral(">\n<office:automatic-styles>\n") +
+                            odsCellStyles(t, true) +
+                            QStringLiteral("</office:automatic-styles>\n"
+                                           "<office:body><office:spreadsheet>\n") +
+                            odsTable(t, name, true) +
+                            QStringLiteral("</office:spreadsheet></office:body>"
+                                           "</office:document-content>\n");
+    const QByteArray manifest =
+        QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                   "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:"
+                   "manifest:1.0\" manifest:version=\"1.2\">\n"
+                   "<manifest:file-entry manifest:full-path=\"/\" manifest:version=\"1.2\" "
+                   "manifest:media-type=\"") +
+        OdsMime +
+        "\"/>\n"
+        "<manifest:file-entry manifest:full-path=\"content.xml\" "
+        "manifest:media-type=\"text/xml\"/>\n"
+        "<manifest:file-entry manifest:full-path=\"styles.xml\" "
+        "manifest:media-type=\"text/xml\"/>\n"
+        "<manifest:file-entry manifest:full-path=\"meta.xml\" manifest:media-type=\"text/xml\"/>\n"
+        "</manifest:manifest>\n";
+    // The uncompressed "mimetype" first: that is how a reader knows the package.
+    return Zip::pack({{QStringLiteral("mimetype"), QByteArray(OdsMime), true},
+                      {QStringLiteral("META-INF/manifest.xml"), manifest},
+                      {QStringLiteral("meta.xml"), meta.toUtf8()},
+                      {QStringLiteral("styles.xml"), styles.toUtf8()},
+                      {QStringLiteral("content.xml"), content.toUtf8()}},
+                     error);
 }
 
 TableData SheetFormat::tableFromSheet(const std::vector<QStringList> &rows, int colCount)
@@ -229,6 +303,46 @@ TableData SheetFormat::tableFromSheet(const std::vector<QStringList> &rows, int 
             title = QStringLiteral("Zeit ") + QString::number(c - 1);
     }
     return t;
+}
+
+QString SheetFormat::sheetName(const QString &title)
+{
+    QString name;
+    for (const QChar ch : title)
+        name +=
+            QStringLiteral("[]:*?/\\").contains(ch) || ch.unicode() < 0x20 ? QLatin1Char('_') : ch;
+    // Excel also refuses an apostrophe at either end.
+    while (name.startsWith(QLatin1Char('\'')))
+        name.remove(0, 1);
+    name = name.left(31);
+    while (name.endsWith(QLatin1Char('\'')))
+        name.chop(1);
+    return name.trimmed().isEmpty() ? QStringLiteral("Tabelle") : name;
+}
+
+SheetFormat::Limits SheetFormat::limitsOf(const QString &suffix)
+{
+    if (suffix.compare(QLatin1String("xls"), Qt::CaseInsensitive) == 0)
+        return {65536, 256};
+    // LibreOffice's own limit for .ods is Excel's for .xlsx.
+    return {1048576, 16384};
+}
+
+QString SheetFormat::tooLargeFor(const TableData &t, const QString &suffix)
+{
+    const Limits l = limitsOf(suffix);
+    if (t.rowCount() <= l.rows && t.colCount <= l.cols)
+        return QString();
+    const QLocale de(QLocale::German);
+    const Limits big = limitsOf(QStringLiteral("xlsx"));
+    const bool fitsBig = t.rowCount() <= big.rows && t.colCount <= big.cols;
+    return QStringLiteral("Die Tabelle hat %1 Zeilen und %2 Spalten; eine .%3-Datei fasst "
+                          "höchstens %4 Zeilen und %5 Spalten. Die Datei wurde nicht "
+                          "geschrieben. %6")
+        .arg(de.toString(t.rowCount()), de.toString(t.colCount), suffix.toLower(),
+             de.toString(l.rows), de.toString(l.cols),
+             fitsBig ? QStringLiteral("Als .xlsx oder .ods gespeichert passt sie hinein.")
+                     : QStringLiteral("Als Textdatei (.txt) lässt sie sich speichern."));
 }
 
 bool SheetFormat::looksLikeSpreadsheet(const QString &fileName, const QByteArray &firstBytes)

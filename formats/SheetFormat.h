@@ -5,19 +5,45 @@
 #include <QByteArray>
 #include <QString>
 
-// The spreadsheet side of the results protocol, without the spreadsheet application: the
-// document we hand it to convert, and the text it gives back.
+#include <optional>
+
+// The spreadsheet side of the results protocol: the documents we write, the rules of the
+// table we read, the limits of each format.
 namespace SheetFormat {
 
-// A flat OpenDocument spreadsheet: the whole table as one block of text cells (so 007 and
-// 10:15:22,31 stay texts), borders on every cell, the title row bold with a heavier border,
-// author "Quendra Software", subject and sheet name = title, landscape page, each column
-// as wide as its longest text.
+// The layout of every sheet we write: borders on every cell, the title row bold with a
+// heavier border, author "Quendra Software", subject and sheet name = title, landscape
+// page, each column as wide as its longest text. Start numbers, names and every other
+// text stay text cells (007 keeps its zeros).
+
+// A flat OpenDocument spreadsheet with every filled cell a text cell, for LibreOffice to turn
+// into .xls: the .xls reader gives time values back to the second only, so there
+// 10:15:22,31 stays a text.
 QByteArray flatOds(const TableData &table, const QString &title);
 
-// The rows of UTF-8 text with TAB between the fields, as the spreadsheet application
-// exports a sheet: a field in double quotes may hold TABs, line ends and doubled quotes.
-std::vector<QStringList> parseTabText(const QByteArray &utf8);
+// The .ods package: the same document, but a time of day in a time column (timeCell) is
+// a time value shown as HH:MM:SS,00, which a spreadsheet can subtract. Empty, with error
+// set, when packing fails.
+QByteArray odsPackage(const TableData &table, const QString &title, QString *error = nullptr);
+
+// The centiseconds of a cell that is written as a time value: a time column (2 on) below
+// the title row, holding a time of day in the program's form hh:mm:ss,cc.
+std::optional<int> timeCell(const TableData &table, int col, int row);
+
+// The name a workbook's sheet gets for title: without the characters that sheet names
+// may not hold ([]:*?/\), at most 31 characters, never empty.
+QString sheetName(const QString &title);
+
+struct Limits
+{
+    int rows;
+    int cols;
+};
+// What a sheet of the format (xls, xlsx, ods) holds.
+Limits limitsOf(const QString &suffix);
+// Why the table cannot be saved in the format, naming the limit (German); empty when it
+// fits.
+QString tooLargeFor(const TableData &table, const QString &suffix);
 
 // The results protocol from a sheet's rows, for a table of colCount columns: the first
 // row whose first cell is empty ends the table; extra columns are dropped, missing ones

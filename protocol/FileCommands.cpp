@@ -77,17 +77,19 @@ void TFileCommands::readFileTypeNames()
     FileTypes.read();
 }
 
-void TFileCommands::buildFilters(bool spreadsheetAvailable)
+void TFileCommands::buildFilters(bool officeAvailable)
 {
-    m_sheet = spreadsheetAvailable;
+    // Every spreadsheet type is offered: .xlsx and .ods are read and written without
+    // LibreOffice, .xls is read without it. Only saving .xls needs it, and says so.
+    m_office = officeAvailable;
     const QString text = FileTypes.text + QStringLiteral(" (*.txt)|*.txt");
     const QString xls = QStringLiteral("|") + FileTypes.sheet + QStringLiteral(" (*.xls)|*.xls");
     const QString more = QStringLiteral("|") + FileTypes.sheetXlsx +
                          QStringLiteral(" (*.xlsx)|*.xlsx|") + FileTypes.sheetOds +
                          QStringLiteral(" (*.ods)|*.ods");
     const QString web = QStringLiteral("|") + FileTypes.web + QStringLiteral(" (*.html)|*.html");
-    OpenDialog1.Filter = m_sheet ? text + xls + more : text;
-    SaveDialog1.Filter = m_sheet ? text + xls + web + more : text + web;
+    OpenDialog1.Filter = text + xls + more;
+    SaveDialog1.Filter = text + xls + web + more;
 }
 
 void TFileCommands::proposeNames(const QString &executablePath)
@@ -142,11 +144,9 @@ TFileCommands::Format TFileCommands::formatOfName(const QString &fileName)
 
 TFileCommands::Format TFileCommands::openEntryFormat(int entry) const
 {
-    if (entry == 1)
-        return Format::Text;
-    if (!m_sheet)
-        return Format::None;
     switch (entry) {
+    case 1:
+        return Format::Text;
     case 2:
         return Format::Xls;
     case 3:
@@ -161,11 +161,9 @@ TFileCommands::Format TFileCommands::openEntryFormat(int entry) const
 TFileCommands::Format TFileCommands::saveEntryFormat(int entry) const
 {
     // 1 text, 2 xls, 3 web page stay where earlier versions stored them.
-    if (entry == 1)
-        return Format::Text;
-    if (!m_sheet)
-        return entry == 2 ? Format::Web : Format::None;
     switch (entry) {
+    case 1:
+        return Format::Text;
     case 2:
         return Format::Xls;
     case 3:
@@ -236,12 +234,6 @@ void TFileCommands::sbOpenClick()
     }
     // A spreadsheet chosen under the text entry would fill the table with its bytes.
     const Format format = loadedFormat(name, OpenDialog1.FilterIndex);
-    if (isSheet(format) && !m_sheet) {
-        ErrorBox::show(m_window, QStringLiteral("Die Datei kann nicht gelesen werden: ") + name +
-                                     QStringLiteral("\nEs ist eine Tabellendatei; dafür "
-                                                    "wird LibreOffice gebraucht."));
-        return;
-    }
     // A following Save proposes the file just loaded, in its own format: the workbook it
     // came from is never overwritten by another kind of file. A text file is proposed only
     // once it has been read: a file refused as no starter list must not be saved over.
@@ -267,12 +259,16 @@ void TFileCommands::sbSaveClick()
     const quint64 revision = m_results.contentRevision();
     // The name's suffix wins over the entry: "liste.xls" never receives TAB text.
     const Format format = saveFormatFor(name, SaveDialog1.FilterIndex);
-    if (isSheet(format) && !m_sheet) {
+    // The entry stays (its number is stored), but without LibreOffice it writes nothing,
+    // and nothing else in its place.
+    if (format == Format::Xls && !m_office) {
         ErrorBox::show(m_window, QStringLiteral("Der Schreibfehler der Datei: ") + name +
-                                     QStringLiteral("\nTabellendateien (.xls, .xlsx, .ods) "
-                                                    "schreibt das Programm mit LibreOffice, "
-                                                    "das hier fehlt. Die Datei wurde nicht "
-                                                    "geschrieben."));
+                                     QStringLiteral("\n.xls-Dateien schreibt das Programm mit "
+                                                    "LibreOffice, das hier nicht installiert "
+                                                    "ist (Paket libreoffice-calc-nogui). Die "
+                                                    "Datei wurde nicht geschrieben; als .xlsx "
+                                                    "oder .ods lässt sie sich ohne LibreOffice "
+                                                    "speichern."));
         return;
     }
     if (const int entry = saveEntryOf(format))

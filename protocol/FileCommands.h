@@ -63,7 +63,8 @@ public:
 
     // Start-up: file-type names, filters, proposed name and start folders.
     void readFileTypeNames();
-    void buildFilters(bool spreadsheetAvailable);
+    // Every type is offered; without LibreOffice, saving .xls says what to install.
+    void buildFilters(bool officeAvailable);
     void proposeNames(const QString &executablePath);
 
     // What the entry (from 1) of each dialog stands for. The spreadsheet formats come
@@ -152,7 +153,7 @@ private:
 
     TSortGrid &m_results;
     QWidget *m_window;
-    bool m_sheet = false;
+    bool m_office = false;
     // The text file being read; its worker stops early when this object goes.
     QFutureWatcher<WorkerResult> *m_reading = nullptr;
     std::shared_ptr<std::atomic_bool> m_stop;

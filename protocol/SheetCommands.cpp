@@ -1,6 +1,8 @@
 #include "protocol/SheetCommands.h"
 
 #include "formats/SheetFormat.h"
+#include "formats/SheetReader.h"
+#include "formats/SheetWriter.h"
 #include "platform/ErrorBox.h"
 #include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
@@ -15,12 +17,8 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
-// Text export of the first sheet: TAB, quotes where needed, UTF-8, from line 1, cells as
-// shown, sheet 1.
-const char LoadFilter[] =
-    "txt:Text - txt - csv (StarCalc):9,34,76,1,,0,false,true,true,false,false,1";
-// A sheet's text beyond this is not a protocol.
-constexpr qint64 MaxSheetText = 64 * 1024 * 1024;
+
+const char Package[] = "libreoffice-calc-nogui";
 
 QString readMessage(const QString &fileName)
 {
@@ -30,6 +28,39 @@ QString writeMessage(const QString &fileName)
 {
     return QStringLiteral("Der Schreibfehler der Datei: ") + fileName;
 }
+
+// Puts a finished file in place through a temporary file beside the target: an existing
+// file is replaced only by a whole one. Empty on success, else why not.
+QString install(const QString &made, const QString &target)
+{
+    QFile in(made);
+    if (!in.open(QIODevice::ReadOnly))
+        return in.errorString();
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return out.errorString();
+    const QByteArray bytes = in.readAll();
+    if (out.write(bytes) != bytes.size() || !out.flush()) {
+        const QString e = out.errorString();
+        out.cancelWriting();
+        return e;
+    }
+    if (!out.commit())
+        return out.errorString();
+    return QString();
+}
+
+// The rows a saved sheet must hold at least: LibreOffice need not count empty rows at the
+// end.
+int rowsToKeep(const TableData &t)
+{
+    for (int r = t.rowCount() - 1; r >= 0; --r)
+        for (const QString &cell : t.rows[size_t(r)])
+            if (!cell.isEmpty())
+                return r + 1;
+    return 0;
+}
+
 } // namespace
 
 TSheetCommands::TSheetCommands(TSortGrid &results, QWidget *window, QObject *parent)
@@ -43,13 +74,15 @@ bool TSheetCommands::busy() const
     return m_running;
 }
 
-QString TSheetCommands::convertToFor(const QString &suffix)
+template <class T>
+void TSheetCommands::background(std::function<T()> work, std::function<void(T)> done)
 {
-    if (suffix.compare(QLatin1String("xlsx"), Qt::CaseInsensitive) == 0)
-        return QStringLiteral("xlsx:Calc MS Excel 2007 XML");
-    if (suffix.compare(QLatin1String("ods"), Qt::CaseInsensitive) == 0)
-        return QStringLiteral("ods:calc8");
-    return QStringLiteral("xls:MS Excel 97");
+    auto *watcher = new QFutureWatcher<T>(this);
+    connect(watcher, &QFutureWatcher<T>::finished, this, [watcher, done] {
+        watcher->deleteLater();
+        done(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(std::move(work)));
 }
 
 bool TSheetCommands::prepare(const QString &status)
@@ -65,16 +98,23 @@ bool TSheetCommands::prepare(const QString &status)
     return true;
 }
 
-void TSheetCommands::end(bool ok, const QString &error)
+void TSheetCommands::end(bool ok, const QString &error, const QString &note)
 {
     m_work.reset();
     m_loading = false;
     m_running = false;
     if (showBusy)
-        showBusy(false, QString());
+        showBusy(false, note);
     if (!ok)
         ErrorBox::show(m_window, error);
     emit finished(ok);
+}
+
+// A command that does not start: nothing has been read or written.
+void TSheetCommands::refuse(const QString &message)
+{
+    ErrorBox::show(m_window, message);
+    emit finished(false);
 }
 
 void TSheetCommands::LoadProtocolSheet(const QString &fileName)
@@ -82,10 +122,9 @@ void TSheetCommands::LoadProtocolSheet(const QString &fileName)
     if (busy())
         return;
     const QFileInfo fi(fileName);
-    // Only a regular file: a pipe or a device would keep the application waiting.
+    // Only a regular file: a pipe or a device would keep the reader waiting.
     if (!fi.isFile() || !fi.isReadable()) {
-        ErrorBox::show(m_window, readMessage(fileName));
-        emit finished(false);
+        refuse(readMessage(fileName));
         return;
     }
     m_loading = true;
@@ -93,31 +132,83 @@ void TSheetCommands::LoadProtocolSheet(const QString &fileName)
         end(false, readMessage(fileName));
         return;
     }
+    const QString path = fi.absoluteFilePath();
+    const int cols = m_colCount = m_results.ColCount();
+    background<SheetReader::Result>(
+        [path, cols] { return SheetReader::read(path, cols); },
+        [this, fileName](const SheetReader::Result &r) { loadRead(fileName, r, false); });
+}
+
+void TSheetCommands::loadRead(const QString &fileName, const SheetReader::Result &r,
+                              bool throughOffice)
+{
+    const bool office = !throughOffice && SpreadsheetApp::available();
+    if (r.status == SheetReader::Result::Ok && !(r.approximate && office)) {
+        applyRead(fileName, r);
+        return;
+    }
+    if (r.status != SheetReader::Result::Failed && office) {
+        loadThroughOffice(fileName, r);
+        return;
+    }
+    QString message = readMessage(fileName) + QLatin1Char('\n') + r.message;
+    if (r.status == SheetReader::Result::Refused && !throughOffice)
+        message += QStringLiteral("\nLibreOffice (Paket %1) könnte sie lesen; es ist nicht "
+                                  "installiert.")
+                       .arg(QLatin1String(Package));
+    end(false, message);
+}
+
+// LibreOffice turns the file into an .ods, which our reader then reads: the same rules for
+// every cell, whoever read the file first.
+void TSheetCommands::loadThroughOffice(const QString &fileName, const SheetReader::Result &native)
+{
     const QString outDir = m_work->path() + QStringLiteral("/out");
-    m_app.convert(fi.absoluteFilePath(), QString::fromLatin1(LoadFilter), outDir,
-                  [this, fileName](const SpreadsheetApp::Result &r) {
+    const int cols = m_colCount;
+    m_app.convert(QFileInfo(fileName).absoluteFilePath(), QStringLiteral("ods"), outDir,
+                  [this, fileName, native, cols](const SpreadsheetApp::Result &r) {
                       if (!r.ok) {
-                          end(false, readMessage(fileName) + QStringLiteral("\n") + r.message);
+                          // What freexl read to the second is better than nothing.
+                          if (native.status == SheetReader::Result::Ok) {
+                              applyRead(fileName, native);
+                              return;
+                          }
+                          end(false, readMessage(fileName) + QLatin1Char('\n') + native.message +
+                                         QLatin1Char('\n') + r.message);
                           return;
                       }
-                      QFile f(r.outputFile);
-                      if (!f.open(QIODevice::ReadOnly) || f.size() > MaxSheetText) {
-                          end(false, readMessage(fileName));
-                          return;
-                      }
-                      const TableData t = SheetFormat::tableFromSheet(
-                          SheetFormat::parseTabText(f.readAll()), m_results.ColCount());
-                      TProtocolTables::applyTable(m_results, t);
-                      m_results.setRow(1);
-                      m_results.setSelection(TGridRect{0, 1, m_results.ColCount() - 1, 1});
-                      if (layoutColumns)
-                          layoutColumns();
-                      if (updateFileButtons)
-                          updateFileButtons();
-                      if (loaded)
-                          loaded(fileName);
-                      end(true, QString());
+                      const QString converted = r.outputFile;
+                      background<SheetReader::Result>(
+                          [converted, cols] { return SheetReader::read(converted, cols); },
+                          [this, fileName](const SheetReader::Result &back) {
+                              loadRead(fileName, back, true);
+                          });
                   });
+}
+
+void TSheetCommands::applyRead(const QString &fileName, const SheetReader::Result &r)
+{
+    const QString note =
+        r.approximate
+            ? QStringLiteral("Ohne LibreOffice gelesen: Uhrzeiten nur auf die Sekunde, Zahlen "
+                             "ohne ihr Format. Genau liest die Datei LibreOffice (Paket %1).")
+                  .arg(QLatin1String(Package))
+            : QString();
+    apply(SheetFormat::tableFromSheet(r.rows, m_results.ColCount()), fileName, note);
+}
+
+void TSheetCommands::apply(const TableData &t, const QString &fileName, const QString &note)
+{
+    TProtocolTables::applyTable(m_results, t);
+    m_results.setRow(1);
+    m_results.setSelection(TGridRect{0, 1, m_results.ColCount() - 1, 1});
+    if (layoutColumns)
+        layoutColumns();
+    if (updateFileButtons)
+        updateFileButtons();
+    if (loaded)
+        loaded(fileName);
+    end(true, QString(), note);
 }
 
 void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &suffix)
@@ -127,8 +218,30 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &s
     const QFileInfo target(fileName);
     // Never replace a device or a pipe by a spreadsheet.
     if (target.exists() && !target.isFile()) {
-        ErrorBox::show(m_window, writeMessage(fileName));
-        emit finished(false);
+        refuse(writeMessage(fileName));
+        return;
+    }
+    QString format = (suffix.isEmpty() ? target.suffix() : suffix).toLower();
+    // Any other name is written in the default type, as before.
+    if (!SheetWriter::writesNatively(format))
+        format = QStringLiteral("xls");
+    const quint64 revision = m_results.contentRevision();
+    const TableData table = TProtocolTables::snapshot(m_results);
+    // Refused before anything is written: a format that cannot hold the table would keep
+    // only a part of it.
+    const QString tooLarge = SheetFormat::tooLargeFor(table, format);
+    if (!tooLarge.isEmpty()) {
+        refuse(writeMessage(fileName) + QLatin1Char('\n') + tooLarge);
+        return;
+    }
+    const bool native = SheetWriter::writesNatively(format);
+    if (!native && !SpreadsheetApp::available()) {
+        refuse(writeMessage(fileName) +
+               QStringLiteral("\n.xls-Dateien schreibt das Programm mit LibreOffice, das hier "
+                              "nicht installiert ist (Paket %1). Die Datei wurde nicht "
+                              "geschrieben; als .xlsx oder .ods lässt sie sich ohne LibreOffice "
+                              "speichern.")
+                   .arg(QLatin1String(Package)));
         return;
     }
     m_loading = false;
@@ -136,58 +249,77 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &s
         end(false, writeMessage(fileName));
         return;
     }
+    if (!native) {
+        saveThroughOffice(fileName, table, revision);
+        return;
+    }
+    const QString made = m_work->path() + QStringLiteral("/out/tabelle.") + format;
+    const QString title = applicationTitle;
+    background<QString>(
+        [table, title, format, made, fileName] {
+            const QString error = SheetWriter::write(table, title, format, made);
+            return error.isEmpty() ? install(made, fileName) : error;
+        },
+        [this, fileName, revision](const QString &error) {
+            if (error.isEmpty() && saved)
+                saved(fileName, revision);
+            end(error.isEmpty(), writeMessage(fileName) + QLatin1Char('\n') + error);
+        });
+}
+
+// .xls: our document, times as texts (freexl reads time values only to the second), which
+// LibreOffice converts; the result must hold every row before it replaces the target.
+void TSheetCommands::saveThroughOffice(const QString &fileName, const TableData &table,
+                                       quint64 revision)
+{
     // The document takes the target's name, which LibreOffice gives its result.
-    QString base = target.completeBaseName();
+    QString base = QFileInfo(fileName).completeBaseName();
     if (base.isEmpty())
         base = QStringLiteral("Tabelle");
     const QString fods = m_work->path() + QLatin1Char('/') + base + QStringLiteral(".fods");
-    QFile doc(fods);
-    const quint64 revision = m_results.contentRevision();
-    const QByteArray bytes =
-        SheetFormat::flatOds(TProtocolTables::snapshot(m_results), applicationTitle);
-    if (!doc.open(QIODevice::WriteOnly) || doc.write(bytes) != bytes.size() || !doc.flush()) {
-        end(false, writeMessage(fileName) + QStringLiteral("\n") + doc.errorString());
-        return;
-    }
-    doc.close();
-    const QString outDir = m_work->path() + QStringLiteral("/out");
-    m_app.convert(fods, convertToFor(suffix.isEmpty() ? target.suffix() : suffix), outDir,
-                  [this, fileName, revision](const SpreadsheetApp::Result &r) {
-                      if (!r.ok) {
-                          end(false, writeMessage(fileName) + QStringLiteral("\n") + r.message);
-                          return;
-                      }
-                      install(r.outputFile, fileName, revision);
-                  });
-}
-
-// Puts the converted file in place through a temporary file beside the target, off the UI
-// thread (the rename waits for the disk): an existing file is replaced only by a whole one.
-void TSheetCommands::install(const QString &converted, const QString &target, quint64 revision)
-{
-    auto *watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, target, revision] {
-        const QString error = watcher->result();
-        watcher->deleteLater();
-        if (error.isEmpty() && saved)
-            saved(target, revision);
-        end(error.isEmpty(), writeMessage(target) + QStringLiteral("\n") + error);
-    });
-    watcher->setFuture(QtConcurrent::run([converted, target]() -> QString {
-        QFile in(converted);
-        if (!in.open(QIODevice::ReadOnly))
-            return in.errorString();
-        QSaveFile out(target);
-        if (!out.open(QIODevice::WriteOnly))
-            return out.errorString();
-        const QByteArray bytes = in.readAll();
-        if (out.write(bytes) != bytes.size() || !out.flush()) {
-            const QString e = out.errorString();
-            out.cancelWriting();
-            return e;
-        }
-        if (!out.commit())
-            return out.errorString();
-        return QString();
-    }));
+    const QString title = applicationTitle;
+    background<QString>(
+        [table, title, fods] {
+            QFile doc(fods);
+            const QByteArray bytes = SheetFormat::flatOds(table, title);
+            if (!doc.open(QIODevice::WriteOnly) || doc.write(bytes) != bytes.size() || !doc.flush())
+                return doc.errorString();
+            return QString();
+        },
+        [this, fileName, fods, table, revision](const QString &error) {
+            if (!error.isEmpty()) {
+                end(false, writeMessage(fileName) + QLatin1Char('\n') + error);
+                return;
+            }
+            const QString outDir = m_work->path() + QStringLiteral("/out");
+            const int keep = rowsToKeep(table);
+            m_app.convert(
+                fods, QStringLiteral("xls:MS Excel 97"), outDir,
+                [this, fileName, revision, keep](const SpreadsheetApp::Result &r) {
+                    if (!r.ok) {
+                        end(false, writeMessage(fileName) + QLatin1Char('\n') + r.message);
+                        return;
+                    }
+                    const QString converted = r.outputFile;
+                    background<QString>(
+                        [converted, fileName, keep] {
+                            const int rows = SheetReader::xlsRowCount(converted);
+                            if (rows < 0)
+                                return QStringLiteral("LibreOffice hat keine lesbare .xls-Datei "
+                                                      "geschrieben.");
+                            if (rows < keep)
+                                return QStringLiteral("LibreOffice hat nur %1 von %2 Zeilen "
+                                                      "geschrieben.")
+                                    .arg(rows)
+                                    .arg(keep);
+                            return install(converted, fileName);
+                        },
+                        [this, fileName, revision](const QString &error) {
+                            if (error.isEmpty() && saved)
+                                saved(fileName, revision);
+                            end(error.isEmpty(),
+                                writeMessage(fileName) + QLatin1Char('\n') + error);
+                        });
+                });
+        });
 }

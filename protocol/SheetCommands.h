@@ -11,9 +11,14 @@
 class QTemporaryDir;
 class QWidget;
 class TSortGrid;
+struct TableData;
+namespace SheetReader {
+struct Result;
+}
 
-// Loading the results protocol from a spreadsheet file and saving it as one, through the
-// spreadsheet application. A conversion takes seconds: it runs while the window goes on
+// Loading the results protocol from a spreadsheet file and saving it as one. .xlsx and
+// .ods are read and written by our own code, .xls is read by freexl; LibreOffice writes
+// .xls and reads what our readers refuse. Every command runs while the window goes on
 // (display, light barrier, tables); the table changes only when it has finished.
 class TSheetCommands : public QObject
 {
@@ -26,7 +31,8 @@ public:
     QString applicationTitle;
     std::function<void()> layoutColumns;
     std::function<void()> updateFileButtons;
-    // While a conversion runs: busy true with what the status bar says; false at its end.
+    // While a command runs: busy true with what the status bar says; false at its end,
+    // with a note for the status bar (usually none).
     std::function<void(bool busy, const QString &status)> showBusy;
     // A file has been loaded into the results protocol; a save has been put in place,
     // holding the table as it was at revision (its contentRevision when the save began).
@@ -40,10 +46,6 @@ public:
     // A load is running: the results protocol is about to be replaced.
     bool loading() const { return busy() && m_loading; }
 
-    // LibreOffice's --convert-to argument for a suffix (xlsx, ods; anything else is
-    // written as Excel 97).
-    static QString convertToFor(const QString &suffix);
-
     SpreadsheetApp &application() { return m_app; }
 
 signals:
@@ -51,9 +53,16 @@ signals:
     void finished(bool ok);
 
 private:
-    void end(bool ok, const QString &error);
+    void end(bool ok, const QString &error, const QString &note = QString());
+    void refuse(const QString &message);
     bool prepare(const QString &status);
-    void install(const QString &converted, const QString &target, quint64 revision);
+    // Runs work on a worker thread and then done on ours; never done once we are gone.
+    template <class T> void background(std::function<T()> work, std::function<void(T)> done);
+    void loadRead(const QString &fileName, const SheetReader::Result &r, bool throughOffice);
+    void loadThroughOffice(const QString &fileName, const SheetReader::Result &native);
+    void applyRead(const QString &fileName, const SheetReader::Result &r);
+    void apply(const TableData &table, const QString &fileName, const QString &note);
+    void saveThroughOffice(const QString &fileName, const TableData &table, quint64 revision);
 
     TSortGrid &m_results;
     QWidget *m_window;
@@ -61,4 +70,5 @@ private:
     std::unique_ptr<QTemporaryDir> m_work;
     bool m_running = false;
     bool m_loading = false;
+    int m_colCount = 0;
 };

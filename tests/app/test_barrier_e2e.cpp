@@ -642,7 +642,7 @@ TEST_F(BarrierOnDeviceDouble, FailedLineWaitIsSaidWithPortTimeAndReason)
 TEST_F(BarrierEndToEnd, PassDuringASpreadsheetConversion)
 {
     FakeSoffice office;
-    office.answer("Nr.\tFahrer\n12\tMeier\n");
+    office.answer({{"Nr.", "Fahrer"}, {"12", "Meier"}});
     start(0, 100);
     QTest::keyClick(w.get(), Qt::Key_F4);
     QTest::keyClick(w.get(), Qt::Key_F3);

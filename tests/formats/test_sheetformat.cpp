@@ -1,5 +1,4 @@
-// The spreadsheet formats alone: the document handed to the spreadsheet application and
-// the text it gives back.
+// The spreadsheet formats alone: the document handed to LibreOffice and the loading rules.
 #include "formats/SheetFormat.h"
 
 #include <QXmlStreamReader>
@@ -11,27 +10,6 @@ namespace {
 std::vector<QStringList> rows(std::initializer_list<QStringList> l)
 {
     return std::vector<QStringList>(l);
-}
-
-TEST(SheetText, FieldsQuotesAndLineEnds)
-{
-    const struct
-    {
-        QByteArray text;
-        std::vector<QStringList> expected;
-    } cases[] = {
-        {"Nr.\tFahrer\r\n12\tMeier\r\n", rows({{"Nr.", "Fahrer"}, {"12", "Meier"}})},
-        {"a\t\tc\n", rows({{"a", "", "c"}})},
-        {"a\t\n", rows({{"a", ""}})},
-        {"\"x\ty\"\t\"say \"\"hi\"\"\"\n", rows({{"x\ty", "say \"hi\""}})},
-        {"\"two\nlines\"\tz", rows({{"two\nlines", "z"}})},
-        {"M\xC3\xBCller\t\xC5\x81o\xC5\x9B\n", rows({{"Müller", "Łoś"}})},
-        {"", rows({})},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
-        EXPECT_EQ(SheetFormat::parseTabText(c.text), c.expected);
-    }
 }
 
 TEST(SheetLoad, RowCountColumnsAndTitles)

@@ -2,6 +2,7 @@
 #include "platform/Printers.h"
 #include "platform/Spreadsheet.h"
 #include "protocol/FileCommands.h"
+#include "protocol/SheetCommands.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/MainWindowFixture.h"
 #include "tests/support/ResultsGrid.h"
@@ -77,12 +78,17 @@ TEST_F(FileWindow, DialogsAsTheProgramStarts)
 {
     TFileTypeNames names;
     names.read();
+    // Without LibreOffice every type is still offered: spreadsheets are our own work.
     EXPECT_FALSE(w->SpreadsheetAvailable());
-    EXPECT_EQ(w->OpenDialog1->Filter, names.text + " (*.txt)|*.txt");
-    EXPECT_EQ(w->SaveDialog1->Filter,
-              names.text + " (*.txt)|*.txt|" + names.web + " (*.html)|*.html");
-    EXPECT_EQ(w->OpenDialog1->entryCount(), 1);
-    EXPECT_EQ(w->SaveDialog1->entryCount(), 2);
+    const QString sheets =
+        "|" + names.sheetXlsx + " (*.xlsx)|*.xlsx|" + names.sheetOds + " (*.ods)|*.ods";
+    EXPECT_EQ(w->OpenDialog1->Filter,
+              names.text + " (*.txt)|*.txt|" + names.sheet + " (*.xls)|*.xls" + sheets);
+    EXPECT_EQ(w->SaveDialog1->Filter, names.text + " (*.txt)|*.txt|" + names.sheet +
+                                          " (*.xls)|*.xls|" + names.web + " (*.html)|*.html" +
+                                          sheets);
+    EXPECT_EQ(w->OpenDialog1->entryCount(), 4);
+    EXPECT_EQ(w->SaveDialog1->entryCount(), 5);
     const QString exeDir = settings.dir.path() + "/bin";
     EXPECT_EQ(w->OpenDialog1->InitialDir, exeDir);
     EXPECT_EQ(w->SaveDialog1->InitialDir, exeDir);
@@ -120,7 +126,6 @@ TEST(FileTypes, NamesFromTheMimeDatabaseOrTheBuiltInOnes)
 
 struct EntryCase
 {
-    bool sheet;
     int entry;
     TFileCommands::FileKind open;
     TFileCommands::FileKind save;
@@ -131,17 +136,19 @@ class FileEntries : public ::testing::TestWithParam<EntryCase>
 {
 };
 
+// The entries and their numbers are the same with LibreOffice and without.
 TEST_P(FileEntries, EachEntryStandsForItsType)
 {
-    auto g = makeResults(4);
-    TFileCommands cmd(*g, nullptr);
-    cmd.buildFilters(GetParam().sheet);
-    EXPECT_EQ(cmd.openEntryKind(GetParam().entry), GetParam().open);
-    EXPECT_EQ(cmd.saveEntryKind(GetParam().entry), GetParam().save);
-    EXPECT_EQ(cmd.OpenDialog1.entryCount(), GetParam().sheet ? 4 : 1);
-    EXPECT_EQ(cmd.SaveDialog1.entryCount(), GetParam().sheet ? 5 : 2);
-    EXPECT_EQ(cmd.saveEntrySuffix(GetParam().entry), GetParam().suffix);
-    if (GetParam().sheet) {
+    for (const bool office : {false, true}) {
+        SCOPED_TRACE(office);
+        auto g = makeResults(4);
+        TFileCommands cmd(*g, nullptr);
+        cmd.buildFilters(office);
+        EXPECT_EQ(cmd.openEntryKind(GetParam().entry), GetParam().open);
+        EXPECT_EQ(cmd.saveEntryKind(GetParam().entry), GetParam().save);
+        EXPECT_EQ(cmd.OpenDialog1.entryCount(), 4);
+        EXPECT_EQ(cmd.SaveDialog1.entryCount(), 5);
+        EXPECT_EQ(cmd.saveEntrySuffix(GetParam().entry), GetParam().suffix);
         EXPECT_EQ(cmd.SaveDialog1.Filter,
                   cmd.FileTypes.text + " (*.txt)|*.txt|" + cmd.FileTypes.sheet + " (*.xls)|*.xls|" +
                       cmd.FileTypes.web + " (*.html)|*.html|" + cmd.FileTypes.sheetXlsx +
@@ -152,13 +159,10 @@ TEST_P(FileEntries, EachEntryStandsForItsType)
 using K = TFileCommands::FileKind;
 INSTANTIATE_TEST_SUITE_P(
     Filters, FileEntries,
-    ::testing::Values(EntryCase{false, 1, K::Text, K::Text}, EntryCase{false, 2, K::None, K::Web},
-                      EntryCase{false, 3, K::None, K::None}, EntryCase{true, 1, K::Text, K::Text},
-                      EntryCase{true, 2, K::Sheet, K::Sheet, "xls"},
-                      EntryCase{true, 3, K::Sheet, K::Web},
-                      EntryCase{true, 4, K::Sheet, K::Sheet, "xlsx"},
-                      EntryCase{true, 5, K::None, K::Sheet, "ods"},
-                      EntryCase{true, 6, K::None, K::None}, EntryCase{false, 0, K::None, K::None}));
+    ::testing::Values(EntryCase{1, K::Text, K::Text}, EntryCase{2, K::Sheet, K::Sheet, "xls"},
+                      EntryCase{3, K::Sheet, K::Web}, EntryCase{4, K::Sheet, K::Sheet, "xlsx"},
+                      EntryCase{5, K::None, K::Sheet, "ods"}, EntryCase{6, K::None, K::None},
+                      EntryCase{0, K::None, K::None}));
 
 TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
 {
@@ -332,27 +336,61 @@ TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)
     writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A & B\r\n");
     ASSERT_TRUE(load(path("s.txt")));
     const QString page = path("seite.html");
-    seams.choose(page, 2);
+    seams.choose(page, 3);
     click(w->sbSave);
     const QByteArray bytes = fileBytes(page);
     EXPECT_TRUE(bytes.startsWith("<HTML>\r\n"));
     EXPECT_TRUE(bytes.contains("<tr><td>7<td>A &amp; B<td><td><td><td></tr>\r\n"));
-    EXPECT_EQ(w->FilterInd, 2);
+    EXPECT_EQ(w->FilterInd, 3);
 
     // The next Save starts with the web page selected; a cancel keeps everything.
     seams.cancel();
     click(w->sbSave);
-    EXPECT_EQ(seams.shown.back().filterIndex, 2);
-    EXPECT_EQ(w->FilterInd, 2);
+    EXPECT_EQ(seams.shown.back().filterIndex, 3);
+    EXPECT_EQ(w->FilterInd, 3);
 
     // The entry outlives the program.
     dlg.reset();
     w.reset();
     QSettings s(settings.file(), QSettings::NativeFormat);
-    EXPECT_EQ(s.value("FilterInd").toInt(), 2);
+    EXPECT_EQ(s.value("FilterInd").toInt(), 3);
     w = std::make_unique<TFormMain>(&clock);
-    EXPECT_EQ(w->FilterInd, 2);
-    EXPECT_EQ(w->SaveDialog1->FilterIndex, 2);
+    EXPECT_EQ(w->FilterInd, 3);
+    EXPECT_EQ(w->SaveDialog1->FilterIndex, 3);
+}
+
+// Without LibreOffice, .xlsx and .ods go both ways; .xls is read, and saving it says what
+// to install instead of writing something else.
+TEST_F(FileWindow, SpreadsheetsWithoutLibreOffice)
+{
+    writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A\r\n");
+    ASSERT_TRUE(load(path("s.txt")));
+    res().setCells(2, 1, "10:15:22,31");
+    auto *sheets = w->findChild<TSheetCommands *>();
+    for (const char *name : {"p.xlsx", "p.ods"}) {
+        SCOPED_TRACE(name);
+        QSignalSpy done(sheets, &TSheetCommands::finished);
+        seams.choose(path(name), 1);
+        click(w->sbSave);
+        ASSERT_TRUE(done.wait(10000));
+        EXPECT_TRUE(done.at(0).at(0).toBool()) << seams.errors.join('\n').toStdString();
+        EXPECT_EQ(w->FilterInd, QString(name).endsWith("xlsx") ? 4 : 5);
+    }
+    seams.choose(path("p.xls"), 2);
+    click(w->sbSave);
+    ASSERT_EQ(seams.errors.size(), 1);
+    EXPECT_TRUE(seams.errors[0].contains("libreoffice-calc-nogui"));
+    EXPECT_FALSE(QFile::exists(path("p.xls")));
+
+    TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
+    click(w->sbCls);
+    QSignalSpy done(sheets, &TSheetCommands::finished);
+    seams.choose(path("p.ods"), 4);
+    click(w->sbOpen);
+    ASSERT_TRUE(done.wait(10000));
+    EXPECT_EQ(row(res(), 1), (QStringList{"7", "A", "10:15:22,31", "", "", ""}));
+    EXPECT_EQ(w->SaveDialog1->FileName, path("p.ods"));
+    EXPECT_EQ(w->SaveDialog1->FilterIndex, 5);
 }
 
 TEST_F(FileWindow, UnreadableAndUnwritableFilesAreReported)
@@ -462,13 +500,13 @@ TEST_F(FileWindow, NameSuffixDecidesAndASheetNameWithoutTheApplicationWritesNoth
     ASSERT_EQ(seams.errors.size(), 1);
     EXPECT_TRUE(seams.errors[0].contains("LibreOffice")) << seams.errors[0].toStdString();
 
-    seams.choose(path("y.txt"), 2); // the web page entry
+    seams.choose(path("y.txt"), 3); // the web page entry
     click(w->sbSave);
     EXPECT_TRUE(fileBytes(path("y.txt")).startsWith("Nr.\tFahrer\t"));
     EXPECT_EQ(w->FilterInd, 1);
     seams.choose(path("z.htm"), 1);
     click(w->sbSave);
     EXPECT_TRUE(fileBytes(path("z.htm")).startsWith("<HTML>"));
-    EXPECT_EQ(w->FilterInd, 2);
+    EXPECT_EQ(w->FilterInd, 3); // the web page's entry, also without LibreOffice
 }
 } // namespace

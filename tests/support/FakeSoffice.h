@@ -1,12 +1,14 @@
 #pragma once
 
+#include "formats/SheetFormat.h"
 #include "platform/Spreadsheet.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
-// A stand-in for LibreOffice: it writes the answer file given in its environment into the
-// output folder, but only once the test has created the release file.
+// A stand-in for LibreOffice: it notes its arguments, then writes the answer file given in
+// its environment into the output folder, but only once the test has created the release
+// file.
 class FakeSoffice
 {
 public:
@@ -16,30 +18,44 @@ public:
         QFile f(script);
         f.open(QIODevice::WriteOnly);
         f.write("#!/bin/sh\n"
+                "echo \"$@\" >> \"$SOFFICE_CALLS\"\n"
                 "out=''; prev=''\n"
                 "for a in \"$@\"; do [ \"$prev\" = --outdir ] && out=\"$a\"; prev=\"$a\"; done\n"
                 "i=0; while [ ! -e \"$RELEASE\" ]; do sleep 0.02; i=$((i+1)); "
                 "[ $i -gt 1500 ] && exit 3; done\n"
                 "[ -n \"$ANSWER\" ] || { echo 'Error: source file could not be loaded'; exit 1; }\n"
-                "cp \"$ANSWER\" \"$out/answer.txt\"\n");
+                "cp \"$ANSWER\" \"$out/answer\"\n");
         f.close();
         f.setPermissions(QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner);
         SpreadsheetApp::setExecutableForTesting(script);
         qputenv("RELEASE", (dir.path() + "/release").toLocal8Bit());
+        qputenv("SOFFICE_CALLS", (dir.path() + "/calls").toLocal8Bit());
         qputenv("ANSWER", QByteArray());
     }
     ~FakeSoffice()
     {
         SpreadsheetApp::setExecutableForTesting(QString());
         qunsetenv("RELEASE");
+        qunsetenv("SOFFICE_CALLS");
         qunsetenv("ANSWER");
     }
-    void answer(const QByteArray &text)
+    // The converted file is this file.
+    void answerFile(const QString &path) { qputenv("ANSWER", path.toLocal8Bit()); }
+    // The converted file is a sheet of these rows (what a load asks LibreOffice for).
+    void answer(std::vector<QStringList> rows)
     {
-        QFile a(dir.path() + "/answer");
+        TableData t;
+        for (const QStringList &r : rows)
+            t.colCount = std::max(t.colCount, int(r.size()));
+        for (QStringList &r : rows)
+            while (r.size() < t.colCount)
+                r << QString();
+        t.rows = std::move(rows);
+        QFile a(dir.path() + "/answer.ods");
         a.open(QIODevice::WriteOnly);
-        a.write(text);
-        qputenv("ANSWER", a.fileName().toLocal8Bit());
+        a.write(SheetFormat::odsPackage(t, "answer"));
+        a.close();
+        answerFile(a.fileName());
     }
     void release() { QFile(dir.path() + "/release").open(QIODevice::WriteOnly); }
     QString input(const char *name, const QByteArray &bytes = "x")
@@ -49,6 +65,14 @@ public:
         f.open(QIODevice::WriteOnly);
         f.write(bytes);
         return p;
+    }
+    // The arguments of each start, one line each.
+    QStringList calls() const
+    {
+        QFile f(dir.path() + "/calls");
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLocal8Bit(f.readAll()).split('\n', Qt::SkipEmptyParts);
     }
 
     QTemporaryDir dir;
