@@ -1,5 +1,7 @@
 #include "serial/Comms.h"
 
+#include "platform/SystemError.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -337,7 +339,7 @@ void TComPort::Open()
     // A handler that runs while Close dispatches the last event sets cannot reopen the
     // port: the device is still in use.
     if (m_closing)
-        throw EComHandle(QString::fromLocal8Bit(std::strerror(EBUSY)));
+        throw EComHandle(SystemError::text(EBUSY));
     Close();
     // A retry still opening a device (at most its greeting timeout) would hold it twice.
     dropRetryAttempt();
@@ -445,7 +447,7 @@ void TComPort::closePort()
 
 void TComPort::lose(const std::shared_ptr<TComQueue> &queue)
 {
-    m_lossReason = QString::fromLocal8Bit(std::strerror(queue->failure()));
+    m_lossReason = SystemError::text(queue->failure());
     m_lossStamp = queue->failureStamp();
     // Retrying before the close, so that OnClose sees the port is not given up.
     m_retrying = true;

@@ -1,3 +1,4 @@
+#include "platform/SystemError.h"
 #include "serial/Comms.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/TestStampClock.h"
@@ -345,7 +346,7 @@ TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !port.Connected(); }, 10000));
     EXPECT_EQ(calls, (QStringList{"DSR", "Close", "Lost"}));
     EXPECT_TRUE(port.Retrying());
-    EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(ENODEV)));
+    EXPECT_EQ(port.LossReason(), SystemError::text(ENODEV));
     EXPECT_EQ(port.LossStamp().monotonicNs, 1'234'000'000);
     EXPECT_EQ(line->closes, 1);
     ASSERT_EQ(timers.made.size(), 1u);
@@ -361,7 +362,7 @@ TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
     EXPECT_EQ(line->closes, 3); // the failed attempts release what they got
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(calls, (QStringList{"DSR", "Close", "Lost"}));
-    EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(ENODEV)));
+    EXPECT_EQ(port.LossReason(), SystemError::text(ENODEV));
 
     line->failOpen(QString());
     stamps.set(5000);
@@ -576,7 +577,7 @@ TEST_F(ComPortTest, HandlersRunByCloseCannotReenterIt)
     ASSERT_TRUE(waitForWorkerAt(1));
     port.Close();
     EXPECT_EQ(calls, (QStringList{"DSR", "Close"}));
-    EXPECT_EQ(reopenError, "Unable to open com port: Device or resource busy");
+    EXPECT_EQ(reopenError, "Unable to open com port: " + SystemError::text(EBUSY));
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(line->devicesCreated, 1);
     port.Open();
