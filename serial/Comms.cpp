@@ -307,6 +307,8 @@ void TComPort::setPort(quint8 v)
 {
     if (m_retrying && v != m_port)
         Close();
+    if (v != m_port)
+        m_stableName.clear();
     m_port = v;
 }
 
@@ -318,6 +320,12 @@ void TComPort::setDataBits(quint8 v)
 void TComPort::setDeviceFactory(SerialDeviceFactory factory)
 {
     m_factory = std::move(factory);
+}
+
+void TComPort::setStableNames(StableNameLookup identify, PathDeviceFactory openPath)
+{
+    m_identify = std::move(identify);
+    m_openPath = std::move(openPath);
 }
 
 SerialLineSettings TComPort::lineSettings() const
@@ -351,8 +359,17 @@ std::unique_ptr<ISerialDevice> TComPort::makeDevice()
     return m_factory ? m_factory(m_port) : systemDeviceFactory()(m_port);
 }
 
+std::unique_ptr<ISerialDevice> TComPort::makeRetryDevice()
+{
+    if (!m_stableName.isEmpty() && m_openPath)
+        return m_openPath(m_stableName);
+    return makeDevice();
+}
+
 void TComPort::openPort()
 {
+    // The name is the one of the device opened now; a failed open leaves none.
+    m_stableName.clear();
     std::unique_ptr<ISerialDevice> device = makeDevice();
     QString error;
     if (!device || !device->open(error))
@@ -362,6 +379,8 @@ void TComPort::openPort()
         device->close();
         throw EComState(error);
     }
+    if (m_identify)
+        m_stableName = m_identify(m_port);
     startWorker(std::move(device));
 }
 
@@ -520,7 +539,7 @@ void TComPort::retryTimerTimeout()
     if (!m_retrying || m_connected || m_closing || m_attempt)
         return;
     auto attempt = std::make_shared<RetryAttempt>();
-    attempt->device = makeDevice();
+    attempt->device = makeRetryDevice();
     attempt->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (!attempt->device || attempt->wakeFd < 0)
         return; // tried again at the next tick

@@ -378,6 +378,48 @@ TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
     EXPECT_EQ(calls.last(), "CTS");
 }
 
+// A port whose device has a stable name is retried under that name (an adapter back under
+// another ttyUSB number), one without it under its number; the name is the one of the port
+// opened last.
+TEST_F(ComPortTest, LostPortIsRetriedUnderItsStableName)
+{
+    TestTimerFactory timers;
+    port.setTimerFactory(timers.factory());
+    QStringList identified, retriedAs;
+    const SerialDeviceFactory byNumber = line->factory();
+    port.setDeviceFactory([&](quint8 n) {
+        retriedAs << QStringLiteral("COM%1").arg(n);
+        return byNumber(n);
+    });
+    port.setStableNames(
+        [&](quint8 n) {
+            identified << QStringLiteral("COM%1").arg(n);
+            return n == 5 ? QStringLiteral("/dev/serial/by-id/usb-X-port0") : QString();
+        },
+        [&](const QString &path) {
+            retriedAs << path;
+            return byNumber(0);
+        });
+    for (quint8 n : {quint8(5), quint8(6)}) {
+        SCOPED_TRACE(int(n));
+        retriedAs.clear();
+        port.setPort(n);
+        port.Open();
+        EXPECT_EQ(identified.last(), QStringLiteral("COM%1").arg(n));
+        line->pushFailure(ENODEV);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return port.Retrying(); }, 10000));
+        ASSERT_TRUE(retryOnce(*timers.made.back()));
+        ASSERT_TRUE(port.Connected());
+        const QString expected =
+            n == 5 ? QStringLiteral("/dev/serial/by-id/usb-X-port0") : QStringLiteral("COM6");
+        EXPECT_EQ(retriedAs, (QStringList{QStringLiteral("COM%1").arg(n), expected}));
+        EXPECT_EQ(port.StableName(), n == 5 ? expected : QString());
+        // The retry opened the port again; it asks for no new name.
+        EXPECT_EQ(identified.size(), n == 5 ? 1 : 2);
+        port.Close();
+    }
+}
+
 // Choosing a port (Open) or none (Close) ends the retries; Close says so once with OnClose.
 TEST_F(ComPortTest, OpenOrCloseEndsTheRetries)
 {
