@@ -1,5 +1,6 @@
 #include "app/Safekeeping.h"
 
+#include "platform/SystemError.h"
 #include "platform/Termination.h"
 #include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
@@ -13,16 +14,34 @@ TSafekeeping::TSafekeeping(TSortGrid &pred, TSortGrid &results, IClock &clock,
     : QObject(parent), m_pred(pred), m_results(results), m_clock(clock), m_folder(folder)
 {
     m_writer = std::make_unique<TJournalWriter>(folder, QLatin1String(RecoveryName));
-    // Said once; the journal's thread keeps trying, and timing goes on either way.
-    m_writer->onError = [this](const QString &error) {
+    // Each part says once when it fails and once when it works again; the journal's thread
+    // keeps trying, and timing goes on either way.
+    auto say = [this](const QString &text) {
         QMetaObject::invokeMethod(
             this,
-            [this, error] {
+            [this, text] {
                 if (showStatus)
-                    showStatus(QStringLiteral("Das Journal kann nicht geschrieben werden: ") +
-                               error + QStringLiteral(". Die Zeitnahme läuft weiter."));
+                    showStatus(text);
             },
             Qt::QueuedConnection);
+    };
+    m_writer->onError = [say](TJournalWriter::Part part, const QString &error) {
+        say((part == TJournalWriter::Part::Journal
+                 ? QStringLiteral("Das Journal kann nicht geschrieben werden: ")
+                 : QStringLiteral("Die Wiederherstellungsdatei kann nicht geschrieben werden: ")) +
+            error + QStringLiteral(". Die Zeitnahme läuft weiter."));
+    };
+    m_writer->onRecovered = [say](TJournalWriter::Part part) {
+        say(part == TJournalWriter::Part::Journal
+                ? QStringLiteral("Das Journal wird wieder geschrieben.")
+                : QStringLiteral("Die Wiederherstellungsdatei wird wieder geschrieben."));
+    };
+    // A recovery file that could not be written is tried again at the next check, changed
+    // or not, so that it catches up as soon as the disk takes it.
+    m_writer->onRecoveryWritten = [this](bool ok) {
+        if (!ok)
+            QMetaObject::invokeMethod(
+                this, [this] { m_written.reset(); }, Qt::QueuedConnection);
     };
 }
 
@@ -173,8 +192,11 @@ std::optional<RecoveryFormat::State> TSafekeeping::readRecovery()
     if (!f.open(QIODevice::ReadOnly) || f.size() > RecoveryFormat::MaxFileBytes) {
         m_recoveryOff = true;
         if (showStatus)
-            showStatus(QStringLiteral("Die Wiederherstellungsdatei kann nicht gelesen werden: ") +
-                       path);
+            showStatus(
+                QStringLiteral("Die Wiederherstellungsdatei kann nicht gelesen werden: ") + path +
+                (f.isOpen() ? QStringLiteral(": zu groß")
+                            : QStringLiteral(": ") + SystemError::translated(f.errorString())) +
+                QStringLiteral(". Sie bleibt, wie sie ist."));
         return std::nullopt;
     }
     std::optional<RecoveryFormat::State> state = RecoveryFormat::decode(f.readAll());
