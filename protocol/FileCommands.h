@@ -42,6 +42,8 @@ public:
     // the table as a text file as it is at revision (its contentRevision).
     std::function<void(const QString &fileName)> loaded;
     std::function<void(const QString &fileName, quint64 revision)> saved;
+    // The Save command has written the table as a web page.
+    std::function<void(const QString &fileName)> pageWritten;
     // The spreadsheet entries; while unset they do nothing. Saving gets the suffix of the
     // format to write (xls, xlsx, ods).
     std::function<void(const QString &)> loadProtocolSheet;
@@ -102,11 +104,12 @@ public:
 
     // Writes through a temporary file renamed over the old one: a failure on the way
     // leaves the previous file as it was. A target that exists but is not a file (a
-    // device, a pipe) is refused.
-    static bool saveFile(const QString &fileName, const QByteArray &bytes);
+    // device, a pipe) is refused. reason, if given, receives why it failed (German).
+    static bool saveFile(const QString &fileName, const QByteArray &bytes,
+                         QString *reason = nullptr);
 
 private:
-    bool writeError(const QString &fileName);
+    bool writeError(const QString &fileName, const QString &reason = QString());
     bool readError(const QString &fileName);
     // A file being loaded holds this many times per car, more than the table has columns.
     void moreTimeColumns(int times);

@@ -2,6 +2,7 @@
 
 #include "formats/SheetFormat.h"
 #include "platform/ErrorBox.h"
+#include "platform/SystemError.h"
 #include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
 
@@ -167,7 +168,7 @@ void TSheetCommands::install(const QString &converted, const QString &target, qu
 {
     auto *watcher = new QFutureWatcher<QString>(this);
     connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, target, revision] {
-        const QString error = watcher->result();
+        const QString error = SystemError::translated(watcher->result());
         watcher->deleteLater();
         if (error.isEmpty() && saved)
             saved(target, revision);

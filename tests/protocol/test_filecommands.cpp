@@ -296,7 +296,9 @@ TEST_F(FileWindow, UnreadableAndUnwritableFilesAreReported)
     const QString nowhere = path("weg/protokoll.txt");
     seams.choose(nowhere, 1);
     click(w->sbSave);
-    EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + nowhere);
+    EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + nowhere +
+                                       "\nDatei oder Gerät nicht gefunden. Die Datei wurde "
+                                       "nicht geschrieben.");
 }
 
 TEST_F(FileWindow, WebButtonOpensThePageInTheViewer)
@@ -325,7 +327,9 @@ TEST_F(FileWindow, PageThatCannotBeWrittenStillShowsTheOldOne)
     w->sbWebClick(w->sbWeb);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(seams.errors, QStringList{"Der Schreibfehler der Datei: tornelo.html"});
+    EXPECT_EQ(seams.errors, QStringList{"Der Schreibfehler der Datei: tornelo.html\nDatei zu "
+                                        "groß. Die Datei wurde nicht geschrieben."})
+        << seams.errors.join('|').toStdString();
     EXPECT_EQ(fileBytes(path("tornelo.html")), QByteArray("alt"));
     EXPECT_EQ(seams.verbs.size(), 1);
 
@@ -367,6 +371,13 @@ TEST_F(FileWindow, PrintButtonPrintsThePage)
     const QString text = QString::fromUtf8(p.readAllStandardOutput());
     EXPECT_TRUE(text.contains(QStringLiteral("Jürgen Łoś"))) << text.toStdString();
     EXPECT_TRUE(text.contains("10:15:22,31"));
+
+    // A printer that refuses the page: the user is told.
+    printer.setOutputFileName(path("fehlt/druck.pdf"));
+    click(w->sbPrint);
+    ASSERT_EQ(seams.errors.size(), 1);
+    EXPECT_TRUE(seams.errors[0].startsWith("Die Seite wurde nicht gedruckt"))
+        << seams.errors[0].toStdString();
 
     // No printer installed: the print button stays off.
     Printers::setCountForTesting(0);
