@@ -20,11 +20,13 @@
 #include "widgets/LbButtons.h"
 #include "widgets/SPHTMLHelp.h"
 #include "widgets/SortGrid.h"
+#include "widgets/StatusLine.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDate>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
@@ -175,6 +177,8 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     LabelLive->setObjectName("LabelLive");
     LabelLive->hide();
     StatusBar1->addPermanentWidget(LabelLive);
+    // A message cut by the two fields, or replaced by the next, stays readable in the hint.
+    new TStatusLine(*StatusBar1, *m_clock);
 
     chrono->setDisplayOutput(PanelTimer);
     chrono->setCaptureOutput(tables);
@@ -278,6 +282,35 @@ std::function<quint32()> &TFormMain::portProbe()
 {
     static std::function<quint32()> probe = [] { return probePorts(); };
     return probe;
+}
+
+QString TFormMain::fileCountText(const QString &fileName) const
+{
+    int cars = 0;
+    for (int r = 1; r < SortGrid1->RowCount(); ++r)
+        if (!SortGrid1->Cells(0, r).trimmed().isEmpty())
+            ++cars;
+    return QFileInfo(fileName).fileName() + (cars == 1
+                                                 ? QStringLiteral(", 1 Fahrzeug")
+                                                 : QStringLiteral(", %1 Fahrzeuge").arg(cars));
+}
+
+void TFormMain::fileLoaded(const QString &fileName)
+{
+    // A note the load made on its way (more time columns) is said with it.
+    const QString note = m_fileNote;
+    m_fileNote.clear();
+    StatusBar1->showMessage(QStringLiteral("Geladen: ") + fileCountText(fileName) +
+                            (note.isEmpty() ? QString() : QStringLiteral(". ") + note));
+    if (safekeeping)
+        safekeeping->loaded(fileName);
+}
+
+void TFormMain::fileSaved(const QString &fileName, quint64 revision)
+{
+    StatusBar1->showMessage(QStringLiteral("Gespeichert: ") + fileCountText(fileName));
+    if (safekeeping)
+        safekeeping->saved(fileName, revision);
 }
 
 void TFormMain::FormDestroy()
@@ -569,11 +602,23 @@ void TFormMain::createLowerArea()
         tables->setCountRunden(n);
         ApplyTimeColumnCount();
     };
-    files->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
+    files->showStatus = [this](const QString &text) {
+        StatusBar1->showMessage(text);
+        m_fileNote = text;
+    };
+    // What a load or a save did, in the status bar; the journal and the recovery file learn
+    // of it too once they run.
+    files->loaded = [this](const QString &f) { fileLoaded(f); };
+    files->saved = [this](const QString &f, quint64 revision) { fileSaved(f, revision); };
+    files->pageWritten = [this](const QString &f) {
+        StatusBar1->showMessage(QStringLiteral("Als Webseite gespeichert: ") + fileCountText(f));
+    };
     sheets = new TSheetCommands(*SortGrid1, this, this);
     sheets->layoutColumns = [this] { LayoutColumns(); };
     sheets->updateFileButtons = [this] { UpdateFileButtons(); };
     sheets->showBusy = [this](bool busy, const QString &status) { sheetBusy(busy, status); };
+    sheets->loaded = [this](const QString &f) { fileLoaded(f); };
+    sheets->saved = [this](const QString &f, quint64 revision) { fileSaved(f, revision); };
     files->loadProtocolSheet = [this](const QString &f) { LoadProtocolSheet(f); };
     files->saveProtocolSheet = [this](const QString &f, const QString &suffix) {
         SaveProtocolSheet(f, suffix);
@@ -1066,10 +1111,6 @@ void TFormMain::startSafekeeping(const QString &folder)
     safekeeping->runState = [this] { return runState(); };
     connect(this, &TFormMain::timeTaken, safekeeping, &TSafekeeping::timeTaken);
     tables->journal = [this](const QStringList &event) { safekeeping->command(event); };
-    files->loaded = sheets->loaded = [this](const QString &f) { safekeeping->loaded(f); };
-    files->saved = sheets->saved = [this](const QString &f, quint64 revision) {
-        safekeeping->saved(f, revision);
-    };
     safekeeping->start(ApplicationTitle, AppInfo::version());
 }
 
@@ -1083,9 +1124,13 @@ void TFormMain::sheetBusy(bool busy, const QString &status)
     sbOpen->setEnabled(!busy);
     if (busy) {
         StatusBar1->showMessage(status);
+        m_busyStatus = status;
         setCursor(Qt::BusyCursor);
     } else {
-        StatusBar1->clearMessage();
+        // What the command said at its end ("Geladen: ...") stays.
+        if (StatusBar1->currentMessage() == m_busyStatus)
+            StatusBar1->clearMessage();
+        m_busyStatus.clear();
         unsetCursor();
     }
     tables->refreshButtons();

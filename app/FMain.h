@@ -224,6 +224,11 @@ private:
     void showBarrierIcon();
     // The status bar after the port was lost (wasOpen) or could not be opened at start-up.
     void sayPortLoss(bool wasOpen);
+    // A load or a save has put the results protocol into a file or taken it from one.
+    void fileLoaded(const QString &fileName);
+    void fileSaved(const QString &fileName, quint64 revision);
+    // "ergebnis.xlsx, 40 Fahrzeuge": the file's name and the cars in the results protocol.
+    QString fileCountText(const QString &fileName) const;
     void createMenu();
     void createUpperArea();
     void createLowerArea();
@@ -238,6 +243,10 @@ private:
     // Where the ZEIT being handled comes from; empty for the F8 key.
     QString m_lapSource;
     int m_ignoredPasses = 0;
+    // What the status bar says while a spreadsheet conversion runs.
+    QString m_busyStatus;
+    // A note of the text loader on its way (more time columns), said with "Geladen".
+    QString m_fileNote;
     std::unique_ptr<ISettingsStore> m_ownStore;
     ISettingsStore *m_store = nullptr;
     bool m_destroyed = false;
