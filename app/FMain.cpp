@@ -11,6 +11,7 @@
 #include "protocol/SheetCommands.h"
 #include "serial/Comms.h"
 #include "serial/PortProbe.h"
+#include "serial/SerialDevice.h"
 #include "settings/UCfg.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
@@ -121,6 +122,9 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     ComPort->OnOpen = [this](QObject *s) { ComPortOpen(s); };
     ComPort->OnClose = [this](QObject *s) { ComPortClose(s); };
     ComPort->OnNotice = [this](QObject *s, TComNotice n) { ComPortNotice(s, n); };
+    // An adapter that comes back under another ttyUSB number is found by its by-id name.
+    ComPort->setStableNameLookup(
+        [](quint8 n) { return portDiscovery().stableName(devicePathForPort(n)); });
 
     // A precise timer: a coarse one may end the lock time on screen a few milliseconds early.
     guard = new TBarrierGuard(this, [] {
@@ -282,6 +286,30 @@ std::function<quint32()> &TFormMain::portProbe()
 {
     static std::function<quint32()> probe = [] { return probePorts(); };
     return probe;
+}
+
+PortDiscovery &TFormMain::portDiscovery()
+{
+    static PortDiscovery discovery;
+    return discovery;
+}
+
+void TFormMain::refreshPorts(TCfgDialog &dlg)
+{
+    // Adapters plugged in since the last look are offered. The program's own port cannot
+    // be probed while it holds it, and a port lost during the run stays in the list while
+    // it is retried: "OK" must not give it up.
+    PortSet = portProbe()();
+    const int own = ComPort->Port();
+    if (own >= firstProbedPort && own <= lastProbedPort && !portInSet(PortSet, own) &&
+        (ComPort->Connected() || (ComPort->Retrying() && m_openedPort == own)))
+        PortSet = (PortSet & 0xFFFFu) | (1u << (own - 1)) |
+                  (quint32(qMax(highestPort(PortSet), own)) << 16);
+    QMap<int, QString> descriptions;
+    for (int n = firstProbedPort; n <= lastProbedPort; ++n)
+        if (portInSet(PortSet, n))
+            descriptions.insert(n, portDiscovery().describe(devicePathForPort(n)).text());
+    dlg.setPorts(PortSet, descriptions);
 }
 
 QString TFormMain::fileCountText(const QString &fileName) const
@@ -760,6 +788,7 @@ void TFormMain::ComPortLS(QObject *Sender)
 
 void TFormMain::ComPortOpen(QObject *)
 {
+    m_openedPort = ComPort->Port();
     showBarrierIcon();
     if (CfgDialog)
         CfgDialog->setPanelTestColor(toQColor(clLime));
@@ -791,11 +820,19 @@ void TFormMain::ComPortNotice(QObject *, int Notice)
         guard->LastLineStatus = TBarrierGuard::unknownLineStatus;
         sayPortLoss(true);
         break;
-    case cnPortReopened:
-        StatusBar1->showMessage(QStringLiteral("Lichtschranke an COM%1 um %2 verbunden.")
-                                    .arg(ComPort->Port())
-                                    .arg(clockText(ComPort->ReopenStamp().timeOfDay)));
+    case cnPortReopened: {
+        QString text = QStringLiteral("Lichtschranke an COM%1 um %2 verbunden")
+                           .arg(ComPort->Port())
+                           .arg(clockText(ComPort->ReopenStamp().timeOfDay));
+        // Found again through its stable name under another device node: which one.
+        const PortDiscovery &ports = portDiscovery();
+        const QString stable = ComPort->StableName();
+        if (!stable.isEmpty() &&
+            ports.node(stable) != ports.node(devicePathForPort(ComPort->Port())))
+            text += QStringLiteral(", jetzt als ") + ports.describe(stable).text();
+        StatusBar1->showMessage(text + QLatin1Char('.'));
         break;
+    }
     }
 }
 
@@ -887,6 +924,7 @@ void TFormMain::bCFGClick()
     if (!CfgDialog || cfgPausePending())
         return;
     TCfgDialog &dlg = *CfgDialog;
+    refreshPorts(dlg);
     const int remembered = dlg.fill(currentSettings());
     if (dlg.exec() != QDialog::Accepted)
         return;

@@ -322,9 +322,13 @@ void TComPort::setDeviceFactory(SerialDeviceFactory factory)
     m_factory = std::move(factory);
 }
 
-void TComPort::setStableNames(StableNameLookup identify, PathDeviceFactory openPath)
+void TComPort::setStableNameLookup(StableNameLookup identify)
 {
     m_identify = std::move(identify);
+}
+
+void TComPort::setPathDeviceFactory(PathDeviceFactory openPath)
+{
     m_openPath = std::move(openPath);
 }
 
@@ -361,9 +365,9 @@ std::unique_ptr<ISerialDevice> TComPort::makeDevice()
 
 std::unique_ptr<ISerialDevice> TComPort::makeRetryDevice()
 {
-    if (!m_stableName.isEmpty() && m_openPath)
-        return m_openPath(m_stableName);
-    return makeDevice();
+    if (m_stableName.isEmpty())
+        return makeDevice();
+    return m_openPath ? m_openPath(m_stableName) : createDeviceForPath(m_stableName);
 }
 
 void TComPort::openPort()

@@ -309,7 +309,7 @@ public:
 
     // Port loss. When the device fails while open (a pulled adapter), the port closes itself
     // (OnClose, with Retrying() already true), says so (OnNotice cnPortLost) and tries to
-    // open the same port (under its stable name where it has one, see setStableNames)
+    // open the same port (under its stable name where it has one, see setStableNameLookup)
     // every RetryIntervalMs until that succeeds (OnOpen, then
     // cnPortReopened) or Open or Close is called.
     static constexpr int RetryIntervalMs = 1000;
@@ -336,12 +336,15 @@ public:
     void setDeviceFactory(SerialDeviceFactory factory);
     // Finding a lost port again. identify gives the stable name of port n's device (its
     // /dev/serial/by-id link; empty where it has none), asked each time Open opens the port;
-    // a lost port is then retried under that name, its device made by openPath, so that an
-    // adapter that comes back under another ttyUSB number is found. Unset, or without a
-    // stable name, a lost port is retried under its number.
+    // a lost port is then retried under that name, its device made by the path factory, so
+    // that an adapter that comes back under another ttyUSB number is found. Unset, or
+    // without a stable name, a lost port is retried under its number.
     using StableNameLookup = std::function<QString(quint8 port)>;
     using PathDeviceFactory = std::function<std::unique_ptr<ISerialDevice>(const QString &path)>;
-    void setStableNames(StableNameLookup identify, PathDeviceFactory openPath);
+    void setStableNameLookup(StableNameLookup identify);
+    // How the device under a stable name is made (the system's devices unless set; tests
+    // inject doubles here).
+    void setPathDeviceFactory(PathDeviceFactory openPath);
     // The name the port is retried under after a loss; empty: its number.
     QString StableName() const { return m_stableName; }
     // The worker of the open port, or null.

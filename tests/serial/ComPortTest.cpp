@@ -391,15 +391,14 @@ TEST_F(ComPortTest, LostPortIsRetriedUnderItsStableName)
         retriedAs << QStringLiteral("COM%1").arg(n);
         return byNumber(n);
     });
-    port.setStableNames(
-        [&](quint8 n) {
-            identified << QStringLiteral("COM%1").arg(n);
-            return n == 5 ? QStringLiteral("/dev/serial/by-id/usb-X-port0") : QString();
-        },
-        [&](const QString &path) {
-            retriedAs << path;
-            return byNumber(0);
-        });
+    port.setStableNameLookup([&](quint8 n) {
+        identified << QStringLiteral("COM%1").arg(n);
+        return n == 5 ? QStringLiteral("/dev/serial/by-id/usb-X-port0") : QString();
+    });
+    port.setPathDeviceFactory([&](const QString &path) {
+        retriedAs << path;
+        return byNumber(0);
+    });
     for (quint8 n : {quint8(5), quint8(6)}) {
         SCOPED_TRACE(int(n));
         retriedAs.clear();

@@ -15,6 +15,11 @@
 class FakeDeviceTree
 {
 public:
+    FakeDeviceTree()
+    {
+        QDir().mkpath(at(QStringLiteral("/dev")));
+        QDir().mkpath(at(QStringLiteral("/sys/class/tty")));
+    }
     QString root() const { return m_dir.path(); }
     QString at(const QString &systemPath) const { return m_dir.path() + systemPath; }
 
