@@ -305,10 +305,16 @@ void TFormMain::refreshPorts(TCfgDialog &dlg)
         (ComPort->Connected() || (ComPort->Retrying() && m_openedPort == own)))
         PortSet = (PortSet & 0xFFFFu) | (1u << (own - 1)) |
                   (quint32(qMax(highestPort(PortSet), own)) << 16);
+    // The own port found again under its stable name is described by that name: its
+    // number's node may be gone.
     QMap<int, QString> descriptions;
     for (int n = firstProbedPort; n <= lastProbedPort; ++n)
         if (portInSet(PortSet, n))
-            descriptions.insert(n, portDiscovery().describe(devicePathForPort(n)).text());
+            descriptions.insert(n, portDiscovery()
+                                       .describe(n == own && !ComPort->StableName().isEmpty()
+                                                     ? ComPort->StableName()
+                                                     : devicePathForPort(n))
+                                       .text());
     dlg.setPorts(PortSet, descriptions);
 }
 

@@ -251,6 +251,11 @@ int TCfgDialog::fill(const TSettings &w)
             cbPort->setCurrentIndex(0);
     }
     showPortInfo();
+    if (w.Port != 0 && cbPort->currentIndex() < 0)
+        lPortInfo->setText(QStringLiteral("COM%1 wurde nicht gefunden: Adapter einstecken und die "
+                                          "Einstellungen neu öffnen, oder eine andere "
+                                          "Schnittstelle wählen.")
+                               .arg(w.Port));
     cbAlg->setEnabled(w.Port != 0);
     cbAlg->setCurrentIndex(w.Alg == 0 || w.Alg == 1 ? w.Alg : -1);
     const int remembered = cbPort->currentIndex();

@@ -213,6 +213,7 @@ TEST_F(CfgDialogTest, StoredPortThatWasNotFoundIsNoSelectionAndOkMakesItNone)
     edit(
         [&] {
             EXPECT_EQ(dlg->cbPort->currentIndex(), -1);
+            EXPECT_TRUE(dlg->lPortInfo->text().startsWith("COM5 wurde nicht gefunden"));
             EXPECT_TRUE(dlg->cbAlg->isEnabled());
             EXPECT_TRUE(dlg->seWait->isEnabled());
         },
@@ -542,9 +543,12 @@ protected:
         // machine is opened.
         TFormMain::portProbe() = [this] {
             return probePorts(defaultDevicePath, [this](const QString &path) {
-                const bool held =
-                    w && w->ComPort->Connected() && path == defaultDevicePath(w->ComPort->Port());
-                return !held && !TFormMain::portDiscovery().node(path).isEmpty();
+                const PortDiscovery &d = TFormMain::portDiscovery();
+                const QString node = d.node(path);
+                const bool held = w && w->ComPort->Connected() &&
+                                  (node == d.node(defaultDevicePath(w->ComPort->Port())) ||
+                                   node == d.node(w->ComPort->StableName()));
+                return !held && !node.isEmpty();
             });
         };
     }
@@ -641,6 +645,13 @@ TEST_F(CfgPortList, ALostPortIsFoundAgainUnderANewNameThroughItsByIdLink)
     EXPECT_TRUE(said.endsWith(" verbunden, jetzt als /dev/ttyUSB1 · FTDI FT232R USB UART."))
         << said.toStdString();
     EXPECT_EQ(w->ComPort->Port(), 5); // the stored number stays
+    // The dialog offers it as COM5 and says where it is now.
+    edit(
+        [&] {
+            EXPECT_EQ(entries(),
+                      (QStringList{"Keine = ", "COM5 = /dev/ttyUSB1 · FTDI FT232R USB UART"}));
+        },
+        false);
 
     // Contacts of the barrier back under its new name reach the program.
     back.server.closeContact(k46);
