@@ -62,9 +62,9 @@ int main(int argc, char *argv[])
     // Qt's own dialogs in German like the rest of the program; without the file they stay
     // English and the program goes on.
     if (!Translations::installQtGerman(app))
-        std::fputs(QStringLiteral("%1: Qts deutsche Texte (qtbase_de.qm in %2, Paket "
-                                  "qt6-translations-l10n) fehlen; die Standarddialoge sind "
-                                  "englisch.\n")
+        std::fputs(QStringLiteral("%1: Die deutschen Texte von Qt (qtbase_de.qm in %2) fehlen; "
+                                  "die Standarddialoge bleiben englisch. Abhilfe: Paket "
+                                  "qt6-translations-l10n installieren.\n")
                        .arg(programName, Translations::qtFolder())
                        .toLocal8Bit()
                        .constData(),

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -53,9 +54,12 @@ protected:
     {
         // Qt's own dialogs, as on a desktop without a dialog service of its own.
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, true);
+        const QString locale = QLocale().name();
         ASSERT_TRUE(Translations::installQtGerman(*qApp))
             << "qtbase_de.qm missing in " << Translations::qtFolder().toStdString()
             << " (package qt6-translations-l10n)";
+        // Texts only: dates and numbers keep the desktop's format.
+        EXPECT_EQ(QLocale().name(), locale);
     }
 };
 
