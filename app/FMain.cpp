@@ -12,6 +12,7 @@
 #include "protocol/SheetCommands.h"
 #include "serial/Comms.h"
 #include "serial/PortProbe.h"
+#include "serial/SerialDevice.h"
 #include "settings/UCfg.h"
 #include "timing/BarrierGuard.h"
 #include "timing/TimeDisplay.h"
@@ -21,11 +22,13 @@
 #include "widgets/LbButtons.h"
 #include "widgets/SPHTMLHelp.h"
 #include "widgets/SortGrid.h"
+#include "widgets/StatusLine.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDate>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
@@ -120,6 +123,9 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     ComPort->OnOpen = [this](QObject *s) { ComPortOpen(s); };
     ComPort->OnClose = [this](QObject *s) { ComPortClose(s); };
     ComPort->OnNotice = [this](QObject *s, TComNotice n) { ComPortNotice(s, n); };
+    // An adapter that comes back under another ttyUSB number is found by its by-id name.
+    ComPort->setStableNameLookup(
+        [](quint8 n) { return portDiscovery().stableName(devicePathForPort(n)); });
 
     // A precise timer: a coarse one may end the lock time on screen a few milliseconds early.
     guard = new TBarrierGuard(this, [] {
@@ -176,6 +182,8 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     LabelLive->setObjectName("LabelLive");
     LabelLive->hide();
     StatusBar1->addPermanentWidget(LabelLive);
+    // A message cut by the two fields, or replaced by the next, stays readable in the hint.
+    new TStatusLine(*StatusBar1, *m_clock);
 
     chrono->setDisplayOutput(PanelTimer);
     chrono->setCaptureOutput(tables);
@@ -279,6 +287,65 @@ std::function<quint32()> &TFormMain::portProbe()
 {
     static std::function<quint32()> probe = [] { return probePorts(); };
     return probe;
+}
+
+PortDiscovery &TFormMain::portDiscovery()
+{
+    static PortDiscovery discovery;
+    return discovery;
+}
+
+void TFormMain::refreshPorts(TCfgDialog &dlg)
+{
+    // Adapters plugged in since the last look are offered. The program's own port cannot
+    // be probed while it holds it, and a port lost during the run stays in the list while
+    // it is retried: "OK" must not give it up.
+    PortSet = portProbe()();
+    const int own = ComPort->Port();
+    if (own >= firstProbedPort && own <= lastProbedPort && !portInSet(PortSet, own) &&
+        (ComPort->Connected() || (ComPort->Retrying() && m_openedPort == own)))
+        PortSet = (PortSet & 0xFFFFu) | (1u << (own - 1)) |
+                  (quint32(qMax(highestPort(PortSet), own)) << 16);
+    // The own port found again under its stable name is described by that name: its
+    // number's node may be gone.
+    QMap<int, QString> descriptions;
+    for (int n = firstProbedPort; n <= lastProbedPort; ++n)
+        if (portInSet(PortSet, n))
+            descriptions.insert(n, portDiscovery()
+                                       .describe(n == own && !ComPort->StableName().isEmpty()
+                                                     ? ComPort->StableName()
+                                                     : devicePathForPort(n))
+                                       .text());
+    dlg.setPorts(PortSet, descriptions);
+}
+
+QString TFormMain::fileCountText(const QString &fileName) const
+{
+    int cars = 0;
+    for (int r = 1; r < SortGrid1->RowCount(); ++r)
+        if (!SortGrid1->Cells(0, r).trimmed().isEmpty())
+            ++cars;
+    return QFileInfo(fileName).fileName() + (cars == 1
+                                                 ? QStringLiteral(", 1 Fahrzeug")
+                                                 : QStringLiteral(", %1 Fahrzeuge").arg(cars));
+}
+
+void TFormMain::fileLoaded(const QString &fileName)
+{
+    // A note the load made on its way (more time columns) is said with it.
+    const QString note = m_fileNote;
+    m_fileNote.clear();
+    StatusBar1->showMessage(QStringLiteral("Geladen: ") + fileCountText(fileName) +
+                            (note.isEmpty() ? QString() : QStringLiteral(". ") + note));
+    if (safekeeping)
+        safekeeping->loaded(fileName);
+}
+
+void TFormMain::fileSaved(const QString &fileName, quint64 revision)
+{
+    StatusBar1->showMessage(QStringLiteral("Gespeichert: ") + fileCountText(fileName));
+    if (safekeeping)
+        safekeeping->saved(fileName, revision);
 }
 
 void TFormMain::FormDestroy()
@@ -570,7 +637,17 @@ void TFormMain::createLowerArea()
         tables->setCountRunden(n);
         ApplyTimeColumnCount();
     };
-    files->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
+    files->showStatus = [this](const QString &text) {
+        StatusBar1->showMessage(text);
+        m_fileNote = text;
+    };
+    // What a load or a save did, in the status bar; the journal and the recovery file learn
+    // of it too once they run.
+    files->loaded = [this](const QString &f) { fileLoaded(f); };
+    files->saved = [this](const QString &f, quint64 revision) { fileSaved(f, revision); };
+    files->pageWritten = [this](const QString &f) {
+        StatusBar1->showMessage(QStringLiteral("Als Webseite gespeichert: ") + fileCountText(f));
+    };
     sheets = new TSheetCommands(*SortGrid1, this, this);
     sheets->layoutColumns = [this] { LayoutColumns(); };
     sheets->updateFileButtons = [this] { UpdateFileButtons(); };
@@ -581,6 +658,8 @@ void TFormMain::createLowerArea()
         if (ok)
             FilterInd = SaveDialog1->FilterIndex;
     });
+    sheets->loaded = [this](const QString &f) { fileLoaded(f); };
+    sheets->saved = [this](const QString &f, quint64 revision) { fileSaved(f, revision); };
     files->loadProtocolSheet = [this](const QString &f) { LoadProtocolSheet(f); };
     files->saveProtocolSheet = [this](const QString &f, const QString &suffix) {
         SaveProtocolSheet(f, suffix);
@@ -731,6 +810,7 @@ void TFormMain::ComPortLS(QObject *Sender)
 
 void TFormMain::ComPortOpen(QObject *)
 {
+    m_openedPort = ComPort->Port();
     showBarrierIcon();
     if (CfgDialog)
         CfgDialog->setPanelTestColor(toQColor(clLime));
@@ -773,11 +853,19 @@ void TFormMain::ComPortNotice(QObject *, int Notice)
             safekeeping->command(line);
         }
         break;
-    case cnPortReopened:
-        StatusBar1->showMessage(QStringLiteral("Lichtschranke an COM%1 um %2 verbunden.")
-                                    .arg(ComPort->Port())
-                                    .arg(clockText(ComPort->ReopenStamp().timeOfDay)));
+    case cnPortReopened: {
+        QString text = QStringLiteral("Lichtschranke an COM%1 um %2 verbunden")
+                           .arg(ComPort->Port())
+                           .arg(clockText(ComPort->ReopenStamp().timeOfDay));
+        // Found again through its stable name under another device node: which one.
+        const PortDiscovery &ports = portDiscovery();
+        const QString stable = ComPort->StableName();
+        if (!stable.isEmpty() &&
+            ports.node(stable) != ports.node(devicePathForPort(ComPort->Port())))
+            text += QStringLiteral(", jetzt als ") + ports.describe(stable).text();
+        StatusBar1->showMessage(text + QLatin1Char('.'));
         break;
+    }
     }
 }
 
@@ -869,6 +957,7 @@ void TFormMain::bCFGClick()
     if (!CfgDialog || cfgPausePending())
         return;
     TCfgDialog &dlg = *CfgDialog;
+    refreshPorts(dlg);
     const int remembered = dlg.fill(currentSettings());
     if (dlg.exec() != QDialog::Accepted)
         return;
@@ -1097,10 +1186,6 @@ void TFormMain::startSafekeeping(const QString &folder)
     safekeeping->runState = [this] { return runState(); };
     connect(this, &TFormMain::timeTaken, safekeeping, &TSafekeeping::timeTaken);
     tables->journal = [this](const QStringList &event) { safekeeping->command(event); };
-    files->loaded = sheets->loaded = [this](const QString &f) { safekeeping->loaded(f); };
-    files->saved = sheets->saved = [this](const QString &f, quint64 revision) {
-        safekeeping->saved(f, revision);
-    };
     safekeeping->start(ApplicationTitle, AppInfo::version(),
                        QStringLiteral("Lichtschranke: ") +
                            workerPriorityText(ComPort->WorkerPriority()));
@@ -1117,13 +1202,18 @@ void TFormMain::fileBusy(bool busy, const QString &status)
     sbOpen->setEnabled(!any);
     if (busy) {
         StatusBar1->showMessage(status);
+        m_busyStatus = status;
         setCursor(Qt::BusyCursor);
     } else if (!any) {
-        // A finished command may leave a note (a sheet read only approximately).
-        if (status.isEmpty())
+        // What the command said at its end ("Geladen: ...") stays, with a note the command
+        // left (a sheet read only to the second).
+        const bool unchanged = StatusBar1->currentMessage() == m_busyStatus;
+        if (!status.isEmpty())
+            StatusBar1->showMessage(
+                unchanged ? status : StatusBar1->currentMessage() + QStringLiteral(" – ") + status);
+        else if (unchanged)
             StatusBar1->clearMessage();
-        else
-            StatusBar1->showMessage(status);
+        m_busyStatus.clear();
         unsetCursor();
     }
     tables->refreshButtons();

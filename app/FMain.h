@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Timer.h"
 #include "protocol/Recovery.h"
+#include "serial/PortDiscovery.h"
 #include "settings/Settings.h"
 #include "timing/BarrierGuard.h"
 #include "timing/Chronometer.h"
@@ -26,6 +27,7 @@ class TClickImage;
 class TSortGrid;
 class TProtocolTables;
 class TComPort;
+class TCfgDialog;
 class TFileCommands;
 class TLiveResults;
 class TSafekeeping;
@@ -44,8 +46,12 @@ public:
                        ISettingsStore *store = nullptr);
     ~TFormMain() override;
 
-    // The start-up probe of COM1..COM16; tests replace it so that no real device is opened.
+    // The probe of COM1..COM16, at start-up and each time the settings dialog opens; tests
+    // replace it so that no real device is opened.
     static std::function<quint32()> &portProbe();
+    // What the ports are (device, adapter, by-id name), read from the system's /sys and
+    // /dev; tests point it at a folder of their own.
+    static PortDiscovery &portDiscovery();
 
     // Start-up and shut-down.
     void FormCreate();
@@ -115,7 +121,8 @@ public:
 
     // Non-visual members.
     TComPort *ComPort = nullptr;
-    // Ports COM1..COM16 found at start-up: bit n-1 for COMn, the highest in the upper half.
+    // Ports COM1..COM16 found at start-up and when the settings dialog last opened: bit n-1
+    // for COMn, the highest in the upper half.
     quint32 PortSet = 0;
     TChronometer *chrono = nullptr;
     // The two barrier icons: 0 locked, 1 free.
@@ -227,6 +234,13 @@ private:
     void showBarrierIcon();
     // The status bar after the port was lost (wasOpen) or could not be opened at start-up.
     void sayPortLoss(bool wasOpen);
+    // Probes the ports again and hands them, each with what it is, to the settings dialog.
+    void refreshPorts(TCfgDialog &dlg);
+    // A load or a save has put the results protocol into a file or taken it from one.
+    void fileLoaded(const QString &fileName);
+    void fileSaved(const QString &fileName, quint64 revision);
+    // "ergebnis.xlsx, 40 Fahrzeuge": the file's name and the cars in the results protocol.
+    QString fileCountText(const QString &fileName) const;
     void createMenu();
     void createUpperArea();
     void createLowerArea();
@@ -241,6 +255,12 @@ private:
     // Where the ZEIT being handled comes from; empty for the F8 key.
     QString m_lapSource;
     int m_ignoredPasses = 0;
+    // The port opened last in this run (0: none yet).
+    int m_openedPort = 0;
+    // What the status bar says while a spreadsheet conversion runs.
+    QString m_busyStatus;
+    // A note of the text loader on its way (more time columns), said with "Geladen".
+    QString m_fileNote;
     std::unique_ptr<ISettingsStore> m_ownStore;
     ISettingsStore *m_store = nullptr;
     bool m_destroyed = false;

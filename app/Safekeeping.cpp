@@ -1,5 +1,6 @@
 #include "app/Safekeeping.h"
 
+#include "platform/SystemError.h"
 #include "platform/Termination.h"
 #include "protocol/GridChanges.h"
 #include "protocol/ProtocolTables.h"
@@ -15,16 +16,40 @@ TSafekeeping::TSafekeeping(TSortGrid &pred, TSortGrid &results, IClock &clock,
     : QObject(parent), m_pred(pred), m_results(results), m_clock(clock), m_folder(folder)
 {
     m_writer = std::make_unique<TJournalWriter>(folder, QLatin1String(RecoveryName));
-    // Said once; the journal's thread keeps trying, and timing goes on either way.
-    m_writer->onError = [this](const QString &error) {
+    // Each part says once when it fails and once when it works again; the journal's thread
+    // keeps trying, and timing goes on either way.
+    auto say = [this](const QString &text) {
         QMetaObject::invokeMethod(
             this,
-            [this, error] {
+            [this, text] {
                 if (showStatus)
-                    showStatus(QStringLiteral("Das Journal kann nicht geschrieben werden: ") +
-                               error + QStringLiteral(". Die Zeitnahme läuft weiter."));
+                    showStatus(text);
             },
             Qt::QueuedConnection);
+    };
+    m_writer->onError = [say](TJournalWriter::Part part, const QString &error) {
+        say((part == TJournalWriter::Part::Journal
+                 ? QStringLiteral("Das Journal kann nicht geschrieben werden: ")
+                 : QStringLiteral("Die Wiederherstellungsdatei kann nicht geschrieben werden: ")) +
+            error + QStringLiteral(". Die Zeitnahme läuft weiter."));
+    };
+    m_writer->onRecovered = [say](TJournalWriter::Part part) {
+        say(part == TJournalWriter::Part::Journal
+                ? QStringLiteral("Das Journal wird wieder geschrieben.")
+                : QStringLiteral("Die Wiederherstellungsdatei wird wieder geschrieben."));
+    };
+    // A recovery file that could not be written is tried again a second later, changed or
+    // not, so that it catches up as soon as the disk takes it (its thread keeps its lines).
+    m_writer->onRecoveryWritten = [this](bool ok) {
+        if (!ok)
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_pending = true;
+                    if (m_keeping && !m_cooldown->isActive())
+                        m_cooldown->start(CheckMs);
+                },
+                Qt::QueuedConnection);
     };
 }
 
@@ -99,10 +124,19 @@ bool TSafekeeping::resultsSaved() const
 
 void TSafekeeping::wakeSoon()
 {
-    // A zero timer: it runs once the event loop is back, after the window has shown what
-    // the event brought, and several events share one wake-up of the journal's thread.
-    if (m_wake && !m_wake->isActive())
-        m_wake->start(0);
+    // Once the event loop is back, after the window has shown what the event brought;
+    // several events share one wake-up of the journal's thread.
+    if (m_wakeQueued || !m_writer)
+        return;
+    m_wakeQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_wakeQueued = false;
+            if (m_writer)
+                m_writer->wake();
+        },
+        Qt::QueuedConnection);
 }
 
 void TSafekeeping::tablesChanged()
@@ -160,12 +194,6 @@ void TSafekeeping::start(const QString &programName, const QString &version,
 {
     if (!m_writer || m_keeping)
         return;
-    m_wake = m_makeTimer();
-    m_wake->setSingleShot(true);
-    m_wake->onTimeout = [this] {
-        if (m_writer)
-            m_writer->wake();
-    };
     // The journal is read for the recovery before this run adds to it.
     QStringList startLine{QStringLiteral("Programmstart"), programName, version};
     if (!priority.isEmpty())
@@ -203,8 +231,11 @@ std::optional<RecoveryFormat::State> TSafekeeping::readRecovery()
     if (!f.open(QIODevice::ReadOnly) || f.size() > RecoveryFormat::MaxFileBytes) {
         m_recoveryOff = true;
         if (showStatus)
-            showStatus(QStringLiteral("Die Wiederherstellungsdatei kann nicht gelesen werden: ") +
-                       path);
+            showStatus(
+                QStringLiteral("Die Wiederherstellungsdatei kann nicht gelesen werden: ") + path +
+                (f.isOpen() ? QStringLiteral(": zu groß")
+                            : QStringLiteral(": ") + SystemError::translated(f.errorString())) +
+                QStringLiteral(". Sie bleibt, wie sie ist."));
         return std::nullopt;
     }
     std::optional<RecoveryFormat::State> state = RecoveryFormat::decode(f.readAll());

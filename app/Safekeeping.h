@@ -104,7 +104,7 @@ private:
     TimerFactory m_makeTimer = makeQtTimer;
     std::unique_ptr<ITimer> m_soon;
     std::unique_ptr<ITimer> m_cooldown;
-    std::unique_ptr<ITimer> m_wake;
+    bool m_wakeQueued = false;
     // Revision of the results protocol when it was last saved.
     std::optional<quint64> m_savedRevision;
     // Something changed since the file was last handed its changes.

@@ -4,6 +4,7 @@
 #include "platform/AppInfo.h"
 #include "platform/InstanceLock.h"
 #include "platform/Termination.h"
+#include "platform/Translations.h"
 #include "settings/UCfg.h"
 #include "widgets/DlgYesNo.h"
 #include "widgets/FInfo.h"
@@ -58,6 +59,16 @@ int main(int argc, char *argv[])
                    stderr);
         return 2;
     }
+    // Qt's own dialogs in German like the rest of the program; without the file they stay
+    // English and the program goes on.
+    if (!Translations::installQtGerman(app))
+        std::fputs(QStringLiteral("%1: Die deutschen Texte von Qt (qtbase_de.qm in %2) fehlen; "
+                                  "die Standarddialoge bleiben englisch. Abhilfe: Paket "
+                                  "qt6-translations-l10n installieren.\n")
+                       .arg(programName, Translations::qtFolder())
+                       .toLocal8Bit()
+                       .constData(),
+                   stderr);
     QApplication::setOrganizationName(QStringLiteral("Quendra"));
     QApplication::setApplicationName(AppInfo::baseName());
     // No metric twin exists for this font; the tables use it.

@@ -18,6 +18,13 @@ Shell::Hook &hook()
     return h;
 }
 QPrinter *g_testPrinter = nullptr;
+
+QString failedOn(const QString &printer)
+{
+    return QStringLiteral("Die Seite wurde nicht gedruckt: der Drucker \"%1\" nimmt sie nicht "
+                          "an (ausgeschaltet, nicht erreichbar oder ohne Papier?).")
+        .arg(printer);
+}
 } // namespace
 
 void Shell::setHookForTesting(Hook h)
@@ -30,29 +37,35 @@ void Shell::setPrinterForTesting(QPrinter *printer)
     g_testPrinter = printer;
 }
 
-void Shell::open(const QString &file)
+QString Shell::open(const QString &file)
 {
     if (hook() && hook()(QStringLiteral("open"), file))
-        return;
+        return QString();
     const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
     // Platforms without desktop services (offscreen, a bare X server) still have xdg-open.
-    if (!QDesktopServices::openUrl(url))
-        QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
+    if (QDesktopServices::openUrl(url) ||
+        QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)}))
+        return QString();
+    return QStringLiteral("Die Seite kann nicht angezeigt werden: kein Browser ließ sich "
+                          "starten (xdg-open aus dem Paket xdg-utils fehlt oder kennt keinen "
+                          "Browser). Die Seite liegt unter: ") +
+           QFileInfo(file).absoluteFilePath();
 }
 
-void Shell::print(const QString &file)
+QString Shell::print(const QString &file)
 {
     if (hook() && hook()(QStringLiteral("print"), file))
-        return;
-    if (g_testPrinter) {
-        printHtmlFile(file, *g_testPrinter);
-        return;
-    }
+        return QString();
+    if (g_testPrinter)
+        return printHtmlFile(file, *g_testPrinter) ? QString()
+                                                   : failedOn(g_testPrinter->printerName());
     const QPrinterInfo info = QPrinterInfo::defaultPrinter();
     if (info.isNull())
-        return;
+        return QStringLiteral("Die Seite wurde nicht gedruckt: kein Drucker eingerichtet (in "
+                              "den Druckereinstellungen des Systems einen Standarddrucker "
+                              "wählen).");
     QPrinter printer(info, QPrinter::HighResolution);
-    printHtmlFile(file, printer);
+    return printHtmlFile(file, printer) ? QString() : failedOn(info.printerName());
 }
 
 bool Shell::printHtmlFile(const QString &file, QPrinter &printer)

@@ -7,6 +7,7 @@
 #include "platform/ErrorBox.h"
 #include "platform/Folders.h"
 #include "platform/Shell.h"
+#include "platform/SystemError.h"
 #include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
 
@@ -18,6 +19,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace {
@@ -286,33 +288,49 @@ void TFileCommands::sbSaveClick()
         break;
     case Format::Web:
         // A page cannot be loaded back: the protocol does not count as saved.
-        WriteHtmlReport(name);
+        if (WriteHtmlReport(name) && pageWritten)
+            pageWritten(name);
         break;
     case Format::None:
         break;
     }
 }
 
-bool TFileCommands::saveFile(const QString &fileName, const QByteArray &bytes)
+bool TFileCommands::saveFile(const QString &fileName, const QByteArray &bytes, QString *reason)
 {
+    auto failed = [reason](const QString &why) {
+        if (reason)
+            *reason = SystemError::translated(why);
+        return false;
+    };
     // The new file would be renamed over a device or a pipe and replace it.
     if (pathKind(fileName) == PathKind::Other)
-        return false;
+        return failed(QStringLiteral("Dort liegt keine gewöhnliche Datei, sondern ein Gerät, "
+                                     "eine Pipe, ein Ordner oder eine Verknüpfung ins Leere"));
     QSaveFile f(fileName);
     if (!f.open(QIODevice::WriteOnly))
-        return false;
+        return failed(f.errorString());
     // The flush is checked here: a write error left in the buffer until commit() would
     // not stop commit() from putting the short file in place of the old one.
+    errno = 0;
     if (f.write(bytes) != bytes.size() || !f.flush()) {
+        // A failed flush leaves Qt's text at "Unknown error"; the system's error says why.
+        const int error = errno;
+        const QString why = error != 0 ? SystemError::text(error) : f.errorString();
         f.cancelWriting();
-        return false;
+        return failed(why);
     }
-    return f.commit();
+    return f.commit() || failed(f.errorString());
 }
 
-bool TFileCommands::writeError(const QString &fileName)
+bool TFileCommands::writeError(const QString &fileName, const QString &reason)
 {
-    ErrorBox::show(m_window, QStringLiteral("Der Schreibfehler der Datei: ") + fileName);
+    ErrorBox::show(m_window,
+                   QStringLiteral("Der Schreibfehler der Datei: ") + fileName +
+                       (reason.isEmpty()
+                            ? QString()
+                            : QStringLiteral("\n") + reason +
+                                  QStringLiteral(". Die Datei wurde nicht geschrieben.")));
     return false;
 }
 
@@ -333,8 +351,9 @@ bool TFileCommands::SaveProtocolText(const QString &fileName)
                                      fileName);
         return false;
     }
-    if (!saveFile(fileName, TextFormat::encode(text)))
-        return writeError(fileName);
+    QString reason;
+    if (!saveFile(fileName, TextFormat::encode(text), &reason))
+        return writeError(fileName, reason);
     return true;
 }
 
@@ -473,9 +492,11 @@ void TFileCommands::moreTimeColumns(int times)
 
 bool TFileCommands::WriteHtmlReport(const QString &fileName)
 {
+    QString reason;
     if (!saveFile(fileName,
-                  HtmlReport::pageBytes(TProtocolTables::snapshot(m_results), applicationTitle)))
-        return writeError(fileName);
+                  HtmlReport::pageBytes(TProtocolTables::snapshot(m_results), applicationTitle),
+                  &reason))
+        return writeError(fileName, reason);
     return true;
 }
 
@@ -496,8 +517,9 @@ void TFileCommands::sbWebClick(int tag)
     // that is not a file is not.
     if (pathKind(name) != PathKind::Regular)
         return;
-    if (tag == 0)
-        Shell::open(name);
-    else if (tag == 1)
-        Shell::print(name);
+    const QString failure = tag == 0   ? Shell::open(name)
+                            : tag == 1 ? Shell::print(name)
+                                       : QString();
+    if (!failure.isEmpty())
+        ErrorBox::show(m_window, failure);
 }

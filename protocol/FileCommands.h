@@ -56,6 +56,8 @@ public:
     std::function<TextFormat::Loaded(const QString &fileName, int colCount,
                                      const QStringList &titles, const std::atomic_bool *stop)>
         textReader = TextFormat::load;
+    // The Save command has written the table as a web page.
+    std::function<void(const QString &fileName)> pageWritten;
     // The spreadsheet entries; while unset they do nothing. Saving gets the suffix of the
     // format to write (xls, xlsx, ods).
     std::function<void(const QString &)> loadProtocolSheet;
@@ -123,8 +125,9 @@ public:
 
     // Writes through a temporary file renamed over the old one: a failure on the way
     // leaves the previous file as it was. A target that exists but is not a file (a
-    // device, a pipe) is refused.
-    static bool saveFile(const QString &fileName, const QByteArray &bytes);
+    // device, a pipe) is refused. reason, if given, receives why it failed (German).
+    static bool saveFile(const QString &fileName, const QByteArray &bytes,
+                         QString *reason = nullptr);
 
 signals:
     // A text file is being read (with what the status bar says), or no longer.
@@ -143,7 +146,7 @@ private:
     // The worker's answer, on the UI thread.
     void textRead(const QString &fileName, WorkerResult read);
     void endLoad(bool ok, const QString &error);
-    bool writeError(const QString &fileName);
+    bool writeError(const QString &fileName, const QString &reason = QString());
     bool readError(const QString &fileName);
     // A file being loaded holds this many times per car, more than the table has columns.
     void moreTimeColumns(int times);

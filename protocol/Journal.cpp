@@ -1,5 +1,7 @@
 #include "protocol/Journal.h"
 
+#include "platform/SystemError.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -308,7 +310,11 @@ void TJournalWriter::run()
         quint64 last = 0;
         if (!lines.empty()) {
             last = lines.back().number;
+            m_batchFailed = false;
             if (writeLines(lines)) {
+                // A flush that failed leaves the journal failing: the lines may not last.
+                if (!m_batchFailed)
+                    succeeded(Part::Journal);
                 if (onDurable)
                     onDurable(last);
             } else if (!stop) {
@@ -341,6 +347,8 @@ void TJournalWriter::runRecovery()
 
         if (op != RecoveryOp::None) {
             const bool ok = carryOutRecovery(op, contents);
+            if (ok)
+                succeeded(Part::Recovery);
             if (onRecoveryWritten)
                 onRecoveryWritten(ok);
         }
@@ -354,12 +362,20 @@ void TJournalWriter::runRecovery()
     }
 }
 
-void TJournalWriter::fail(const QString &what, int error)
+void TJournalWriter::fail(Part part, const QString &what, int error)
 {
-    if (m_reported.exchange(true))
+    if (part == Part::Journal)
+        m_batchFailed = true;
+    if (m_failing[int(part)].exchange(true))
         return;
     if (onError)
-        onError(what + QStringLiteral(": ") + qt_error_string(error));
+        onError(part, what + QStringLiteral(": ") + SystemError::text(error));
+}
+
+void TJournalWriter::succeeded(Part part)
+{
+    if (m_failing[int(part)].exchange(false) && onRecovered)
+        onRecovered(part);
 }
 
 void TJournalWriter::ensureFolder()
@@ -389,14 +405,14 @@ bool TJournalWriter::openDay(const QDate &day)
         fd = ::open(name.constData(), flags);
     }
     if (fd < 0) {
-        fail(path, errno);
+        fail(Part::Journal, path, errno);
         return false;
     }
     struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = S_ISREG(st.st_mode) ? errno : EINVAL;
         ::close(fd);
-        fail(path, error);
+        fail(Part::Journal, path, error);
         return false;
     }
     if (created)
@@ -409,7 +425,7 @@ bool TJournalWriter::openDay(const QDate &day)
              QStringLiteral(": Uhrzeit, Ereignis und seine Angaben, durch TAB getrennt\n"))
                 .toUtf8();
         if (!writeAll(m_fd, head.constData(), head.size())) {
-            fail(path, errno);
+            fail(Part::Journal, path, errno);
             ::close(m_fd);
             m_fd = -1;
             return false;
@@ -436,9 +452,9 @@ bool TJournalWriter::writeLines(const std::vector<Line> &lines)
         if (!writeAll(m_fd, bytes.constData(), bytes.size())) {
             const int error = errno;
             // Half a batch would be written twice by the next try: take it back.
-            fail(path, error);
+            fail(Part::Journal, path, error);
             if (before >= 0 && ::ftruncate(m_fd, before) != 0)
-                fail(path, errno);
+                fail(Part::Journal, path, errno);
             ::close(m_fd);
             m_fd = -1;
             return false;
@@ -446,7 +462,7 @@ bool TJournalWriter::writeLines(const std::vector<Line> &lines)
         // The lines are in the file; a failing flush is reported, writing them again
         // would not make them safer.
         if (::fdatasync(m_fd) != 0)
-            fail(path, errno);
+            fail(Part::Journal, path, errno);
         i = j;
     }
     return true;
@@ -458,7 +474,7 @@ bool TJournalWriter::carryOutRecovery(RecoveryOp op, const std::function<QByteAr
     const QByteArray name = QFile::encodeName(path);
     if (op == RecoveryOp::Remove) {
         if (::unlink(name.constData()) != 0 && errno != ENOENT) {
-            fail(path, errno);
+            fail(Part::Recovery, path, errno);
             return false;
         }
         syncFolder(QFile::encodeName(m_folder));
@@ -470,21 +486,21 @@ bool TJournalWriter::carryOutRecovery(RecoveryOp op, const std::function<QByteAr
     const int fd = ::open(tmp.constData(),
                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) {
-        fail(path, errno);
+        fail(Part::Recovery, path, errno);
         return false;
     }
     if (!writeAll(fd, bytes.constData(), bytes.size()) || ::fsync(fd) != 0) {
         const int error = errno;
         ::close(fd);
         ::unlink(tmp.constData());
-        fail(path, error);
+        fail(Part::Recovery, path, error);
         return false;
     }
     ::close(fd);
     if (::rename(tmp.constData(), name.constData()) != 0) {
         const int error = errno;
         ::unlink(tmp.constData());
-        fail(path, error);
+        fail(Part::Recovery, path, error);
         return false;
     }
     syncFolder(QFile::encodeName(m_folder));

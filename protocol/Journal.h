@@ -79,11 +79,19 @@ public:
     // Waits until everything queued so far is written or has failed; false after timeoutMs.
     bool flush(int timeoutMs);
 
-    // Called on the writer's threads. onError: the first failure only, with the file and the
-    // system's reason. onDurable: lines up to this number are on the disk.
+    // The journal and the recovery file, each with its own trouble.
+    enum class Part
+    {
+        Journal,
+        Recovery
+    };
+    // Called on the writer's threads. onError: once when writing a part starts to fail, with
+    // the file and the reason; onRecovered: once when that part is written again.
+    // onDurable: lines up to this number are on the disk.
     // onRecoveryWritten: a recovery request has been carried out (true) or failed.
     // Set them before the first line is queued.
-    std::function<void(const QString &error)> onError;
+    std::function<void(Part part, const QString &error)> onError;
+    std::function<void(Part part)> onRecovered;
     std::function<void(quint64 line)> onDurable;
     std::function<void(bool ok)> onRecoveryWritten;
     // The wall clock the writer dates its lines by (tests move it to midnight).
@@ -120,7 +128,8 @@ private:
     bool writeLines(const std::vector<Line> &lines);
     bool openDay(const QDate &day);
     bool carryOutRecovery(RecoveryOp op, const std::function<QByteArray()> &contents);
-    void fail(const QString &what, int error);
+    void fail(Part part, const QString &what, int error);
+    void succeeded(Part part);
     void ensureFolder();
 
     const QString m_folder;
@@ -153,8 +162,10 @@ private:
     QDate m_fdDay;
     std::vector<Line> m_retry;
 
-    // Either thread: the first failure is reported, later ones are not.
-    std::atomic<bool> m_reported{false};
+    // Whether each part is failing now, so that a failure is said once and its end once.
+    std::atomic<bool> m_failing[2] = {false, false};
+    // The journal thread's own: something of the current batch failed.
+    bool m_batchFailed = false;
 
     std::thread m_thread;
     std::thread m_recoveryThread;

@@ -4,6 +4,7 @@
 #include "formats/SheetReader.h"
 #include "formats/SheetWriter.h"
 #include "platform/ErrorBox.h"
+#include "platform/SystemError.h"
 #include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
 
@@ -31,7 +32,7 @@ QString writeMessage(const QString &fileName)
 
 // Puts a finished file in place through a temporary file beside the target: an existing
 // file is replaced only by a whole one. Empty on success, else why not.
-QString install(const QString &made, const QString &target)
+QString installFile(const QString &made, const QString &target)
 {
     QFile in(made);
     if (!in.open(QIODevice::ReadOnly))
@@ -48,6 +49,12 @@ QString install(const QString &made, const QString &target)
     if (!out.commit())
         return out.errorString();
     return QString();
+}
+
+// The same with the system's reason said in German.
+QString install(const QString &made, const QString &target)
+{
+    return SystemError::translated(installFile(made, target));
 }
 
 // The rows a saved sheet must hold at least: LibreOffice need not count empty rows at the

@@ -1,5 +1,7 @@
 #include "serial/Comms.h"
 
+#include "platform/SystemError.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -326,6 +328,8 @@ void TComPort::setPort(quint8 v)
 {
     if (m_retrying && v != m_port)
         Close();
+    if (v != m_port)
+        m_stableName.clear();
     m_port = v;
 }
 
@@ -337,6 +341,16 @@ void TComPort::setDataBits(quint8 v)
 void TComPort::setDeviceFactory(SerialDeviceFactory factory)
 {
     m_factory = std::move(factory);
+}
+
+void TComPort::setStableNameLookup(StableNameLookup identify)
+{
+    m_identify = std::move(identify);
+}
+
+void TComPort::setPathDeviceFactory(PathDeviceFactory openPath)
+{
+    m_openPath = std::move(openPath);
 }
 
 SerialLineSettings TComPort::lineSettings() const
@@ -358,7 +372,7 @@ void TComPort::Open()
     // A handler that runs while Close dispatches the last event sets cannot reopen the
     // port: the device is still in use.
     if (m_closing)
-        throw EComHandle(QString::fromLocal8Bit(std::strerror(EBUSY)));
+        throw EComHandle(SystemError::text(EBUSY));
     Close();
     // A retry still opening a device (at most its greeting timeout) would hold it twice.
     dropRetryAttempt();
@@ -370,8 +384,17 @@ std::unique_ptr<ISerialDevice> TComPort::makeDevice()
     return m_factory ? m_factory(m_port) : systemDeviceFactory()(m_port);
 }
 
+std::unique_ptr<ISerialDevice> TComPort::makeRetryDevice()
+{
+    if (m_stableName.isEmpty())
+        return makeDevice();
+    return m_openPath ? m_openPath(m_stableName) : createDeviceForPath(m_stableName);
+}
+
 void TComPort::openPort()
 {
+    // The name is the one of the device opened now; a failed open leaves none.
+    m_stableName.clear();
     std::unique_ptr<ISerialDevice> device = makeDevice();
     QString error;
     if (!device || !device->open(error))
@@ -381,6 +404,8 @@ void TComPort::openPort()
         device->close();
         throw EComState(error);
     }
+    if (m_identify)
+        m_stableName = m_identify(m_port);
     startWorker(std::move(device));
 }
 
@@ -473,7 +498,7 @@ void TComPort::closePort()
 
 void TComPort::lose(const std::shared_ptr<TComQueue> &queue)
 {
-    m_lossReason = QString::fromLocal8Bit(std::strerror(queue->failure()));
+    m_lossReason = SystemError::text(queue->failure());
     m_lossStamp = queue->failureStamp();
     // Retrying before the close, so that OnClose sees the port is not given up.
     m_retrying = true;
@@ -546,7 +571,7 @@ void TComPort::retryTimerTimeout()
     if (!m_retrying || m_connected || m_closing || m_attempt)
         return;
     auto attempt = std::make_shared<RetryAttempt>();
-    attempt->device = makeDevice();
+    attempt->device = makeRetryDevice();
     attempt->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (!attempt->device || attempt->wakeFd < 0)
         return; // tried again at the next tick

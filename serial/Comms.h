@@ -328,7 +328,8 @@ public:
 
     // Port loss. When the device fails while open (a pulled adapter), the port closes itself
     // (OnClose, with Retrying() already true), says so (OnNotice cnPortLost) and tries to
-    // open the same port every RetryIntervalMs until that succeeds (OnOpen, then
+    // open the same port (under its stable name where it has one, see setStableNameLookup)
+    // every RetryIntervalMs until that succeeds (OnOpen, then
     // cnPortReopened) or Open or Close is called.
     static constexpr int RetryIntervalMs = 1000;
     bool Retrying() const { return m_retrying; }
@@ -352,6 +353,19 @@ public:
 
     // Replaces how devices are created (tests inject a double here).
     void setDeviceFactory(SerialDeviceFactory factory);
+    // Finding a lost port again. identify gives the stable name of port n's device (its
+    // /dev/serial/by-id link; empty where it has none), asked each time Open opens the port;
+    // a lost port is then retried under that name, its device made by the path factory, so
+    // that an adapter that comes back under another ttyUSB number is found. Unset, or
+    // without a stable name, a lost port is retried under its number.
+    using StableNameLookup = std::function<QString(quint8 port)>;
+    using PathDeviceFactory = std::function<std::unique_ptr<ISerialDevice>(const QString &path)>;
+    void setStableNameLookup(StableNameLookup identify);
+    // How the device under a stable name is made (the system's devices unless set; tests
+    // inject doubles here).
+    void setPathDeviceFactory(PathDeviceFactory openPath);
+    // The name the port is retried under after a loss; empty: its number.
+    QString StableName() const { return m_stableName; }
     // The worker of the open port, or null.
     TComThread *ComThread() const { return m_thread.get(); }
     // How the worker of the open port is scheduled (OnNotice cnPriority when it is known).
@@ -368,6 +382,8 @@ private:
     // Opening and closing themselves; Open and Close also end the retries.
     void openPort();
     std::unique_ptr<ISerialDevice> makeDevice();
+    // The device a retry opens: the one under the stable name where there is one.
+    std::unique_ptr<ISerialDevice> makeRetryDevice();
     // Runs the worker on an opened and configured device.
     void startWorker(std::unique_ptr<ISerialDevice> device);
     void closePort();
@@ -391,6 +407,9 @@ private:
     void askRealtimeKit(qint64 thread);
 
     SerialDeviceFactory m_factory;
+    StableNameLookup m_identify;
+    PathDeviceFactory m_openPath;
+    QString m_stableName;
     std::unique_ptr<ISerialDevice> m_device;
     std::unique_ptr<TComThread> m_thread;
     // Watches the worker's queue on this object's thread.

@@ -1,5 +1,7 @@
 #include "serial/LinuxSerialDevice.h"
 
+#include "platform/SystemError.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -14,7 +16,7 @@ namespace {
 
 QString systemText(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    return SystemError::text(err);
 }
 
 // Standard rates and their termios constants; every other rate goes through termios2.

@@ -1,4 +1,5 @@
 #include "serial/SimBarrier.h"
+#include "platform/SystemError.h"
 #include "serial/SerialDevice.h"
 
 #include <cctype>
@@ -96,7 +97,7 @@ bool SimBarrierServer::listen(const QString &path, QString &error)
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
     if (p.isEmpty() || size_t(p.size()) >= sizeof addr.sun_path) {
-        error = QString::fromLocal8Bit(std::strerror(ENAMETOOLONG));
+        error = SystemError::text(ENAMETOOLONG);
         return false;
     }
     std::memcpy(addr.sun_path, p.constData(), size_t(p.size()));
@@ -104,7 +105,7 @@ bool SimBarrierServer::listen(const QString &path, QString &error)
     struct stat st;
     if (::lstat(p.constData(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
-            error = QString::fromLocal8Bit(std::strerror(EEXIST));
+            error = SystemError::text(EEXIST);
             return false;
         }
         ::unlink(p.constData());
@@ -112,7 +113,7 @@ bool SimBarrierServer::listen(const QString &path, QString &error)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0 ||
         ::listen(fd, 4) < 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+        error = SystemError::text(errno);
         if (fd >= 0)
             ::close(fd);
         return false;

@@ -1,4 +1,6 @@
 #include "serial/SimSerialDevice.h"
+
+#include "platform/SystemError.h"
 #include "serial/SimBarrier.h"
 
 #include <cerrno>
@@ -13,7 +15,7 @@
 namespace {
 QString systemText(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    return SystemError::text(err);
 }
 } // namespace
 
@@ -34,7 +36,7 @@ bool SimSerialDevice::open(QString &error)
 {
     close();
     const QByteArray p = m_socketPath.toLocal8Bit();
-    const QString where = QStringLiteral(" (no barrier-sim listening on %1)").arg(m_socketPath);
+    const QString where = QStringLiteral(" (an %1 wartet kein barrier-sim)").arg(m_socketPath);
     sockaddr_un addr;
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
@@ -75,15 +77,15 @@ bool SimSerialDevice::open(QString &error)
             const int err = r == 0 ? ETIMEDOUT : (n == 0 ? ECONNRESET : errno);
             close();
             error = systemText(err) +
-                    QStringLiteral(" (barrier-sim on %1 did not answer)").arg(m_socketPath);
+                    QStringLiteral(" (barrier-sim an %1 hat nicht geantwortet)").arg(m_socketPath);
             return false;
         }
     }
     if (parsed == 0) {
         close();
-        error =
-            systemText(EBUSY) +
-            QStringLiteral(" (barrier-sim on %1 already serves another program)").arg(m_socketPath);
+        error = systemText(EBUSY) +
+                QStringLiteral(" (barrier-sim an %1 bedient schon ein anderes Programm)")
+                    .arg(m_socketPath);
         return false;
     }
     m_contacts = contacts;

@@ -45,6 +45,14 @@ TCfgDialog::TCfgDialog(quint32 portSet, TComPort *comPort, QWidget *parent)
     cbPort->setObjectName("cbPort");
     cbPort->setMaxVisibleItems(20);
     cbPort->setToolTip(QStringLiteral("Durchfahrt (4+6)"));
+    lPortInfo = new QLabel(gbLS);
+    lPortInfo->setObjectName("lPortInfo");
+    lPortInfo->setTextFormat(Qt::PlainText);
+    // Two lines: an adapter's name can be long, and the dialog keeps its size.
+    lPortInfo->setWordWrap(true);
+    lPortInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lPortInfo->setFixedHeight(2 * lPortInfo->fontMetrics().lineSpacing() + 2);
+    lPortInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
     cbAlg = new QComboBox(gbLS);
     cbAlg->setObjectName("cbAlg");
     cbAlg->addItems({QStringLiteral("Ein"), QStringLiteral("Aus")});
@@ -74,15 +82,16 @@ TCfgDialog::TCfgDialog(quint32 portSet, TComPort *comPort, QWidget *parent)
     ls->addWidget(label(QStringLiteral("Lichtschranke:"), gbLS), 0, 0);
     ls->addWidget(cbPort, 0, 1);
     ls->addWidget(label(QStringLiteral("4+6"), gbLS), 0, 2);
-    ls->addWidget(label(QStringLiteral("Algorithmus:"), gbLS), 1, 0);
-    ls->addWidget(cbAlg, 1, 1);
-    ls->addWidget(label(QStringLiteral("Sperrzeit:"), gbLS), 2, 0);
-    ls->addWidget(seWait, 2, 1);
-    ls->addWidget(label(QStringLiteral("Sek."), gbLS), 2, 2);
-    ls->addWidget(label(QStringLiteral("Test-Kontakt:"), gbLS), 3, 0);
-    ls->addWidget(PanelTest, 3, 1);
+    ls->addWidget(lPortInfo, 1, 0, 1, 3);
+    ls->addWidget(label(QStringLiteral("Algorithmus:"), gbLS), 2, 0);
+    ls->addWidget(cbAlg, 2, 1);
+    ls->addWidget(label(QStringLiteral("Sperrzeit:"), gbLS), 3, 0);
+    ls->addWidget(seWait, 3, 1);
+    ls->addWidget(label(QStringLiteral("Sek."), gbLS), 3, 2);
+    ls->addWidget(label(QStringLiteral("Test-Kontakt:"), gbLS), 4, 0);
+    ls->addWidget(PanelTest, 4, 1);
     ls->setColumnMinimumWidth(1, 96);
-    ls->setRowStretch(4, 1);
+    ls->setRowStretch(5, 1);
     for (QWidget *w : {static_cast<QWidget *>(cbPort), static_cast<QWidget *>(cbAlg),
                        static_cast<QWidget *>(seWait), static_cast<QWidget *>(PanelTest)})
         w->setFixedHeight(qMax(26, cbPort->sizeHint().height()));
@@ -167,12 +176,41 @@ TCfgDialog::~TCfgDialog()
 
 void TCfgDialog::FormCreate()
 {
+    setPorts(m_portSet);
+    {
+        const QSignalBlocker block(cbPort);
+        cbPort->setCurrentIndex(0);
+    }
+    showPortInfo();
+    setPanelTestColor(parentColor());
+}
+
+void TCfgDialog::setPorts(quint32 portSet, const QMap<int, QString> &descriptions)
+{
+    m_portSet = portSet;
     const QSignalBlocker block(cbPort);
     cbPort->clear();
     cbPort->addItem(QStringLiteral("Keine"));
-    cbPort->addItems(portListEntries(m_portSet));
-    cbPort->setCurrentIndex(0);
-    setPanelTestColor(parentColor());
+    QStringList hint{QStringLiteral("Durchfahrt (4+6)")};
+    for (const QString &entry : portListEntries(portSet)) {
+        const QString what = descriptions.value(entry.mid(3).toInt());
+        cbPort->addItem(entry);
+        if (what.isEmpty())
+            continue;
+        cbPort->setItemData(cbPort->count() - 1, what, Qt::ToolTipRole);
+        hint << entry + QStringLiteral(": ") + what;
+    }
+    cbPort->setToolTip(hint.join(QLatin1Char('\n')));
+    cbPort->setCurrentIndex(-1);
+    showPortInfo();
+}
+
+void TCfgDialog::showPortInfo()
+{
+    const int index = cbPort->currentIndex();
+    lPortInfo->setText(index == 0  ? QStringLiteral("Ohne Lichtschranke")
+                       : index < 0 ? QString()
+                                   : cbPort->itemData(index, Qt::ToolTipRole).toString());
 }
 
 void TCfgDialog::setTimerFactory(const TimerFactory &factory)
@@ -212,6 +250,12 @@ int TCfgDialog::fill(const TSettings &w)
         else
             cbPort->setCurrentIndex(0);
     }
+    showPortInfo();
+    if (w.Port != 0 && cbPort->currentIndex() < 0)
+        lPortInfo->setText(QStringLiteral("COM%1 wurde nicht gefunden: Adapter einstecken und die "
+                                          "Einstellungen neu öffnen, oder eine andere "
+                                          "Schnittstelle wählen.")
+                               .arg(w.Port));
     cbAlg->setEnabled(w.Port != 0);
     cbAlg->setCurrentIndex(w.Alg == 0 || w.Alg == 1 ? w.Alg : -1);
     const int remembered = cbPort->currentIndex();
@@ -257,6 +301,7 @@ void TCfgDialog::FormShow()
 
 void TCfgDialog::cbPortChange()
 {
+    showPortInfo();
     if (m_port)
         m_port->Close(); // the port's close handler gives the panel the button face
     setPanelTestColor(parentColor());

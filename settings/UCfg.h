@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QDialog>
+#include <QMap>
 
 class QComboBox;
 class QGroupBox;
@@ -31,6 +32,8 @@ public:
 
     QGroupBox *gbLS = nullptr;
     QComboBox *cbPort = nullptr;
+    // What the chosen port is: "/dev/ttyUSB0 · FTDI FT232R USB UART".
+    QLabel *lPortInfo = nullptr;
     QComboBox *cbAlg = nullptr;
     TSpinFloatEdit *seWait = nullptr;
     QLabel *PanelTest = nullptr;
@@ -44,6 +47,9 @@ public:
     QPushButton *CancelBtn = nullptr;
 
     void FormCreate();
+    // The port list: "Keine" and COMn for each port in portSet, each with what it is (its
+    // hint, and the line under the list while it is chosen). Keeps no selection.
+    void setPorts(quint32 portSet, const QMap<int, QString> &descriptions = {});
     void FormShow();
     void cbPortChange();
     void cbColorCifraChange(QObject *Sender);
@@ -71,6 +77,8 @@ protected:
     void showEvent(QShowEvent *e) override;
 
 private:
+    void showPortInfo();
+
     TComPort *m_port;
     quint32 m_portSet;
     QColor m_panelColor;

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStringConverter>
 #include <QStyle>
@@ -14,6 +15,7 @@
 #include <QTextDocumentFragment>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 #include <QtEndian>
 
@@ -172,7 +174,6 @@ THelpViewer::THelpViewer(std::unique_ptr<ChmArchive> archive, QWidget *parent)
     split->addWidget(Tabs);
     split->addWidget(Browser);
     split->setStretchFactor(1, 1);
-    split->setSizes({220, 560});
     // Back, forward and home, as the browser also offers them on Alt+Left/Right/Up.
     auto *bar = new QToolBar(this);
     bar->setObjectName("ToolBar");
@@ -228,6 +229,20 @@ THelpViewer::THelpViewer(std::unique_ptr<ChmArchive> archive, QWidget *parent)
     loadContents();
     loadIndex();
     loadContextMap();
+    // The contents pane as wide as its longest entry (with its indentation, the frames and
+    // room for a scroll bar), so that no title is cut; at most half the window.
+    int widest = 0;
+    for (QTreeWidgetItemIterator it(Contents); *it; ++it) {
+        int depth = Contents->rootIsDecorated() ? 1 : 0;
+        for (const QTreeWidgetItem *p = (*it)->parent(); p; p = p->parent())
+            ++depth;
+        widest = qMax(widest, Contents->fontMetrics().horizontalAdvance((*it)->text(0)) +
+                                  depth * Contents->indentation());
+    }
+    const int needed = widest + 2 * Contents->frameWidth() +
+                       Contents->verticalScrollBar()->sizeHint().width() + 16;
+    const int contentsWidth = qBound(220, needed, width() / 2);
+    split->setSizes({contentsWidth, width() - contentsWidth});
 }
 
 THelpViewer::~THelpViewer() = default;

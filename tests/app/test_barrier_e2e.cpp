@@ -1,3 +1,4 @@
+#include "platform/SystemError.h"
 #include "tests/support/MainWindowFixture.h"
 
 #include "app/Safekeeping.h"
@@ -80,7 +81,7 @@ bool statusMatches(const TFormMain &w, const QString &pattern)
 
 QString reasonText(int err)
 {
-    return QRegularExpression::escape(QString::fromLocal8Bit(std::strerror(err)));
+    return QRegularExpression::escape(SystemError::text(err));
 }
 
 // A barrier that is accepting while action runs (the port opens during it).
@@ -514,7 +515,7 @@ TEST(BarrierStartUp, PortMissingAtStartIsSaidAndRetriedUntilItComes)
     EXPECT_TRUE(statusMatches(w, "Lichtschranke an COM9 ließ sich um \\d\\d:\\d\\d:\\d\\d nicht "
                                  "öffnen: " +
                                      reasonText(ENOENT) +
-                                     " \\(no barrier-sim listening on .*\\)\\. Neuer Versuch "
+                                     " \\(an .* wartet kein barrier-sim\\)\\. Neuer Versuch "
                                      "jede Sekunde\\."))
         << w.StatusBar1->currentMessage().toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -619,7 +620,7 @@ TEST_F(BarrierOnDeviceDouble, FailedLineWaitIsSaidWithPortTimeAndReason)
         EXPECT_EQ(w->StatusBar1->currentMessage(),
                   QStringLiteral("Verbindung zur Lichtschranke an COM1 um %1 verloren: %2. Neuer "
                                  "Versuch jede Sekunde.")
-                      .arg(when, QString::fromLocal8Bit(std::strerror(err))));
+                      .arg(when, SystemError::text(err)));
 
         stamps.set(ms += 1000);
         timers.made.back()->fire();

@@ -19,6 +19,13 @@ done
 extra="$(cd "$root" && find . -type f | grep -v -E '^\./(bin/(tornelo|barrier-sim)|share/(tornelo|applications|metainfo|icons|man)/)' || true)"
 [ -z "$extra" ] || { echo "unexpected files:"; echo "$extra"; exit 1; }
 
+# The package brings what the program loads by name at run time (help library, fonts,
+# Qt's German texts for the standard dialogs).
+for dep in libchm1 fonts-liberation qt6-translations-l10n; do
+  grep -q "CPACK_DEBIAN_PACKAGE_DEPENDS \".*$dep" "$build/CPackConfig.cmake" ||
+    { echo "package does not depend on $dep"; exit 1; }
+done
+
 DISPLAY= WAYLAND_DISPLAY= QT_QPA_PLATFORM=xcb "$root/bin/tornelo" --version | grep -q '^tornelo [0-9]'
 
 skipped=0

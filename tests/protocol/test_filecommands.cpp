@@ -244,7 +244,7 @@ TEST_F(FileWindow, WindowGoesOnWhileATextFileIsRead)
     ASSERT_TRUE(done.wait(30000));
     EXPECT_TRUE(done.at(0).at(0).toBool());
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier; Sohn", "", "", "", ""}));
-    EXPECT_TRUE(w->StatusBar1->currentMessage().isEmpty());
+    EXPECT_EQ(w->StatusBar1->currentMessage(), "Geladen: starter.txt, 1 Fahrzeug");
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(w->SaveDialog1->FileName, starter);
     for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbCls, w->bInsertALL})
@@ -325,7 +325,9 @@ TEST_F(FileWindow, ProtocolWithMoreTimesRaisesTheTimeColumns)
         writeBytes(path("p.txt"), title + "\r\n" + car + "\r\n");
         ASSERT_TRUE(load(path("p.txt")));
         EXPECT_EQ(w->tables->CountRunden(), n);
-        EXPECT_EQ(w->StatusBar1->currentMessage(), QString::fromUtf8(status));
+        // Said with what the load did.
+        EXPECT_EQ(w->StatusBar1->currentMessage(),
+                  "Geladen: p.txt, 1 Fahrzeug. " + QString::fromUtf8(status));
         w->SaveProtocolText(path("wieder.txt"));
         EXPECT_EQ(fileBytes(path("wieder.txt")) == fileBytes(path("p.txt")), times == n);
     }
@@ -406,7 +408,9 @@ TEST_F(FileWindow, UnreadableAndUnwritableFilesAreReported)
     const QString nowhere = path("weg/protokoll.txt");
     seams.choose(nowhere, 1);
     click(w->sbSave);
-    EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + nowhere);
+    EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + nowhere +
+                                       "\nDatei oder Gerät nicht gefunden. Die Datei wurde "
+                                       "nicht geschrieben.");
 }
 
 TEST_F(FileWindow, WebButtonOpensThePageInTheViewer)
@@ -435,7 +439,9 @@ TEST_F(FileWindow, PageThatCannotBeWrittenStillShowsTheOldOne)
     w->sbWebClick(w->sbWeb);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(seams.errors, QStringList{"Der Schreibfehler der Datei: tornelo.html"});
+    EXPECT_EQ(seams.errors, QStringList{"Der Schreibfehler der Datei: tornelo.html\nDatei zu "
+                                        "groß. Die Datei wurde nicht geschrieben."})
+        << seams.errors.join('|').toStdString();
     EXPECT_EQ(fileBytes(path("tornelo.html")), QByteArray("alt"));
     EXPECT_EQ(seams.verbs.size(), 1);
 
@@ -477,6 +483,13 @@ TEST_F(FileWindow, PrintButtonPrintsThePage)
     const QString text = QString::fromUtf8(p.readAllStandardOutput());
     EXPECT_TRUE(text.contains(QStringLiteral("Jürgen Łoś"))) << text.toStdString();
     EXPECT_TRUE(text.contains("10:15:22,31"));
+
+    // A printer that refuses the page: the user is told.
+    printer.setOutputFileName(path("fehlt/druck.pdf"));
+    click(w->sbPrint);
+    ASSERT_EQ(seams.errors.size(), 1);
+    EXPECT_TRUE(seams.errors[0].startsWith("Die Seite wurde nicht gedruckt"))
+        << seams.errors[0].toStdString();
 
     // No printer installed: the print button stays off.
     Printers::setCountForTesting(0);

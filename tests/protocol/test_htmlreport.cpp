@@ -100,4 +100,34 @@ TEST(HtmlOpen, ViewerGetsTheAbsolutePage)
     EXPECT_EQ(QUrl::fromEncoded(opened).toLocalFile(), dir.filePath("tornelo.html"));
 }
 
+// Neither a browser nor xdg-open can be started: the user is told, and where the page lies.
+TEST(HtmlOpen, NoViewerIsSaid)
+{
+    QTemporaryDir empty;
+    const QString page = empty.filePath("tornelo.html");
+    ASSERT_TRUE(writeBytes(page, "<HTML>"));
+    EnvGuard path("PATH", empty.path().toUtf8());
+    EnvGuard browser("BROWSER"), defaultBrowser("DEFAULT_BROWSER");
+    qunsetenv("BROWSER");
+    qunsetenv("DEFAULT_BROWSER");
+    const QString said = Shell::open(page);
+    EXPECT_TRUE(said.startsWith("Die Seite kann nicht angezeigt werden")) << said.toStdString();
+    EXPECT_TRUE(said.endsWith(page)) << said.toStdString();
+}
+
+// A printer that refuses the page: said with its name.
+TEST(HtmlPrint, APrinterThatFailsIsSaid)
+{
+    QTemporaryDir dir;
+    const QString page = dir.filePath("tornelo.html");
+    ASSERT_TRUE(writeBytes(page, "<HTML>x"));
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath("fehlt/druck.pdf"));
+    Shell::setPrinterForTesting(&printer);
+    const QString said = Shell::print(page);
+    Shell::setPrinterForTesting(nullptr);
+    EXPECT_TRUE(said.startsWith("Die Seite wurde nicht gedruckt")) << said.toStdString();
+}
+
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -81,10 +82,25 @@ protected:
         writer = std::make_unique<TJournalWriter>(folder, QStringLiteral("recovery.txt"));
         writer->now = [this] { return now; };
         writer->onDurable = [this](quint64 n) { durable = n; };
-        writer->onError = [this](const QString &e) {
-            lastError = e.toStdString();
+        writer->onError = [this](TJournalWriter::Part part, const QString &e) {
+            std::lock_guard lock(mutex);
+            said << QStringLiteral("%1 fails: %2").arg(name(part), e);
             ++errors;
         };
+        writer->onRecovered = [this](TJournalWriter::Part part) {
+            std::lock_guard lock(mutex);
+            said << QStringLiteral("%1 back").arg(name(part));
+        };
+    }
+    static QString name(TJournalWriter::Part part)
+    {
+        return part == TJournalWriter::Part::Journal ? QStringLiteral("journal")
+                                                     : QStringLiteral("recovery");
+    }
+    QStringList reports()
+    {
+        std::lock_guard lock(mutex);
+        return said;
     }
     QString journal(const QDate &d) const
     {
@@ -97,7 +113,8 @@ protected:
     std::unique_ptr<TJournalWriter> writer;
     std::atomic<quint64> durable{0};
     std::atomic<int> errors{0};
-    std::string lastError;
+    std::mutex mutex;
+    QStringList said;
 };
 
 TEST_F(JournalWriter, LinesReachTheDaysFileInOrderAndAreReportedDurable)
@@ -149,9 +166,10 @@ TEST_F(JournalWriter, APassBeforeMidnightWrittenAfterItGoesToTheDayThatEnded)
               QStringLiteral("00:00:01.000\tafter"));
 }
 
-// Something else where the folder should be: every line is refused, one error is said,
-// append never waits; once the way is free the kept lines follow in their order.
-TEST_F(JournalWriter, UnwritableFolderReportsOnceAndKeepsTheLinesForLater)
+// Something else where the folder should be: every line is refused, append never waits;
+// the journal and the recovery file each say once that they fail, naming their own file,
+// and once that they are written again; the kept lines follow in their order.
+TEST_F(JournalWriter, UnwritableFolderReportsEachPartOnceAndKeepsTheLinesForLater)
 {
     QDir().mkpath(dir.path() + QStringLiteral("/data"));
     {
@@ -162,11 +180,14 @@ TEST_F(JournalWriter, UnwritableFolderReportsOnceAndKeepsTheLinesForLater)
     for (int k = 1; k <= 5; ++k) {
         writer->append(ms(10, 0, k, 0), {QStringLiteral("line %1").arg(k)});
         EXPECT_TRUE(writer->flush(10000));
+        writer->writeRecovery([] { return QByteArray("x"); });
+        EXPECT_TRUE(writer->flush(10000));
     }
-    writer->writeRecovery([] { return QByteArray("x"); });
-    EXPECT_TRUE(writer->flush(10000));
-    EXPECT_EQ(errors.load(), 1);
-    EXPECT_NE(lastError.find("tornelo"), std::string::npos) << lastError;
+    const QString reason = QStringLiteral(": Ein Teil des Pfades ist kein Ordner");
+    QStringList failing = reports();
+    failing.sort();
+    EXPECT_EQ(failing, (QStringList{"journal fails: " + journal(QDate(2026, 12, 8)) + reason,
+                                    "recovery fails: " + writer->recoveryPath() + reason}));
     EXPECT_EQ(durable.load(), 0u);
 
     ASSERT_TRUE(QFile::remove(folder));
@@ -177,7 +198,12 @@ TEST_F(JournalWriter, UnwritableFolderReportsOnceAndKeepsTheLinesForLater)
     for (int k = 1; k <= 6; ++k)
         EXPECT_EQ(lines[k],
                   QStringLiteral("10:00:%1.000\tline %2").arg(k, 2, 10, QLatin1Char('0')).arg(k));
-    EXPECT_EQ(errors.load(), 1);
+    EXPECT_EQ(reports().mid(2), QStringList{"journal back"});
+    writer->writeRecovery([] { return QByteArray("y"); });
+    ASSERT_TRUE(writer->flush(10000));
+    writer->append(ms(10, 0, 7, 0), {QStringLiteral("line 7")});
+    ASSERT_TRUE(writer->flush(10000));
+    EXPECT_EQ(reports().mid(2), (QStringList{"journal back", "recovery back"}));
 }
 
 TEST_F(JournalWriter, RecoveryFileIsReplacedWholeAndRemoved)

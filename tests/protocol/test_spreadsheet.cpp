@@ -436,7 +436,7 @@ TEST_F(SheetWindow, WindowGoesOnWhileALoadRuns)
 
     ASSERT_TRUE(finished());
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
-    EXPECT_TRUE(w->StatusBar1->currentMessage().isEmpty());
+    EXPECT_EQ(w->StatusBar1->currentMessage(), "Geladen: liste.ods, 1 Fahrzeug");
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbCls, w->bInsertALL})
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();

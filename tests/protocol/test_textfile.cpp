@@ -181,7 +181,10 @@ TEST_F(TextFiles, PipesAndDevicesAreNeitherReadNorReplaced)
         EXPECT_FALSE(loadText(*cmd, node));
         EXPECT_EQ(seams.errors.last(), "Die Datei kann nicht gelesen werden: " + node);
         EXPECT_FALSE(cmd->SaveProtocolText(node));
-        EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + node);
+        EXPECT_EQ(seams.errors.last(),
+                  "Der Schreibfehler der Datei: " + node +
+                      "\nDort liegt keine gewöhnliche Datei, sondern ein Gerät, eine Pipe, ein "
+                      "Ordner oder eine Verknüpfung ins Leere. Die Datei wurde nicht geschrieben.");
         struct stat st = {};
         ASSERT_EQ(stat(QFile::encodeName(node).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & S_IFMT, kind);
@@ -208,7 +211,15 @@ TEST_F(TextFiles, ReadOnlyFolderIsReportedAndTheOldFileStays)
     EXPECT_FALSE(cmd->WriteHtmlReport(f));
     if (geteuid() != 0)
         QFile::setPermissions(path("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(seams.errors, QStringList(2, QStringLiteral("Der Schreibfehler der Datei: ") + f));
+    ASSERT_EQ(seams.errors.size(), 2);
+    for (const QString &e : seams.errors) {
+        EXPECT_TRUE(e.startsWith(QStringLiteral("Der Schreibfehler der Datei: ") + f + "\n"))
+            << e.toStdString();
+        EXPECT_TRUE(e.endsWith(". Die Datei wurde nicht geschrieben.")) << e.toStdString();
+        if (geteuid() != 0) {
+            EXPECT_TRUE(e.contains("\nKeine Berechtigung.")) << e.toStdString();
+        }
+    }
     EXPECT_EQ(fileBytes(f), before);
 }
 
@@ -216,7 +227,9 @@ TEST_F(TextFiles, FolderThatVanishedIsReported)
 {
     const QString f = path("nicht/da/protokoll.txt");
     EXPECT_FALSE(cmd->SaveProtocolText(f));
-    EXPECT_EQ(seams.errors, QStringList{QStringLiteral("Der Schreibfehler der Datei: ") + f});
+    EXPECT_EQ(seams.errors, QStringList{QStringLiteral("Der Schreibfehler der Datei: ") + f +
+                                        "\nDatei oder Gerät nicht gefunden. Die Datei wurde "
+                                        "nicht geschrieben."});
     EXPECT_FALSE(QFile::exists(f));
 }
 

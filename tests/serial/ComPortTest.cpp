@@ -1,3 +1,4 @@
+#include "platform/SystemError.h"
 #include "serial/Comms.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/TestStampClock.h"
@@ -349,7 +350,7 @@ TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !port.Connected(); }, 10000));
     EXPECT_EQ(calls, (QStringList{"DSR", "Close", "Lost"}));
     EXPECT_TRUE(port.Retrying());
-    EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(ENODEV)));
+    EXPECT_EQ(port.LossReason(), SystemError::text(ENODEV));
     EXPECT_EQ(port.LossStamp().monotonicNs, 1'234'000'000);
     EXPECT_EQ(line->closes, 1);
     ASSERT_EQ(timers.made.size(), 1u);
@@ -365,7 +366,7 @@ TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
     EXPECT_EQ(line->closes, 3); // the failed attempts release what they got
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(calls, (QStringList{"DSR", "Close", "Lost"}));
-    EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(ENODEV)));
+    EXPECT_EQ(port.LossReason(), SystemError::text(ENODEV));
 
     line->failOpen(QString());
     stamps.set(5000);
@@ -379,6 +380,47 @@ TEST_F(ComPortTest, LostDeviceClosesSaysWhyAndReopensOnTheRetryTimer)
     line->pushEvents(EV_CTS);
     ASSERT_TRUE(waitForCalls(6));
     EXPECT_EQ(calls.last(), "CTS");
+}
+
+// A port whose device has a stable name is retried under that name (an adapter back under
+// another ttyUSB number), one without it under its number; the name is the one of the port
+// opened last.
+TEST_F(ComPortTest, LostPortIsRetriedUnderItsStableName)
+{
+    TestTimerFactory timers;
+    port.setTimerFactory(timers.factory());
+    QStringList identified, retriedAs;
+    const SerialDeviceFactory byNumber = line->factory();
+    port.setDeviceFactory([&](quint8 n) {
+        retriedAs << QStringLiteral("COM%1").arg(n);
+        return byNumber(n);
+    });
+    port.setStableNameLookup([&](quint8 n) {
+        identified << QStringLiteral("COM%1").arg(n);
+        return n == 5 ? QStringLiteral("/dev/serial/by-id/usb-X-port0") : QString();
+    });
+    port.setPathDeviceFactory([&](const QString &path) {
+        retriedAs << path;
+        return byNumber(0);
+    });
+    for (quint8 n : {quint8(5), quint8(6)}) {
+        SCOPED_TRACE(int(n));
+        retriedAs.clear();
+        port.setPort(n);
+        port.Open();
+        EXPECT_EQ(identified.last(), QStringLiteral("COM%1").arg(n));
+        line->pushFailure(ENODEV);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return port.Retrying(); }, 10000));
+        ASSERT_TRUE(retryOnce(*timers.made.back()));
+        ASSERT_TRUE(port.Connected());
+        const QString expected =
+            n == 5 ? QStringLiteral("/dev/serial/by-id/usb-X-port0") : QStringLiteral("COM6");
+        EXPECT_EQ(retriedAs, (QStringList{QStringLiteral("COM%1").arg(n), expected}));
+        EXPECT_EQ(port.StableName(), n == 5 ? expected : QString());
+        // The retry opened the port again; it asks for no new name.
+        EXPECT_EQ(identified.size(), n == 5 ? 1 : 2);
+        port.Close();
+    }
 }
 
 // Choosing a port (Open) or none (Close) ends the retries; Close says so once with OnClose.
@@ -580,7 +622,7 @@ TEST_F(ComPortTest, HandlersRunByCloseCannotReenterIt)
     ASSERT_TRUE(waitForWorkerAt(1));
     port.Close();
     EXPECT_EQ(calls, (QStringList{"DSR", "Close"}));
-    EXPECT_EQ(reopenError, "Unable to open com port: Device or resource busy");
+    EXPECT_EQ(reopenError, "Unable to open com port: " + SystemError::text(EBUSY));
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(line->devicesCreated, 1);
     port.Open();

@@ -1,4 +1,5 @@
 #include "platform/AppInfo.h"
+#include "platform/SystemError.h"
 #include "serial/Comms.h"
 #include "serial/LinuxSerialDevice.h"
 #include "serial/SignalWaker.h"
@@ -23,7 +24,7 @@ namespace {
 
 QString errText(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    return SystemError::text(err);
 }
 
 // A pseudo-terminal: a terminal device without modem lines.

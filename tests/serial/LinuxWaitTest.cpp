@@ -1,3 +1,4 @@
+#include "platform/SystemError.h"
 #include "serial/Comms.h"
 #include "serial/LinuxSerialDevice.h"
 #include "tests/support/TestStampClock.h"
@@ -514,7 +515,7 @@ TEST_F(LinuxWaitTest, LineWaitFailingLosesThePortAndTheRetryReopensIt)
     ASSERT_EQ(::write(fds[1], "xe", 2), 2);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !port.Connected(); }, 10000));
     EXPECT_EQ(calls, (QStringList{"Open", "DSR 32", "Close", "Lost"}));
-    EXPECT_EQ(port.LossReason(), QString::fromLocal8Bit(std::strerror(EIO)));
+    EXPECT_EQ(port.LossReason(), SystemError::text(EIO));
     ASSERT_EQ(timers.made.size(), 1u);
     timers.made[0]->fire();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !port.RetryPending(); }, 10000));

@@ -1,4 +1,5 @@
 #include "serial/SimBarrier.h"
+#include "platform/SystemError.h"
 #include "serial/Comms.h"
 #include "serial/PortProbe.h"
 #include "serial/SimSerialDevice.h"
@@ -27,7 +28,7 @@ namespace {
 
 QString errText(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    return SystemError::text(err);
 }
 
 // The main window's port on the simulated barrier, recording every modem-line call
@@ -202,8 +203,8 @@ TEST_F(SimPortTest, NoListeningBarrierRaisesHandleErrorWithReason)
         port.Open();
         FAIL() << "no exception";
     } catch (const EComHandle &e) {
-        EXPECT_EQ(e.Message, "Unable to open com port: " + errText(ENOENT) +
-                                 " (no barrier-sim listening on " + socket + ")");
+        EXPECT_EQ(e.Message, "Unable to open com port: " + errText(ENOENT) + " (an " + socket +
+                                 " wartet kein barrier-sim)");
     }
     EXPECT_FALSE(port.Connected());
 

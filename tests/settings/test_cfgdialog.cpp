@@ -3,7 +3,9 @@
 #include "platform/ErrorBox.h"
 #include "protocol/ProtocolTables.h"
 #include "serial/Comms.h"
+#include "serial/PortProbe.h"
 #include "serial/SimBarrier.h"
+#include "serial/SimSerialDevice.h"
 #include "settings/Settings.h"
 #include "settings/UCfg.h"
 #include "timing/BarrierGuard.h"
@@ -14,9 +16,11 @@
 #include "widgets/Spin.h"
 #include "widgets/oClrBox.h"
 
+#include "tests/support/FakeDeviceTree.h"
+#include "tests/support/FakeSerialDevice.h"
 #include "tests/support/TempSettings.h"
-#include "tests/support/TestStampClock.h"
 #include "tests/support/TestClock.h"
+#include "tests/support/TestStampClock.h"
 #include "tests/support/TestTimer.h"
 
 #include <QAction>
@@ -90,6 +94,7 @@ protected:
         dlg.reset();
         w.reset();
         TFormMain::portProbe() = oldProbe;
+        TFormMain::portDiscovery() = oldDiscovery;
         TColorDialog::setHookForTesting({});
         ErrorBox::setHookForTesting({});
         QLocale::setDefault(oldLocale);
@@ -165,6 +170,7 @@ protected:
 
     QLocale oldLocale;
     std::function<quint32()> oldProbe = TFormMain::portProbe();
+    PortDiscovery oldDiscovery = TFormMain::portDiscovery();
     TempSettings settings;
     TestClock clock;
     TestTimerFactory timers;
@@ -207,6 +213,7 @@ TEST_F(CfgDialogTest, StoredPortThatWasNotFoundIsNoSelectionAndOkMakesItNone)
     edit(
         [&] {
             EXPECT_EQ(dlg->cbPort->currentIndex(), -1);
+            EXPECT_TRUE(dlg->lPortInfo->text().startsWith("COM5 wurde nicht gefunden"));
             EXPECT_TRUE(dlg->cbAlg->isEnabled());
             EXPECT_TRUE(dlg->seWait->isEnabled());
         },
@@ -520,6 +527,136 @@ TEST_F(CfgDialogTest, EndingTheProgramDuringThePauseKeepsWhatWasConfirmed)
     SettingsIO::load(store, s);
     EXPECT_EQ(s.CountRunden, 6);
     EXPECT_EQ(s.Port, 0);
+}
+
+// The ports of a folder laid out as /sys and /dev: probed there, and described from there.
+class CfgPortList : public CfgDialogTest
+{
+protected:
+    // The window with nothing stored, its probe and its port descriptions on the tree.
+    void startOnTree()
+    {
+        TFormMain::portDiscovery() = PortDiscovery(tree.root());
+        start({}, 0);
+        // Present is what has a device node in the tree, as long as the program does not
+        // hold it (the real probe cannot open a port the program holds); nothing of the
+        // machine is opened.
+        TFormMain::portProbe() = [this] {
+            return probePorts(defaultDevicePath, [this](const QString &path) {
+                const PortDiscovery &d = TFormMain::portDiscovery();
+                const QString node = d.node(path);
+                const bool held = w && w->ComPort->Connected() &&
+                                  (node == d.node(defaultDevicePath(w->ComPort->Port())) ||
+                                   node == d.node(w->ComPort->StableName()));
+                return !held && !node.isEmpty();
+            });
+        };
+    }
+    QStringList entries() const
+    {
+        QStringList out;
+        for (int i = 0; i < dlg->cbPort->count(); ++i)
+            out << dlg->cbPort->itemText(i) + " = " +
+                       dlg->cbPort->itemData(i, Qt::ToolTipRole).toString();
+        return out;
+    }
+
+    FakeDeviceTree tree;
+};
+
+// The list names each port and is probed again each time the dialog opens: an adapter
+// plugged in after the start is offered without a restart.
+TEST_F(CfgPortList, NamesEachPortAndOffersAnAdapterPluggedInLater)
+{
+    tree.addOnBoard("ttyS0");
+    tree.plugUsb("ttyUSB0", "1-2", "FTDI", "FT232R USB UART", "A9X1");
+    startOnTree();
+    // Picking a port opens the device double, never the machine's.
+    auto line = std::make_shared<FakeSerialLine>();
+    w->ComPort->setDeviceFactory(line->factory());
+    edit(
+        [&] {
+            EXPECT_EQ(entries(), (QStringList{"Keine = ", "COM1 = /dev/ttyS0",
+                                              "COM5 = /dev/ttyUSB0 · FTDI FT232R USB UART"}))
+                << entries().join(" | ").toStdString();
+            EXPECT_EQ(dlg->cbPort->toolTip(),
+                      "Durchfahrt (4+6)\nCOM1: /dev/ttyS0\nCOM5: /dev/ttyUSB0 · FTDI FT232R USB "
+                      "UART");
+            EXPECT_EQ(dlg->lPortInfo->text(), "Ohne Lichtschranke");
+            dlg->cbPort->setCurrentIndex(2);
+            EXPECT_TRUE(w->ComPort->Connected());
+            EXPECT_EQ(dlg->lPortInfo->text(), "/dev/ttyUSB0 · FTDI FT232R USB UART");
+        },
+        true);
+    ASSERT_TRUE(pause());
+    pause()->advance(1000);
+    ASSERT_TRUE(w->ComPort->Connected());
+
+    tree.plugUsb("ttyUSB1", "1-4", "Silicon Labs", "CP2102 USB to UART Bridge Controller", "01");
+    edit(
+        [&] {
+            EXPECT_EQ(entries(),
+                      (QStringList{"Keine = ", "COM1 = /dev/ttyS0",
+                                   "COM5 = /dev/ttyUSB0 · FTDI FT232R USB UART",
+                                   "COM6 = /dev/ttyUSB1 · Silicon Labs CP2102 USB to UART Bridge "
+                                   "Controller"}));
+            // The port in use is offered and chosen, though the probe cannot see it.
+            EXPECT_EQ(dlg->cbPort->currentText(), "COM5");
+            EXPECT_EQ(dlg->lPortInfo->text(), "/dev/ttyUSB0 · FTDI FT232R USB UART");
+        },
+        false);
+    EXPECT_EQ(w->ComPort->Port(), 5);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(';').toStdString();
+}
+
+// The adapter is pulled and comes back as ttyUSB1 (the program still held ttyUSB0): the
+// retries find it through its by-id name, and the status bar says under which name.
+TEST_F(CfgPortList, ALostPortIsFoundAgainUnderANewNameThroughItsByIdLink)
+{
+    Barrier first(tree.at("/dev/ttyUSB0"));
+    tree.plugUsb("ttyUSB0", "1-2", "FTDI", "FT232R USB UART", "A9X1");
+    startOnTree();
+    // The tree's nodes are simulated barriers; names are looked up in the tree.
+    auto inTree = [this](const QString &path) {
+        return std::make_unique<SimSerialDevice>(tree.at(path));
+    };
+    w->ComPort->setDeviceFactory([&](quint8 n) { return inTree(defaultDevicePath(n)); });
+    w->ComPort->setPathDeviceFactory(inTree);
+    TestTimerFactory retries;
+    w->ComPort->setTimerFactory(retries.factory());
+    w->ComPort->setPort(5);
+    first.connectDuring([&] { w->ComPort->Open(); });
+    ASSERT_TRUE(w->ComPort->Connected());
+    const QString stable = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9X1-if00-port0";
+    EXPECT_EQ(w->ComPort->StableName(), stable);
+
+    first.server.shutdown();
+    tree.unplug("ttyUSB0");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->ComPort->Retrying(); }, 10000));
+    EXPECT_TRUE(w->StatusBar1->currentMessage().startsWith("Verbindung zur Lichtschranke an COM5"))
+        << w->StatusBar1->currentMessage().toStdString();
+
+    Barrier back(tree.at("/dev/ttyUSB1"));
+    tree.plugUsb("ttyUSB1", "1-2", "FTDI", "FT232R USB UART", "A9X1");
+    back.connectDuring([&] { retries.made.back()->fire(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->ComPort->Connected(); }, 10000));
+    const QString said = w->StatusBar1->currentMessage();
+    EXPECT_TRUE(said.startsWith("Lichtschranke an COM5 um ")) << said.toStdString();
+    EXPECT_TRUE(said.endsWith(" verbunden, jetzt als /dev/ttyUSB1 · FTDI FT232R USB UART."))
+        << said.toStdString();
+    EXPECT_EQ(w->ComPort->Port(), 5); // the stored number stays
+    // The dialog offers it as COM5 and says where it is now.
+    edit(
+        [&] {
+            EXPECT_EQ(entries(),
+                      (QStringList{"Keine = ", "COM5 = /dev/ttyUSB1 · FTDI FT232R USB UART"}));
+        },
+        false);
+
+    // Contacts of the barrier back under its new name reach the program.
+    back.server.closeContact(k46);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (w->guard->LastLineStatus & k46) != 0; }, 10000));
+    w->ComPort->Close();
 }
 
 } // namespace

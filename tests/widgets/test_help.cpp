@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -454,6 +455,32 @@ TEST_F(Help, HelpFileOfARequestComesFromRequestManagerOrApplication)
     EXPECT_EQ(onlyViewer()->currentTopic(), "/speichern.htm");
     hv->ShutDown();
     EXPECT_TRUE(SPHTMLHelp::openViewers().isEmpty());
+}
+
+// Every contents entry is shown whole, also with the large font of a desktop set up for
+// reading at a distance.
+TEST_F(Help, ContentsEntriesAreShownWhole)
+{
+    startWithBuiltHelp();
+    if (IsSkipped())
+        return;
+    const QFont before = QApplication::font();
+    QFont large = before;
+    large.setPixelSize(20);
+    QApplication::setFont(large);
+    THelpViewer *v = HtmlHelp(nullptr, builtHelpFile(), HH_DISPLAY_TOC);
+    ASSERT_NE(v, nullptr);
+    activate(*v);
+    int entries = 0;
+    for (QTreeWidgetItemIterator it(v->Contents); *it; ++it, ++entries) {
+        const QRect shown = v->Contents->visualItemRect(*it);
+        const int text = v->Contents->fontMetrics().horizontalAdvance((*it)->text(0));
+        EXPECT_LE(shown.left() + text, v->Contents->viewport()->width())
+            << (*it)->text(0).toStdString();
+    }
+    EXPECT_EQ(entries, 7);
+    v->close();
+    QApplication::setFont(before);
 }
 
 TEST_F(Help, LinksContentsAndStylesWorkInTheViewer)
