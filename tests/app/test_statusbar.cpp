@@ -2,6 +2,7 @@
 #include "serial/Comms.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/FileSeams.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/MainWindowFixture.h"
 #include "tests/support/TestStampClock.h"
 #include "tests/support/TestTimer.h"
@@ -77,10 +78,8 @@ TEST_F(StatusBar, ALongPortLossLeavesTheLiveAddressVisible)
     w->ComPort->setPort(1);
     w->ComPort->Open();
 
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const quint16 port = freeListenPort();
+    ASSERT_NE(port, 0);
     w->startLiveResults(true, port);
     QLabel *live = w->LabelLive;
     ASSERT_TRUE(

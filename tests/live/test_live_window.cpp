@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/LiveResults.h"
 #include "tests/live/HttpAsk.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/MainWindowFixture.h"
 #include "tests/support/TextLoads.h"
 #include "widgets/LbButtons.h"
@@ -23,9 +24,7 @@ QByteArray getBody(quint16 port, const QByteArray &path)
 
 quint16 freePort()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    return freeListenPort();
 }
 
 class LiveWindow : public MainWindowFixture

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/FreePort.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QHostAddress>
@@ -66,11 +68,9 @@ public:
     // is the sign (the server starts after both).
     bool startAndSettle(QStringList args = {})
     {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
+        const quint16 port = freeListenPort();
+        if (port == 0)
             return false;
-        const quint16 port = probe.serverPort();
-        probe.close();
         args << QStringLiteral("--live=%1").arg(port);
         if (!start(args))
             return false;
