@@ -205,6 +205,10 @@ TComThread::~TComThread()
 void TComThread::start()
 {
     m_thread = std::thread([this] { run(); });
+    // Raised from here, so that the port knows at once how its worker runs.
+    const bool raised = realtimeRequest()(m_thread.native_handle());
+    m_raisedItself.store(raised);
+    m_realtime.store(raised);
 }
 
 bool TComThread::wait(int ms)
@@ -222,11 +226,11 @@ void TComThread::requestStop()
     m_device->interrupt();
 }
 
-bool raiseWorkerPriority()
+bool raiseWorkerPriority(pthread_t thread)
 {
     sched_param param{};
     param.sched_priority = workerRealtimePriority;
-    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    return pthread_setschedparam(thread, SCHED_FIFO, &param) == 0;
 }
 
 static void lowerWorkerPriority()
@@ -236,9 +240,11 @@ static void lowerWorkerPriority()
     pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
 }
 
-std::function<bool()> &TComThread::realtimeRequest()
+std::function<bool(pthread_t)> &TComThread::realtimeRequest()
 {
-    static std::function<bool()> request = raiseWorkerPriority;
+    static std::function<bool(pthread_t)> request = [](pthread_t t) {
+        return raiseWorkerPriority(t);
+    };
     return request;
 }
 
@@ -248,11 +254,9 @@ void TComThread::run()
     // A stamp is only as good as the moment the worker gets the processor after its wait
     // returns; on a busy machine that can take milliseconds. Where the system allows it,
     // the worker runs before ordinary threads (it sleeps almost all the time); where it
-    // does not (a desktop user), the port's thread asks RealtimeKit for it.
-    const bool raised = realtimeRequest()();
-    m_raisedItself.store(raised);
-    m_realtime.store(raised);
-    m_queue->noteRealtimeWanted(raised ? -1 : qint64(::gettid()));
+    // does not (a desktop user), the port's thread asks RealtimeKit for it, which needs
+    // the worker's id.
+    m_queue->noteRealtimeWanted(qint64(::gettid()));
     // A device that keeps waking without anything to report would keep a real-time
     // thread on the processor: such a worker goes back to ordinary scheduling.
     int idleWakeUps = 0;
@@ -429,10 +433,10 @@ void TComPort::startWorker(std::unique_ptr<ISerialDevice> device)
     });
     m_thread->start();
     m_connected = true;
-    // Known once the worker has tried (the first drain tells).
-    m_priority = TWorkerPriority::Asking;
-    m_priorityReason.clear();
     delete m_realtimeKit;
+    m_priorityReason.clear();
+    // Not raised: RealtimeKit is asked once the worker has said its id.
+    m_priority = m_thread->raisedItself() ? TWorkerPriority::Realtime : TWorkerPriority::Asking;
     ++m_generation;
     // Open, so no longer retrying; the handlers see the port as it is.
     stopRetrying();
@@ -646,13 +650,9 @@ void TComPort::drain(std::shared_ptr<TComQueue> queue)
     ++m_draining;
     if (queue->takePollingNotice() && OnNotice)
         OnNotice(this, cnPollingFallback);
-    if (const qint64 thread = queue->takeRealtimeWish(); thread > 0) {
+    if (const qint64 thread = queue->takeRealtimeWish();
+        thread > 0 && m_thread && m_thread->queue() == queue && !m_thread->raisedItself())
         askRealtimeKit(thread);
-    } else if (thread < 0 && m_thread && m_thread->queue() == queue) {
-        m_priority = TWorkerPriority::Realtime;
-        if (OnNotice)
-            OnNotice(this, cnPriority);
-    }
     SerialEvent event;
     while (m_generation == generation && queue->pop(event))
         dispatchEvents(event);

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <string>
 #include <thread>
 
@@ -141,7 +142,7 @@ class TComPort;
 
 // Asks real-time scheduling for the calling thread, as the port's worker does; false where
 // the system does not allow it (then the thread keeps ordinary scheduling).
-bool raiseWorkerPriority();
+bool raiseWorkerPriority(pthread_t thread = pthread_self());
 
 // What the port tells its owner besides line events.
 enum TComNotice
@@ -175,8 +176,7 @@ public:
     void push(const std::vector<SerialEvent> &events);
     // Worker side: the device polls its lines from now on.
     void notePolling();
-    // Worker side, at its start: -1 when it raised its own priority, else its thread's id
-    // for RealtimeKit.
+    // Worker side, at its start: its thread's id, for RealtimeKit when it was not raised.
     void noteRealtimeWanted(qint64 thread);
 
     // Reader side. Readable while something is queued for the reader.
@@ -247,9 +247,9 @@ public:
     // Another raised it (RealtimeKit): the worker watches itself as when it raised itself.
     void setRealtime() { m_realtime.store(true); }
 
-    // How the worker raises its own priority (SCHED_FIFO); tests replace it. True when
-    // the system allowed it.
-    static std::function<bool()> &realtimeRequest();
+    // How the worker is raised (SCHED_FIFO) when it starts; tests replace it. True when the
+    // system allowed it.
+    static std::function<bool(pthread_t)> &realtimeRequest();
     const std::shared_ptr<TComQueue> &queue() const { return m_queue; }
 
 private:

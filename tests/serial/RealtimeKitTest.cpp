@@ -5,6 +5,7 @@
 #include "serial/Comms.h"
 #include "tests/support/FakeSerialDevice.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
@@ -108,7 +109,7 @@ protected:
             GTEST_SKIP() << "dbus-daemon is not installed; scripts/install-deps installs it";
         TRealtimeKitRequest::setBusAddressForTesting(QString::fromUtf8(bus.address));
         direct = TComThread::realtimeRequest();
-        TComThread::realtimeRequest() = [this] { return directAllowed; };
+        TComThread::realtimeRequest() = [this](pthread_t) { return directAllowed; };
         port.setDeviceFactory(line->factory());
         port.OnNotice = [this](QObject *, TComNotice n) {
             if (n == cnPriority)
@@ -147,7 +148,7 @@ protected:
     QDBusConnection service{QString()};
     bool serving = false;
     bool directAllowed = false;
-    std::function<bool()> direct;
+    std::function<bool(pthread_t)> direct;
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
     int known = 0;
     TComPort port;
@@ -198,8 +199,13 @@ TEST_F(RealtimeKitTest, RaisingItselfComesFirst)
 {
     offer();
     directAllowed = true;
-    openAndSettle();
-    EXPECT_EQ(port.WorkerPriority(), TWorkerPriority::Realtime);
+    port.Open();
+    EXPECT_EQ(port.WorkerPriority(), TWorkerPriority::Realtime); // known at once
+    // The worker has said its id before its first wait; that notice is handled, and no
+    // request has been made for it.
+    ASSERT_TRUE(line->waitUntil([&] { return line->waiting; }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(port.findChildren<TRealtimeKitRequest *>().isEmpty());
     EXPECT_TRUE(kit.asked.isEmpty());
     port.Close();
     EXPECT_EQ(port.WorkerPriority(), TWorkerPriority::None);
