@@ -328,7 +328,15 @@ TEST(RecoveryFormat, OnlyAWholeFileIsTaken)
     const QByteArray whole = RecoveryFormat::encode(s);
     ASSERT_TRUE(RecoveryFormat::decode(whole));
     EXPECT_TRUE(RecoveryFormat::decode(QByteArray(whole).replace("\n", "\r\n")));
+    // Every table has at least its title row: one said to have none is not whole, even
+    // when the rest of the file reads well without it.
+    const QByteArray resultsTable =
+        "Ergebnisprotokoll\t3\t2\nNr.\tFahrer\tZeit 1\n1\tA\t10:00:00,00\n";
+    const QByteArray predTable = "Zwischenprotokoll\t3\t2\n\tZeit\tNr.\n1\t10:00:01,00\t\n";
+    ASSERT_TRUE(whole.contains(resultsTable + predTable + "Ende\n"));
     const QByteArray broken[] = {
+        QByteArray(whole).replace(resultsTable, "Ergebnisprotokoll\t3\t0\n"),
+        QByteArray(whole).replace(predTable, "Zwischenprotokoll\t3\t0\n"),
         whole.left(whole.size() - 5), // cut before its end
         QByteArray(whole).replace("Zwischenprotokoll\t3", "Zwischenprotokoll\t4"),
         QByteArray(whole).replace("Ergebnisprotokoll\t3\t2", "Ergebnisprotokoll\t3\t9"),

@@ -203,6 +203,36 @@ INSTANTIATE_TEST_SUITE_P(Handlings, LockTimeOnStamps,
                          ::testing::Values(Handling::Prompt, Handling::LateInOneBatch,
                                            Handling::LateTimerFiresBetween));
 
+// The lock time ends exactly where it ends: a change stamped on its last nanosecond is
+// inside it, one stamped at its end is not, whether the lock timer has fired by then or
+// the change is handled late, before the timer could fire.
+class LockTimeEnd : public BarrierTest, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(LockTimeEnd, ChangeStampedAtTheEndCounts)
+{
+    const bool timerFired = GetParam();
+    w->guard->setLockTime(100);
+    runningAndFree();
+    prompt(kDsr, 0);
+    if (timerFired)
+        moveTo(100);
+    else
+        stamps.set(300); // the window was busy: the timer has not fired yet
+    EXPECT_EQ(w->guard->lockTimeRunning(), !timerFired);
+    line(0, 50);
+    TimeStamp lastInside = stamps.at(100);
+    lastInside.monotonicNs -= 1;
+    w->guard->ComPortLS(kDsr, lastInside);
+    EXPECT_EQ(capture.texts, QStringList{"10:00:00,00"});
+    line(0, 100);
+    line(kDsr, 100);
+    EXPECT_EQ(capture.texts, (QStringList{"10:00:00,00", "10:00:00,10"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(TimerFiredOrNot, LockTimeEnd, ::testing::Bool());
+
 TEST_F(BarrierTest, LateChangeSetsTheTimerForWhatIsLeftOfTheLockTime)
 {
     w->guard->setLockTime(300);
