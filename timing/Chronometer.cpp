@@ -32,11 +32,6 @@ void TChronometer::setDisplayHidden(bool hidden)
         tick();
 }
 
-qint32 TChronometer::timeValue(const TimeOfDay &t)
-{
-    return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
-}
-
 QString TChronometer::timeText(const TimeOfDay &t)
 {
     QString s =
@@ -62,7 +57,7 @@ void TChronometer::tick()
         return;
     const TimeOfDay t = m_clock->now();
     if (m_display)
-        m_display->ShowTime(0, timeValue(t));
+        m_display->ShowTime(0, msOfDay(t));
 }
 
 void TChronometer::lap()
@@ -77,7 +72,7 @@ void TChronometer::lapAt(const TimeOfDay &t)
     // Announced first: the journal has the time before anything can go wrong showing it.
     emit lapTaken(text, t);
     if (m_display)
-        m_display->ShowTime(1, timeValue(t));
+        m_display->ShowTime(1, msOfDay(t));
     if (m_capture)
         m_capture->AppendCapture(text);
 }

@@ -78,8 +78,6 @@ public:
     int stopFlag() const { return m_stopFlag; }
     void setStopFlag(int f) { m_stopFlag = f; }
 
-    // Milliseconds since local midnight.
-    static qint32 timeValue(const TimeOfDay &t);
     // HH:MM:SS,hh, every field zero-padded, hundredths cut from the milliseconds.
     static QString timeText(const TimeOfDay &t);
 

@@ -34,7 +34,7 @@ QDateTime at(int y, int mo, int d, int h, int mi, int s)
 
 qint32 ms(int h, int m, int s, int milli)
 {
-    return JournalFormat::momentMs(TimeOfDay{h, m, s, milli});
+    return msOfDay(TimeOfDay{h, m, s, milli});
 }
 
 TEST(JournalFormat, FieldsSurviveAnyCharacter)
@@ -124,8 +124,7 @@ TEST_F(JournalWriter, LinesReachTheDaysFileInOrderAndAreReportedDurable)
     for (int k = 0; k < 50; ++k) {
         const TimeOfDay t{10, 0, k, 7};
         if (k % 2) {
-            EXPECT_EQ(writer->append(JournalFormat::momentMs(t), {"Einfügen", "1\t2"}),
-                      quint64(k + 1));
+            EXPECT_EQ(writer->append(msOfDay(t), {"Einfügen", "1\t2"}), quint64(k + 1));
             written << JournalFormat::moment(t) + QStringLiteral("\tEinfügen\t1\\t2");
         } else {
             EXPECT_EQ(writer->appendTime(t, QStringLiteral("x"), QStringLiteral("Maus")),

@@ -31,7 +31,7 @@ TEST_P(TimeTextTest, FormsZeroPaddedTextCutNotRounded)
 {
     const TextCase &c = GetParam();
     EXPECT_EQ(TChronometer::timeText(c.t).toStdString(), c.text);
-    EXPECT_EQ(TChronometer::timeValue(c.t), c.value);
+    EXPECT_EQ(msOfDay(c.t), c.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chronometer, TimeTextTest,
