@@ -60,17 +60,17 @@ void TChronometer::tick()
         m_display->ShowTime(0, msOfDay(t));
 }
 
-void TChronometer::lap()
+void TChronometer::lap(const QString &source)
 {
     // The clock is read before anything else, so the time is the moment of the command.
-    lapAt(m_clock->now());
+    lapAt(m_clock->now(), source);
 }
 
-void TChronometer::lapAt(const TimeOfDay &t)
+void TChronometer::lapAt(const TimeOfDay &t, const QString &source)
 {
     const QString text = timeText(t);
     // Announced first: the journal has the time before anything can go wrong showing it.
-    emit lapTaken(text, t);
+    emit lapTaken(text, t, source);
     if (m_display)
         m_display->ShowTime(1, msOfDay(t));
     if (m_capture)
