@@ -7,8 +7,13 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 deps:
 	@scripts/install-deps
 
+# The project's own checks (make test, and .ci/run through it) build with warnings as
+# errors; a user's build does not. CMake keeps the choice in its cache.
+WERROR ?=
+test: WERROR = -DTORNELO_WERROR=ON
+
 configure: deps
-	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) $(WERROR) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD)

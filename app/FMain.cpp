@@ -15,7 +15,8 @@
 #include "serial/SerialDevice.h"
 #include "settings/UCfg.h"
 #include "timing/BarrierGuard.h"
-#include "timing/TimeDisplay.h"
+#include "timing/display/BarrierIcons.h"
+#include "timing/display/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 #include "widgets/DlgYesNo.h"
 #include "widgets/FInfo.h"
@@ -134,31 +135,17 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
         return std::unique_ptr<ITimer>(std::move(t));
     });
     guard->stampClock = &m_stamps;
-    connect(chrono, &TChronometer::lapTaken, this, [this](const QString &text, const TimeOfDay &t) {
-        emit timeTaken(text, t, m_lapSource.isEmpty() ? QStringLiteral("F8") : m_lapSource);
-    });
-    // ZEIT through its menu item, so that a disabled ZEIT does nothing here too, but for
-    // the time of the pass.
-    guard->activateLap = [this](const TimeOfDay &t) {
-        const bool taken = mLAP->isEnabled();
-        m_barrierTime = t;
-        const QString pair = pinPairText(ComPort->EventStatus() & 0xF0u);
-        m_lapSource = QStringLiteral("Lichtschranke ") + (pair.isEmpty() ? QString() : pair + ' ') +
-                      QStringLiteral("COM") + QString::number(ComPort->Port());
-        mLAP->trigger();
-        m_barrierTime.reset();
-        m_lapSource.clear();
-        return taken;
-    };
     guard->readStatus = [this] { return ComPort->ModemStatus(); };
-    guard->algorithm = [this] { return ComPort->Tag; };
     guard->contactTest = [] { return static_cast<IContactTest *>(CfgDialog); };
-    guard->showLockState = [this](int) {
+    // Every time taken, with where it came from, for the journal and the live results.
+    connect(chrono, &TChronometer::lapTaken, this, &TFormMain::timeTaken);
+    connect(guard, &TBarrierGuard::passAccepted, this, &TFormMain::barrierPass);
+    connect(guard, &TBarrierGuard::passIgnored, this, &TFormMain::barrierPassIgnored);
+    connect(guard, &TBarrierGuard::lockStateChanged, this, [this] {
         showBarrierIcon();
         if (safekeeping)
             safekeeping->stateChanged();
-    };
-    connect(guard, &TBarrierGuard::passIgnored, this, &TFormMain::barrierPassIgnored);
+    });
 
     createMenu();
     auto *central = new QWidget(this);
@@ -417,6 +404,7 @@ void TFormMain::applySettings(const TSettings &s)
     move(pos);
     ComPort->setPort(quint8(s.Port));
     ComPort->Tag = s.Alg;
+    guard->setTriggerEdge(s.Alg);
     Sound = s.Sound;
     PanelTimer->setC1(s.C1);
     PanelTimer->setC2(s.C2);
@@ -768,12 +756,21 @@ void TFormMain::mStartClick()
     chrono->start();
 }
 
+bool TFormMain::takeTime(const QString &source, std::optional<TimeOfDay> at)
+{
+    // A disabled ZEIT does nothing, by whichever route it is reached.
+    if (!mLAP->isEnabled())
+        return false;
+    if (at)
+        chrono->lapAt(*at, source);
+    else
+        chrono->lap(source);
+    return true;
+}
+
 void TFormMain::mLAPClick()
 {
-    if (m_barrierTime)
-        chrono->lapAt(*m_barrierTime);
-    else
-        chrono->lap();
+    takeTime(QStringLiteral("F8"));
 }
 
 void TFormMain::mResetClick()
@@ -793,9 +790,7 @@ void TFormMain::bStartMouseDown(Qt::MouseButton)
 
 void TFormMain::bLAPMouseDown(Qt::MouseButton)
 {
-    m_lapSource = QStringLiteral("Maus");
-    mLAP->trigger();
-    m_lapSource.clear();
+    takeTime(QStringLiteral("Maus"));
 }
 
 void TFormMain::ComPortLS(QObject *Sender)
@@ -803,9 +798,20 @@ void TFormMain::ComPortLS(QObject *Sender)
     // An event of the port carries the line status after its change and the moment it
     // happened; any other call reads the line now.
     if (Sender == ComPort && ComPort->Dispatching())
-        guard->ComPortLS(ComPort->EventStatus(), ComPort->EventStamp());
+        guard->ComPortLS(ComPort->EventStatus(), ComPort->EventStamp(), ComPort->Port());
     else
-        guard->ComPortLS();
+        guard->ComPortLS(ComPort->Port());
+}
+
+void TFormMain::barrierPass(const TBarrierPass &pass)
+{
+    // "Lichtschranke 4+6 COM5": the pin pair the barrier closed, and its port.
+    const QString pair = pinPairText(pass.status & 0xF0u);
+    const QString source = QStringLiteral("Lichtschranke ") +
+                           (pair.isEmpty() ? QString() : pair + ' ') + QStringLiteral("COM") +
+                           QString::number(pass.port);
+    if (!takeTime(source, pass.stamp.timeOfDay))
+        guard->passNotTaken(pass);
 }
 
 void TFormMain::ComPortOpen(QObject *)
@@ -889,22 +895,21 @@ void TFormMain::showBarrierIcon()
     ImageLSzeit->update();
 }
 
-void TFormMain::barrierPassIgnored(const TimeStamp &stamp, quint32 status,
-                                   TBarrierGuard::Ignored why)
+void TFormMain::barrierPassIgnored(const TBarrierPass &pass, TBarrierGuard::Ignored why)
 {
     ++m_ignoredPasses;
-    const QString time = TChronometer::timeText(stamp.timeOfDay);
+    const QString time = TChronometer::timeText(pass.stamp.timeOfDay);
     const QString reason = TBarrierGuard::ignoredText(why);
     LabelIgnored->setText(QStringLiteral("Durchfahrten ohne Zeit: %1, zuletzt %2 (%3)")
                               .arg(m_ignoredPasses)
                               .arg(time, reason));
     LabelIgnored->show();
     if (safekeeping) {
-        const QString pair = pinPairText(status & 0xF0u);
-        const int port = ComPort->Port();
+        const QString pair = pinPairText(pass.status & 0xF0u);
         safekeeping->passIgnored(
-            stamp.timeOfDay, time, pair.isEmpty() ? QStringLiteral("-") : pair,
-            port ? QStringLiteral("COM") + QString::number(port) : QStringLiteral("-"), reason);
+            pass.stamp.timeOfDay, time, pair.isEmpty() ? QStringLiteral("-") : pair,
+            pass.port ? QStringLiteral("COM") + QString::number(pass.port) : QStringLiteral("-"),
+            reason);
     }
 }
 
@@ -921,7 +926,7 @@ RecoveryFormat::Run TFormMain::runState() const
 
 void TFormMain::BarrierTrigger()
 {
-    guard->BarrierTrigger(m_stamps.stamp());
+    guard->BarrierTrigger({m_stamps.stamp(), guard->LastLineStatus, ComPort->Port()});
 }
 
 void TFormMain::StartLockTime()
@@ -957,6 +962,10 @@ void TFormMain::bCFGClick()
     if (!CfgDialog || cfgPausePending())
         return;
     TCfgDialog &dlg = *CfgDialog;
+    // The dialog changes the port's trigger edge with its port (the contact test needs it
+    // before "OK"); the guard follows at once.
+    connect(&dlg, &TCfgDialog::triggerEdgeChanged, guard, &TBarrierGuard::setTriggerEdge,
+            Qt::UniqueConnection);
     refreshPorts(dlg);
     const int remembered = dlg.fill(currentSettings());
     if (dlg.exec() != QDialog::Accepted)
@@ -1022,6 +1031,7 @@ void TFormMain::applyCfg(const TSettings &chosen, bool openPort)
     }
     ComPort->setPort(quint8(chosen.Port));
     ComPort->Tag = chosen.Alg;
+    guard->setTriggerEdge(chosen.Alg);
     if (!openPort)
         return;
     // The last step: everything else is applied even when the port cannot be opened.

@@ -160,7 +160,7 @@ public:
     void ComPortNotice(QObject *Sender, int Notice);
     void BarrierTrigger();
     // A pass that took no time: counted in the status bar and written to the journal.
-    void barrierPassIgnored(const TimeStamp &stamp, quint32 status, TBarrierGuard::Ignored why);
+    void barrierPassIgnored(const TBarrierPass &pass, TBarrierGuard::Ignored why);
     // What the recovery file keeps of the run: the chronometer's state and the barrier.
     RecoveryFormat::Run runState() const;
     void StartLockTime();
@@ -220,6 +220,12 @@ protected:
     void changeEvent(QEvent *e) override;
 
 private:
+    // Takes a time by any route (F8, a mouse press on ZEIT, a light-barrier pass): at the
+    // given time of day, or the clock's now. source says where it came from ("F8", "Maus",
+    // "Lichtschranke 4+6 COM5"). A disabled ZEIT takes nothing: false.
+    bool takeTime(const QString &source, std::optional<TimeOfDay> at = std::nullopt);
+    // A pass the barrier guard let through.
+    void barrierPass(const TBarrierPass &pass);
     // While a spreadsheet conversion runs or a text file is read: file buttons off (and,
     // loading, the buttons that move times into the results protocol), the status bar says
     // what runs, busy cursor.
@@ -249,11 +255,6 @@ private:
     IClock *m_clock;
     // Stamps for line changes handled without a stamp of their own.
     ClockStamps m_stamps;
-    // The time of the light-barrier pass ZEIT is being activated for; empty for keys and
-    // the mouse, which take the time when they are handled.
-    std::optional<TimeOfDay> m_barrierTime;
-    // Where the ZEIT being handled comes from; empty for the F8 key.
-    QString m_lapSource;
     int m_ignoredPasses = 0;
     // The port opened last in this run (0: none yet).
     int m_openedPort = 0;

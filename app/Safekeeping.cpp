@@ -78,7 +78,7 @@ void TSafekeeping::journalNow(const QStringList &fields)
 {
     if (!m_writer)
         return;
-    m_writer->append(JournalFormat::momentMs(m_clock.now()), fields);
+    m_writer->append(msOfDay(m_clock.now()), fields);
     wakeSoon();
 }
 
@@ -100,7 +100,7 @@ void TSafekeeping::passIgnored(const TimeOfDay &t, const QString &timeText, cons
 {
     if (!m_writer)
         return;
-    m_writer->append(JournalFormat::momentMs(t),
+    m_writer->append(msOfDay(t),
                      {QStringLiteral("Durchfahrt ohne Zeit"), timeText, pair, port, reason});
     wakeSoon();
 }

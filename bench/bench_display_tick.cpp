@@ -2,7 +2,7 @@
 // upper row and the repaints it causes, on the offscreen platform. Prints median and p99.
 #include "tests/support/TestClock.h"
 #include "timing/Chronometer.h"
-#include "timing/TimeDisplay.h"
+#include "timing/display/TimeDisplay.h"
 
 #include <QApplication>
 #include <QEvent>

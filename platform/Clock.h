@@ -14,6 +14,13 @@ struct TimeOfDay
     bool operator==(const TimeOfDay &) const = default;
 };
 
+// Milliseconds since local midnight, 0 to 86,399,999: how the display, the journal and the
+// recovery file compare and store a time of day.
+constexpr qint32 msOfDay(const TimeOfDay &t)
+{
+    return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+}
+
 class IClock
 {
 public:

@@ -53,11 +53,6 @@ QString JournalFormat::moment(const TimeOfDay &t)
            QString::number(t.millisecond).rightJustified(3, QLatin1Char('0'));
 }
 
-qint32 JournalFormat::momentMs(const TimeOfDay &t)
-{
-    return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
-}
-
 QString JournalFormat::escape(const QString &field)
 {
     QString out;
@@ -205,7 +200,7 @@ quint64 TJournalWriter::appendTime(const TimeOfDay &t, const QString &timeText,
                                    const QString &source)
 {
     Line line;
-    line.momentMs = JournalFormat::momentMs(t);
+    line.momentMs = msOfDay(t);
     line.time = true;
     line.timeText = timeText;
     line.source = source;

@@ -21,7 +21,6 @@
 namespace JournalFormat {
 // "10:15:22.318": the time of day to the millisecond.
 QString moment(const TimeOfDay &t);
-qint32 momentMs(const TimeOfDay &t);
 // A field as it stands in a line: backslash, TAB, CR and LF written as \\, \t, \r, \n, so
 // that every event stays one line whatever a file name or a cell holds.
 QString escape(const QString &field);

@@ -318,6 +318,7 @@ void TCfgDialog::cbPortChange()
     const int n = cbPort->currentText().mid(3).toInt(&ok);
     m_port->setPort(quint8(ok ? n : 0));
     m_port->Tag = cbAlg->currentIndex();
+    emit triggerEdgeChanged(m_port->Tag);
     // Opening turns the panel lime; from then on it follows the contacts.
     try {
         m_port->Open();

@@ -73,6 +73,10 @@ public:
     bool contactTestVisible() const override { return isVisible(); }
     void updateContactTest(quint32 status, bool contact) override;
 
+signals:
+    // A port chosen in the list took the chosen trigger edge (the port's Tag) at once.
+    void triggerEdgeChanged(int alg);
+
 protected:
     void showEvent(QShowEvent *e) override;
 

@@ -1,7 +1,5 @@
 #include "timing/BarrierGuard.h"
 
-#include <QPainter>
-
 TBarrierGuard::TBarrierGuard(QObject *parent, const TimerFactory &timers) : QObject(parent)
 {
     setLockTimer(timers());
@@ -24,13 +22,13 @@ void TBarrierGuard::setLockTimer(std::unique_ptr<ITimer> timer)
 
 TBarrierGuard::~TBarrierGuard() = default;
 
-void TBarrierGuard::ComPortLS()
+void TBarrierGuard::ComPortLS(int port)
 {
     const quint32 s = readStatus ? readStatus() : 0;
-    ComPortLS(s, stampClock->stamp());
+    ComPortLS(s, stampClock->stamp(), port);
 }
 
-void TBarrierGuard::ComPortLS(quint32 s, const TimeStamp &stamp)
+void TBarrierGuard::ComPortLS(quint32 s, const TimeStamp &stamp, int port)
 {
     // Several events for one change, or an event without a real change, count once.
     if (s == LastLineStatus)
@@ -38,21 +36,21 @@ void TBarrierGuard::ComPortLS(quint32 s, const TimeStamp &stamp)
     const bool contact = isContact(s);
     LastLineStatus = s;
 
+    const TBarrierPass pass{stamp, s, port};
     IContactTest *test = contactTest ? contactTest() : nullptr;
     if (test && test->contactTestVisible()) {
         test->updateContactTest(s, contact);
         if (triggers(contact))
-            emit passIgnored(stamp, s, Ignored::SettingsOpen);
+            emit passIgnored(pass, Ignored::SettingsOpen);
         return;
     }
     if (triggers(contact))
-        BarrierTrigger(stamp);
+        BarrierTrigger(pass);
 }
 
 bool TBarrierGuard::triggers(bool contact) const
 {
-    const int alg = algorithm ? algorithm() : 0;
-    return (alg == 0 && contact) || (alg == 1 && !contact);
+    return (m_triggerEdge == 0 && contact) || (m_triggerEdge == 1 && !contact);
 }
 
 QString TBarrierGuard::ignoredText(Ignored why)
@@ -70,24 +68,29 @@ QString TBarrierGuard::ignoredText(Ignored why)
     return QString();
 }
 
-void TBarrierGuard::BarrierTrigger(const TimeStamp &stamp)
+void TBarrierGuard::BarrierTrigger(const TBarrierPass &pass)
 {
+    const qint64 at = pass.stamp.monotonicNs;
     // A lock time that ended before this change ends now, even if its timer has not fired
     // yet (the window was busy): as it would have then, it frees the barrier.
-    if (m_lockRunning && stamp.monotonicNs >= m_lockEndsNs)
+    if (m_lockRunning && at >= m_lockEndsNs)
         TimerGesperrtTimer();
     // Inside the lock time, also when the timer has already fired because this change is
     // handled late. The lock time locks the barrier too, so it is asked first: the reason
     // given is the one that ends by itself.
-    const bool inLockTime = m_lockRunning || stamp.monotonicNs < m_lockEndsNs;
+    const bool inLockTime = m_lockRunning || at < m_lockEndsNs;
     if (m_lockState == 0 || inLockTime) {
-        emit passIgnored(stamp, LastLineStatus, inLockTime ? Ignored::LockTime : Ignored::Locked);
+        emit passIgnored(pass, inLockTime ? Ignored::LockTime : Ignored::Locked);
         return;
     }
     // ZEIT does nothing while it is disabled (Idle); the lock time runs all the same.
-    if (activateLap && !activateLap(stamp.timeOfDay))
-        emit passIgnored(stamp, LastLineStatus, Ignored::NotRunning);
-    StartLockTime(stamp);
+    emit passAccepted(pass);
+    StartLockTime(pass.stamp);
+}
+
+void TBarrierGuard::passNotTaken(const TBarrierPass &pass)
+{
+    emit passIgnored(pass, Ignored::NotRunning);
 }
 
 void TBarrierGuard::StartLockTime(const TimeStamp &stamp)
@@ -115,48 +118,11 @@ void TBarrierGuard::TimerGesperrtTimer()
 void TBarrierGuard::ImageLSzeitClick()
 {
     m_lockState = 1 - m_lockState;
-    if (showLockState)
-        showLockState(m_lockState);
+    emit lockStateChanged(m_lockState);
 }
 
 void TBarrierGuard::lockIfFree()
 {
     if (m_lockState == 1)
         ImageLSzeitClick();
-}
-
-QPixmap barrierIcon(int lockState)
-{
-    QPixmap pm(30, 30);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    const bool free = lockState == 1;
-    p.setPen(QPen(QColor(40, 40, 40), 1));
-    p.setBrush(free ? QColor(0, 170, 0) : QColor(220, 0, 0));
-    p.drawEllipse(QRectF(1, 1, 28, 28));
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    if (free)
-        p.drawRect(12, 6, 6, 18); // vertical bar: the way is open
-    else
-        p.drawRect(6, 12, 18, 6); // horizontal bar: no entry
-    return pm;
-}
-
-QPixmap barrierIconNotConnected()
-{
-    QPixmap pm(30, 30);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.setPen(QPen(QColor(40, 40, 40), 1));
-    p.setBrush(QColor(120, 120, 120));
-    p.drawEllipse(QRectF(1, 1, 28, 28));
-    // A cross: no line to the barrier.
-    p.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::FlatCap));
-    p.drawLine(QPointF(9, 9), QPointF(21, 21));
-    p.drawLine(QPointF(21, 9), QPointF(9, 21));
-    return pm;
 }

@@ -4,7 +4,6 @@
 #include "platform/Timer.h"
 
 #include <QObject>
-#include <QPixmap>
 
 #include <functional>
 #include <limits>
@@ -20,6 +19,16 @@ public:
     virtual void updateContactTest(quint32 status, bool contact) = 0;
 };
 
+// A change of the barrier's lines that would take a time by the trigger edge: the moment it
+// was seen, the status word after it (which pin pair the barrier closes) and the port that
+// reported it (COMn; 0 when none is known).
+struct TBarrierPass
+{
+    TimeStamp stamp;
+    quint32 status = 0;
+    int port = 0;
+};
+
 // Decides which light-barrier events become ZEIT: the status-change filter, the trigger
 // edge ("Alg"), the barrier lock (F3, icon) and the lock time after each barrier event.
 // Line changes come with the moment they happened; the time taken is that moment, and the
@@ -33,23 +42,25 @@ public:
     explicit TBarrierGuard(QObject *parent = nullptr, const TimerFactory &timers = makeQtTimer);
     ~TBarrierGuard() override;
 
-    // Collaborators, set by the main window.
-    std::function<quint32()> readStatus; // the port's current modem-status word
-    std::function<int()> algorithm;      // 0 contact closes, 1 contact opens
-    // Activates ZEIT for that time; false when ZEIT is disabled (Idle) and none was taken.
-    std::function<bool(const TimeOfDay &)> activateLap;
-    std::function<IContactTest *()> contactTest;      // nullptr while the dialog does not exist
-    std::function<void(int lockState)> showLockState; // loads the icon image
+    // What the guard asks the window.
+    std::function<quint32()> readStatus;         // the port's current modem-status word
+    std::function<IContactTest *()> contactTest; // nullptr while the dialog does not exist
     // Stamps changes handled without a stamp of their own, and is the "now" against which
     // the lock timer is set. Must outlive the guard.
     const IStampClock *stampClock = &systemStampClock();
 
+    // The trigger edge ("Alg", the port's Tag): 0 a change after which the contact is
+    // present takes a time, 1 one after which it is absent, any other value none. Set
+    // whenever the setting changes.
+    void setTriggerEdge(int alg) { m_triggerEdge = alg; }
+    int triggerEdge() const { return m_triggerEdge; }
+
     // Handler of the port's ring, CTS, DSR and RLSD events: the status word after the
-    // change and the moment it was seen.
-    void ComPortLS(quint32 status, const TimeStamp &stamp);
+    // change, the moment it was seen and the port.
+    void ComPortLS(quint32 status, const TimeStamp &stamp, int port = 0);
     // The same for a call without an event: reads the status and stamps it now.
-    void ComPortLS();
-    void BarrierTrigger(const TimeStamp &stamp);
+    void ComPortLS(int port = 0);
+    void BarrierTrigger(const TBarrierPass &pass);
     void StartLockTime(const TimeStamp &stamp);
     void TimerGesperrtTimer();
     // Toggles the barrier lock (F3 and a click on the icon).
@@ -88,15 +99,25 @@ public:
     // "Lichtschranke gesperrt", "Sperrzeit", ...
     static QString ignoredText(Ignored why);
 
+    // Called by the receiver of passAccepted that could not take the time (ZEIT is
+    // disabled while the chronometer is idle): the pass counts as ignored. Its lock time
+    // runs all the same.
+    void passNotTaken(const TBarrierPass &pass);
+
 signals:
-    // A change of the lines that would have taken a time (by the trigger edge) but did not:
-    // its stamp, the status word after it (the pin pair) and why.
-    void passIgnored(const TimeStamp &stamp, quint32 status, TBarrierGuard::Ignored why);
+    // A pass that got through the barrier lock and the lock time: ZEIT takes it at its
+    // stamp's time of day. The lock time starts right after.
+    void passAccepted(const TBarrierPass &pass);
+    // A pass that took no time, and why.
+    void passIgnored(const TBarrierPass &pass, TBarrierGuard::Ignored why);
+    // The barrier was locked (0) or freed (1): the icon follows.
+    void lockStateChanged(int lockState);
 
 private:
     bool triggers(bool contact) const;
 
     std::unique_ptr<ITimer> m_lockTimer;
+    int m_triggerEdge = 0;
     int m_lockState = 0;
     int m_lockTime = 100;
     bool m_lockRunning = false;
@@ -104,10 +125,3 @@ private:
     // inside that lock time, however late they are handled.
     qint64 m_lockEndsNs = std::numeric_limits<qint64>::min();
 };
-
-// The two barrier icons: 0 locked (red sign, white horizontal bar), 1 free (green sign,
-// white vertical bar), 30 x 30.
-QPixmap barrierIcon(int lockState);
-// The barrier icon while its port is lost and being retried: a grey sign with a white
-// cross, whatever the lock state.
-QPixmap barrierIconNotConnected();

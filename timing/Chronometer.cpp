@@ -32,11 +32,6 @@ void TChronometer::setDisplayHidden(bool hidden)
         tick();
 }
 
-qint32 TChronometer::timeValue(const TimeOfDay &t)
-{
-    return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
-}
-
 QString TChronometer::timeText(const TimeOfDay &t)
 {
     QString s =
@@ -62,22 +57,22 @@ void TChronometer::tick()
         return;
     const TimeOfDay t = m_clock->now();
     if (m_display)
-        m_display->ShowTime(0, timeValue(t));
+        m_display->ShowTime(0, msOfDay(t));
 }
 
-void TChronometer::lap()
+void TChronometer::lap(const QString &source)
 {
     // The clock is read before anything else, so the time is the moment of the command.
-    lapAt(m_clock->now());
+    lapAt(m_clock->now(), source);
 }
 
-void TChronometer::lapAt(const TimeOfDay &t)
+void TChronometer::lapAt(const TimeOfDay &t, const QString &source)
 {
     const QString text = timeText(t);
     // Announced first: the journal has the time before anything can go wrong showing it.
-    emit lapTaken(text, t);
+    emit lapTaken(text, t, source);
     if (m_display)
-        m_display->ShowTime(1, timeValue(t));
+        m_display->ShowTime(1, msOfDay(t));
     if (m_capture)
         m_capture->AppendCapture(text);
 }

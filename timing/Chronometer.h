@@ -53,11 +53,13 @@ public:
     void setClock(IClock &clock) { m_clock = &clock; }
     IClock &clock() const { return *m_clock; }
 
-    void start();                   // START
-    void lap();                     // ZEIT at the time of day read now
-    void lapAt(const TimeOfDay &t); // ZEIT for a moment already taken (a light-barrier pass)
-    void resetClick();              // STOPP / RESET
-    void tick();                    // display tick
+    void start(); // START
+    // ZEIT at the time of day read now; source says where it came from ("F8", "Maus").
+    void lap(const QString &source);
+    // ZEIT for a moment already taken (a light-barrier pass).
+    void lapAt(const TimeOfDay &t, const QString &source);
+    void resetClick(); // STOPP / RESET
+    void tick();       // display tick
 
     // The window is minimised (true) or shown again: while nobody sees the running row it
     // is not drawn, and the display timer wakes once a second instead of a hundred times.
@@ -78,14 +80,13 @@ public:
     int stopFlag() const { return m_stopFlag; }
     void setStopFlag(int f) { m_stopFlag = f; }
 
-    // Milliseconds since local midnight.
-    static qint32 timeValue(const TimeOfDay &t);
     // HH:MM:SS,hh, every field zero-padded, hundredths cut from the milliseconds.
     static QString timeText(const TimeOfDay &t);
 
 signals:
-    // Every time taken, before it goes to the display and the capture output.
-    void lapTaken(const QString &timeText, const TimeOfDay &t);
+    // Every time taken, with where it came from, before it goes to the display and the
+    // capture output.
+    void lapTaken(const QString &timeText, const TimeOfDay &t, const QString &source);
     void runStarted();
     void runReset();
     // STOPP: the run is stopped (RESET comes next).

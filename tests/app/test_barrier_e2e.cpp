@@ -13,7 +13,8 @@
 #include "tests/support/TestTimer.h"
 #include "tests/support/TextLoads.h"
 #include "timing/BarrierGuard.h"
-#include "timing/TimeDisplay.h"
+#include "timing/display/BarrierIcons.h"
+#include "timing/display/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 
 #include <QElapsedTimer>

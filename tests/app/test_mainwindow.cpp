@@ -4,7 +4,7 @@
 #include "tests/support/Recorders.h"
 #include "tests/support/TempSettings.h"
 #include "tests/support/TestClock.h"
-#include "timing/TimeDisplay.h"
+#include "timing/display/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 #include "widgets/LbButtons.h"
 

@@ -203,6 +203,13 @@ TEST_F(Live, EverythingElseIsRefused)
         {get("/results.json/../../CMakeLists.txt"), 404},
         {get("http://127.0.0.1/"), 404},
         {get("/index.html"), 404},
+        // Escapes that decode to a page's name are not that name: only the names as they
+        // are spelled are served.
+        {get("/%72esults.json"), 404},
+        {get("/results%2Ejson"), 404},
+        {get("/%61nzeige"), 404},
+        {get("/%2F"), 404},
+        {get("/favicon%2esvg"), 404},
         {get("/", "Upgrade: websocket\r\nConnection: Upgrade\r\n"), 404},
         {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc", 405},
         {"DELETE /results.json HTTP/1.1\r\nHost: x\r\n\r\n", 405},

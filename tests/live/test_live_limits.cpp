@@ -167,6 +167,7 @@ TEST_F(LiveLimits, LfAndCrLfHeadsAreJudgedAlike)
         {"GET /results.json?t=1 HTTP/1.1\nHost: x\n\n", 200},
         {"GET http://127.0.0.1/ HTTP/1.1\nHost: x\n\n", 404},
         {"GET /%2e%2e/ HTTP/1.1\nHost: x\n\n", 404},
+        {"GET /%72esults.json HTTP/1.1\nHost: x\n\n", 404},
         {"GET /anzeige/../../README.md HTTP/1.1\nHost: x\n\n", 404},
         {"GET / HTTP/1.1\nHost: x\nUpgrade: websocket\nConnection: Upgrade\n\n", 404},
         {"GET / HTTP/1.1\nHost: x\nuPgRaDe:websocket\n\n", 404},
@@ -191,6 +192,33 @@ TEST_F(LiveLimits, LfAndCrLfHeadsAreJudgedAlike)
     EXPECT_EQ(ask(port, "GET / HTTP/1.1\r\nHost: x\r\nX: a\rUpgrade: websocket\r\n\r\n").status,
               400);
     EXPECT_EQ(ask(port, "GET / HTTP/1.1\r\nHost: x\r\n\n").status, 200);
+}
+
+// The gate lets through the pages as they are spelled and nothing else: a path with
+// escapes is refused even when it decodes to one of them, so that what passes the gate is
+// exactly what the server behind it answers.
+TEST(LiveGate, EscapedPathsAreNotThePagesTheyDecodeTo)
+{
+    const struct
+    {
+        QByteArray target;
+        int status;
+    } cases[] = {
+        {"/results.json", 200},
+        {"/results.json?t=%31", 200},
+        {"/%72esults.json", 404},
+        {"/results%2ejson", 404},
+        {"/results%2Ejson?t=1", 404},
+        {"/%61nzeige", 404},
+        {"/%2F", 404},
+        {"/%2f", 404},
+        {"/favicon%2Esvg", 404},
+        {"/%66avicon.ico", 404},
+        {"%2F", 404},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(LiveGate::judge("GET " + c.target + " HTTP/1.1\r\nHost: x\r\n\r\n"), c.status)
+            << c.target.toStdString();
 }
 
 TEST(LiveGate, HeadsEndAtTheFirstEmptyLineWhateverTheLineEnds)

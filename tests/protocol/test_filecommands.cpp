@@ -312,9 +312,14 @@ TEST_F(FileWindow, EmptyLinesOfAStarterListLeaveNoBlankCar)
 
 TEST_F(FileWindow, ProtocolWithMoreTimesRaisesTheTimeColumns)
 {
+    // One more than the setting (4) is the edge: Zeit 5 must not be dropped.
     for (const auto &[times, n, status] :
-         {std::tuple(6, 6, "Zeitenanzahl auf 6 erhöht, damit alle Zeiten der Datei Platz haben."),
+         {std::tuple(5, 5, "Zeitenanzahl auf 5 erhöht, damit alle Zeiten der Datei Platz haben."),
+          std::tuple(6, 6, "Zeitenanzahl auf 6 erhöht, damit alle Zeiten der Datei Platz haben."),
           std::tuple(120, 100,
+                     "Zeitenanzahl auf 100 erhöht, mehr geht nicht: die Zeiten ab "
+                     "Zeit 101 wurden nicht geladen."),
+          std::tuple(101, 100,
                      "Zeitenanzahl auf 100 erhöht, mehr geht nicht: die Zeiten ab "
                      "Zeit 101 wurden nicht geladen.")}) {
         QByteArray title = "Nr.\tFahrer\t", car = "12\tMeier\t";

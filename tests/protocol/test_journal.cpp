@@ -34,7 +34,7 @@ QDateTime at(int y, int mo, int d, int h, int mi, int s)
 
 qint32 ms(int h, int m, int s, int milli)
 {
-    return JournalFormat::momentMs(TimeOfDay{h, m, s, milli});
+    return msOfDay(TimeOfDay{h, m, s, milli});
 }
 
 TEST(JournalFormat, FieldsSurviveAnyCharacter)
@@ -124,8 +124,7 @@ TEST_F(JournalWriter, LinesReachTheDaysFileInOrderAndAreReportedDurable)
     for (int k = 0; k < 50; ++k) {
         const TimeOfDay t{10, 0, k, 7};
         if (k % 2) {
-            EXPECT_EQ(writer->append(JournalFormat::momentMs(t), {"Einfügen", "1\t2"}),
-                      quint64(k + 1));
+            EXPECT_EQ(writer->append(msOfDay(t), {"Einfügen", "1\t2"}), quint64(k + 1));
             written << JournalFormat::moment(t) + QStringLiteral("\tEinfügen\t1\\t2");
         } else {
             EXPECT_EQ(writer->appendTime(t, QStringLiteral("x"), QStringLiteral("Maus")),
@@ -329,7 +328,15 @@ TEST(RecoveryFormat, OnlyAWholeFileIsTaken)
     const QByteArray whole = RecoveryFormat::encode(s);
     ASSERT_TRUE(RecoveryFormat::decode(whole));
     EXPECT_TRUE(RecoveryFormat::decode(QByteArray(whole).replace("\n", "\r\n")));
+    // Every table has at least its title row: one said to have none is not whole, even
+    // when the rest of the file reads well without it.
+    const QByteArray resultsTable =
+        "Ergebnisprotokoll\t3\t2\nNr.\tFahrer\tZeit 1\n1\tA\t10:00:00,00\n";
+    const QByteArray predTable = "Zwischenprotokoll\t3\t2\n\tZeit\tNr.\n1\t10:00:01,00\t\n";
+    ASSERT_TRUE(whole.contains(resultsTable + predTable + "Ende\n"));
     const QByteArray broken[] = {
+        QByteArray(whole).replace(resultsTable, "Ergebnisprotokoll\t3\t0\n"),
+        QByteArray(whole).replace(predTable, "Zwischenprotokoll\t3\t0\n"),
         whole.left(whole.size() - 5), // cut before its end
         QByteArray(whole).replace("Zwischenprotokoll\t3", "Zwischenprotokoll\t4"),
         QByteArray(whole).replace("Ergebnisprotokoll\t3\t2", "Ergebnisprotokoll\t3\t9"),

@@ -4,6 +4,7 @@
 #include "widgets/LbButtons.h"
 
 #include <QLabel>
+#include <QTime>
 
 namespace {
 
@@ -149,6 +150,37 @@ TEST_F(Tables, TakeBackReturnsTheLastTimeSorted)
     w->bRestoreClick(); // nothing left to take back
     EXPECT_EQ(pred().RowCount(), 4);
 }
+
+// A car with every one of its N time columns filled gives back its last time first, then
+// the one before, and never leaves a gap in its row.
+class TakeBackFullRow : public MainWindowFixture, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(TakeBackFullRow, StartsAtTheLastColumn)
+{
+    const int n = GetParam();
+    auto time = [](int k) { return QTime(10, 0).addSecs(k).toString("HH:mm:ss") + ",00"; };
+    w->tables->setCountRunden(n);
+    w->ApplyTimeColumnCount();
+    ASSERT_EQ(res().ColCount(), n + 2);
+    res().setCells(0, 1, "5");
+    for (int k = 1; k <= n; ++k)
+        res().setCells(k + 1, 1, time(k));
+    res().setRow(1);
+    for (int k = n; k >= 1; --k) {
+        SCOPED_TRACE(k);
+        w->bRestoreClick();
+        // Sorted by time: the one just given back is the earliest so far.
+        EXPECT_EQ(pred().Cells(1, 1), time(k));
+        EXPECT_EQ(pred().Cells(2, 1), "5");
+        for (int c = 2; c < n + 2; ++c)
+            EXPECT_EQ(res().Cells(c, 1), c - 1 < k ? time(c - 1) : QString()) << "Zeit " << c - 1;
+    }
+    EXPECT_EQ(pred().RowCount(), n + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, TakeBackFullRow, ::testing::Values(1, 2, 4, 7, 100));
 
 TEST_F(Tables, TakeBackIntoEmptyListStaysInRowOne)
 {

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -42,6 +43,9 @@ struct LineState
     bool keepLast = false;
     // Pauses really sleep (the worker polls on its own thread).
     bool realPause = false;
+    // Runs once, right after the next lines call has read the lines: an edge that comes
+    // between that reading and the counters read after it.
+    std::function<void(LineState &)> afterLines;
 };
 
 class ScriptedLines : public ModemLineOps
@@ -64,6 +68,8 @@ public:
         if (st->failWith)
             return st->failWith;
         tiocm = st->tiocm | st->driven;
+        if (auto edge = std::exchange(st->afterLines, nullptr))
+            edge(*st);
         return 0;
     }
     int setLines(int tiocm, bool on) override
@@ -201,6 +207,34 @@ TEST_F(LinuxWaitTest, EdgeBetweenWaitsIsNotLost)
     EXPECT_EQ(wait(EV_RLSD, edges), ISerialDevice::WaitResult::Events);
     EXPECT_EQ(edges, (Edges{{EV_RLSD, 0}}));
     EXPECT_EQ(state->waitCalls, 1);
+}
+
+// The contact closes, and opens again just after the lines were read but before the
+// counters were: both readings are taken again until they agree, so the opening is
+// reported as it happened and no pulse is made up from a count the lines did not show.
+TEST_F(LinuxWaitTest, EdgeBetweenLinesAndCountersIsNoFalsePulse)
+{
+    openAndConfigure();
+    state->waits.push_back([](LineState &s) {
+        ++s.counters.dsr;
+        s.tiocm |= TIOCM_DSR;
+        s.afterLines = [](LineState &s) {
+            ++s.counters.dsr;
+            s.tiocm &= ~TIOCM_DSR;
+        };
+        return 0;
+    });
+    Edges edges;
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_DSR, 0x20}, {EV_DSR, 0}}));
+    // The next closing is one edge from where the lines really are.
+    state->waits.push_back([](LineState &s) {
+        ++s.counters.dsr;
+        s.tiocm |= TIOCM_DSR;
+        return 0;
+    });
+    EXPECT_EQ(wait(0x0138, edges), ISerialDevice::WaitResult::Events);
+    EXPECT_EQ(edges, (Edges{{EV_DSR, 0x20}}));
 }
 
 TEST_F(LinuxWaitTest, WaitErrorsMapToResults)

@@ -9,7 +9,7 @@
 #include "settings/Settings.h"
 #include "settings/UCfg.h"
 #include "timing/BarrierGuard.h"
-#include "timing/TimeDisplay.h"
+#include "timing/display/TimeDisplay.h"
 #include "widgets/ClickImage.h"
 #include "widgets/FlEdit.h"
 #include "widgets/SortGrid.h"
@@ -441,6 +441,36 @@ TEST_F(CfgDialogTest, ContactTestOnTheWorkerThreadAndTimesAgainAfterThePause)
     EXPECT_EQ(w->ComPort->Port(), 5);
     b5.server.closeContact(k46);
     ASSERT_TRUE(QTest::qWaitFor([&] { return times() == QStringList{"12:00:00,00"}; }, 10000));
+}
+
+// A port chosen in the list takes the chosen trigger edge at once and keeps it after
+// "Abbrechen": with "Aus" the opening of the contact takes the time, not its closing.
+TEST_F(CfgDialogTest, TriggerEdgeChosenWithAPortHoldsAfterCancel)
+{
+    Barrier b5(path("b5.sock"));
+    start({.Wait = 0}, portSet({5}), {{5, "sim:" + b5.socket}});
+    // A barrier time is the worker's stamp: the port opened in the dialog stamps with a
+    // test clock. It outlives the window, whose port the fixture closes after this body.
+    static TestStampClock stamps;
+    stamps.setOrigin(12, 0, 0, 0);
+    w->ComPort->setStampClock(stamps);
+    edit(
+        [&] {
+            dlg->cbAlg->setCurrentIndex(1); // "Aus"
+            b5.connectDuring([&] { dlg->cbPort->setCurrentIndex(1); });
+            EXPECT_TRUE(w->ComPort->Connected());
+        },
+        false);
+    EXPECT_EQ(w->ComPort->Tag, 1);
+    ASSERT_TRUE(w->ComPort->Connected());
+    QTest::keyClick(w.get(), Qt::Key_F4);
+    QTest::keyClick(w.get(), Qt::Key_F3); // the barrier is free
+    b5.server.closeContact(k46);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (w->guard->LastLineStatus & 0xF0) == k46; }, 10000));
+    EXPECT_TRUE(times().isEmpty());
+    stamps.set(250);
+    b5.server.openContact(k46);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return times() == QStringList{"12:00:00,25"}; }, 10000));
 }
 
 TEST_F(CfgDialogTest, DuringThePauseTheWindowRunsAndTheRestComesAfterIt)

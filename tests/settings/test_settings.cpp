@@ -3,7 +3,7 @@
 #include "protocol/ProtocolTables.h"
 #include "settings/Settings.h"
 #include "timing/BarrierGuard.h"
-#include "timing/TimeDisplay.h"
+#include "timing/display/TimeDisplay.h"
 #include "widgets/SortGrid.h"
 
 #include "tests/support/TempSettings.h"

@@ -1,55 +1,53 @@
-#include "app/FMain.h"
+#include "timing/BarrierGuard.h"
 
-#include "app/Safekeeping.h"
-#include "protocol/Journal.h"
-#include "tests/support/Recorders.h"
-#include "tests/support/TestClock.h"
 #include "tests/support/TestStampClock.h"
 #include "tests/support/TestTimer.h"
-#include "tests/support/core/Files.h"
-#include "timing/BarrierGuard.h"
-#include "widgets/ClickImage.h"
+#include "timing/Chronometer.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDir>
-#include <QLabel>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QStringList>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
 constexpr quint32 kDsr = 0x20; // contact on "4+6"
 constexpr quint32 kCts = 0x10; // contact on "7+8"
 
-// Drives the main window's light-barrier handler with line changes stamped as the port's
-// worker stamps them (stamps in ms, 0 ms = 10:00:00.000), and a lock timer the test moves
-// on by hand.
-class BarrierTest : public ::testing::Test
+// The guard alone, as the window drives it: line changes stamped as the port's worker
+// stamps them (stamps in ms, 0 ms = 10:00:00.000), a lock timer the test moves on by hand,
+// and in the window's place a receiver that takes each pass the guard lets through while
+// ZEIT is enabled and hands it back otherwise.
+class GuardTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        w = std::make_unique<TFormMain>(&clock);
-        w->chrono->setCaptureOutput(&capture);
-        w->guard->algorithm = [this] { return alg; };
-        windowStamps = w->guard->stampClock;
-        w->guard->stampClock = &stamps;
+        guard.stampClock = &stamps;
         auto t = std::make_unique<TestTimer>();
         timer = t.get();
-        w->guard->setLockTimer(std::move(t));
-        w->show();
-        QApplication::setActiveWindow(w.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        guard.setLockTimer(std::move(t));
+        QObject::connect(&guard, &TBarrierGuard::passAccepted, [this](const TBarrierPass &p) {
+            accepted.push_back(p);
+            if (zeitEnabled)
+                taken << TChronometer::timeText(p.stamp.timeOfDay);
+            else
+                guard.passNotTaken(p);
+        });
+        QObject::connect(&guard, &TBarrierGuard::passIgnored,
+                         [this](const TBarrierPass &p, TBarrierGuard::Ignored why) {
+                             ignored.push_back({p, why});
+                         });
+        QObject::connect(&guard, &TBarrierGuard::lockStateChanged, [this](int s) { shown = s; });
     }
 
     // A change stamped at ms, handled now (whatever the stamp clock says now).
     void line(quint32 s, qint64 ms, int events = 1)
     {
         for (int i = 0; i < events; ++i)
-            w->guard->ComPortLS(s, stamps.at(ms));
+            guard.ComPortLS(s, stamps.at(ms));
     }
     // Time moves on to ms (the lock timer with it), then the change is handled at once.
     void prompt(quint32 s, qint64 ms)
@@ -64,99 +62,67 @@ protected:
         timer->advance(int(step));
     }
 
-    int iconState() const
-    {
-        const QImage shown = w->ImageLSzeit->pixmap().toImage();
-        for (int s = 0; s < 2; ++s)
-            if (shown == w->ImageList1[s].toImage())
-                return s;
-        return -1;
-    }
-
+    // START (which locks a free barrier), then F3.
     void runningAndFree()
     {
-        QTest::keyClick(w.get(), Qt::Key_F4);
-        ASSERT_EQ(w->guard->lockState(), 0); // START locks
-        QTest::keyClick(w.get(), Qt::Key_F3);
-        ASSERT_EQ(w->guard->lockState(), 1);
+        zeitEnabled = true;
+        guard.lockIfFree();
+        ASSERT_EQ(guard.lockState(), 0);
+        guard.ImageLSzeitClick();
+        ASSERT_EQ(guard.lockState(), 1);
     }
 
-    TestClock clock;
+    TBarrierGuard guard;
     TestStampClock stamps;
-    const IStampClock *windowStamps = nullptr; // what the window gave the guard
     TestTimer *timer = nullptr;
-    RecordingCapture capture;
-    std::unique_ptr<TFormMain> w;
-    int alg = 0;
+    bool zeitEnabled = false;
+    QStringList taken;
+    std::vector<TBarrierPass> accepted;
+    std::vector<std::pair<TBarrierPass, TBarrierGuard::Ignored>> ignored;
+    // What the icon shows: the lock state last announced (locked at start).
+    int shown = 0;
 };
 
-TEST_F(BarrierTest, IconsAreRedWithHorizontalBarAndGreenWithVerticalBar)
+TEST_F(GuardTest, AlgorithmZeroTakesClosingsOutsideTheLockTime)
 {
-    const QImage locked = barrierIcon(0).toImage();
-    const QImage free = barrierIcon(1).toImage();
-    EXPECT_EQ(locked.size(), QSize(30, 30));
-    EXPECT_GT(locked.pixelColor(4, 15).red(), 200);
-    EXPECT_LT(locked.pixelColor(4, 15).green(), 30);
-    EXPECT_EQ(locked.pixelColor(9, 15), QColor(Qt::white)); // bar across
-    EXPECT_NE(locked.pixelColor(15, 8), QColor(Qt::white));
-    EXPECT_GT(free.pixelColor(4, 15).green(), 150);
-    EXPECT_LT(free.pixelColor(4, 15).red(), 30);
-    EXPECT_EQ(free.pixelColor(15, 8), QColor(Qt::white)); // bar upright
-    EXPECT_NE(free.pixelColor(8, 15), QColor(Qt::white));
-    // Not connected: grey with a white cross, neither bar.
-    const QImage lost = barrierIconNotConnected().toImage();
-    EXPECT_EQ(lost.size(), QSize(30, 30));
-    const QColor rim = lost.pixelColor(4, 15);
-    EXPECT_TRUE(rim.red() == rim.green() && rim.green() == rim.blue() && rim.red() < 200);
-    for (QPoint arm : {QPoint(15, 15), QPoint(12, 12), QPoint(18, 12), QPoint(12, 18)})
-        EXPECT_EQ(lost.pixelColor(arm), QColor(Qt::white)) << arm.x() << "," << arm.y();
-    EXPECT_NE(lost.pixelColor(15, 8), QColor(Qt::white));
-    EXPECT_NE(lost.pixelColor(8, 15), QColor(Qt::white));
-    EXPECT_EQ(iconState(), 0); // locked at start
-    EXPECT_EQ(w->ImageLSzeit->toolTip(), "[F3] Zeit-LS frei / gesperrt");
-    EXPECT_EQ(w->ImageLSzeit->cursor().shape(), Qt::PointingHandCursor);
-}
-
-TEST_F(BarrierTest, AlgorithmZeroTakesClosingsOutsideTheLockTime)
-{
-    w->guard->setLockTime(150);
+    guard.setLockTime(150);
     runningAndFree();
     prompt(kDsr, 0); // closes: a time
-    EXPECT_EQ(capture.texts.size(), 1);
-    EXPECT_EQ(iconState(), 0);
-    EXPECT_TRUE(w->guard->lockTimeRunning());
+    EXPECT_EQ(taken.size(), 1);
+    EXPECT_EQ(shown, 0);
+    EXPECT_TRUE(guard.lockTimeRunning());
     prompt(0, 50);     // opens: none
     prompt(kDsr, 100); // closes within the lock time: none
-    EXPECT_EQ(capture.texts.size(), 1);
+    EXPECT_EQ(taken.size(), 1);
     moveTo(150);
-    EXPECT_FALSE(w->guard->lockTimeRunning());
-    EXPECT_EQ(iconState(), 1);
+    EXPECT_FALSE(guard.lockTimeRunning());
+    EXPECT_EQ(shown, 1);
     prompt(0, 200);
     prompt(kDsr, 12'345); // after the lock time: a time again
-    EXPECT_EQ(capture.texts, (QStringList{"10:00:00,00", "10:00:12,34"}));
+    EXPECT_EQ(taken, (QStringList{"10:00:00,00", "10:00:12,34"}));
 }
 
 // The 500 ms example: lock time 500, the contact closes at 0, opens at 100, closes again
 // at 300 (ignored), opens at 400; the icon turns green at 500; the closing at 800 counts.
-TEST_F(BarrierTest, FiveHundredMillisecondSequence)
+TEST_F(GuardTest, FiveHundredMillisecondSequence)
 {
-    w->guard->setLockTime(500);
+    guard.setLockTime(500);
     runningAndFree();
-    EXPECT_EQ(iconState(), 1);
+    EXPECT_EQ(shown, 1);
     prompt(kDsr, 0);
-    EXPECT_EQ(capture.texts, QStringList{"10:00:00,00"});
-    EXPECT_EQ(iconState(), 0);
+    EXPECT_EQ(taken, QStringList{"10:00:00,00"});
+    EXPECT_EQ(shown, 0);
     prompt(0, 100);
     prompt(kDsr, 300);
-    EXPECT_EQ(capture.texts.size(), 1);
+    EXPECT_EQ(taken.size(), 1);
     prompt(0, 400);
     moveTo(499);
-    EXPECT_EQ(iconState(), 0);
+    EXPECT_EQ(shown, 0);
     moveTo(500);
-    EXPECT_EQ(iconState(), 1);
+    EXPECT_EQ(shown, 1);
     prompt(kDsr, 800);
-    EXPECT_EQ(capture.texts, (QStringList{"10:00:00,00", "10:00:00,80"}));
-    EXPECT_EQ(iconState(), 0);
+    EXPECT_EQ(taken, (QStringList{"10:00:00,00", "10:00:00,80"}));
+    EXPECT_EQ(shown, 0);
 }
 
 // Closings stamped at 0, 60 and 120 ms with a lock time of 100 ms take the times at 0 and
@@ -169,13 +135,13 @@ enum class Handling
     LateTimerFiresBetween,
 };
 
-class LockTimeOnStamps : public BarrierTest, public ::testing::WithParamInterface<Handling>
+class LockTimeOnStamps : public GuardTest, public ::testing::WithParamInterface<Handling>
 {
 };
 
 TEST_P(LockTimeOnStamps, TimesAtZeroAndOneHundredTwenty)
 {
-    w->guard->setLockTime(100);
+    guard.setLockTime(100);
     runningAndFree();
     const std::pair<quint32, qint64> changes[] = {{kDsr, 0}, {0, 30},     {kDsr, 60},
                                                   {0, 90},   {kDsr, 120}, {0, 150}};
@@ -190,22 +156,53 @@ TEST_P(LockTimeOnStamps, TimesAtZeroAndOneHundredTwenty)
                 timer->fire();
         }
     }
-    EXPECT_EQ(capture.texts, (QStringList{"10:00:00,00", "10:00:00,12"}));
+    EXPECT_EQ(taken, (QStringList{"10:00:00,00", "10:00:00,12"}));
     // The icon shows the lock of the last time until its timer ends it.
-    EXPECT_EQ(iconState(), GetParam() == Handling::LateTimerFiresBetween ? 1 : 0);
+    EXPECT_EQ(shown, GetParam() == Handling::LateTimerFiresBetween ? 1 : 0);
     moveTo(std::max<qint64>(stamps.ms(), 220) + 1);
     timer->fire();
-    EXPECT_EQ(iconState(), 1);
-    EXPECT_FALSE(w->guard->lockTimeRunning());
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(guard.lockTimeRunning());
 }
 
 INSTANTIATE_TEST_SUITE_P(Handlings, LockTimeOnStamps,
                          ::testing::Values(Handling::Prompt, Handling::LateInOneBatch,
                                            Handling::LateTimerFiresBetween));
 
-TEST_F(BarrierTest, LateChangeSetsTheTimerForWhatIsLeftOfTheLockTime)
+// The lock time ends exactly where it ends: a change stamped on its last nanosecond is
+// inside it, one stamped at its end is not, whether the lock timer has fired by then or
+
+// the change is handled late, before the timer could fire.
+class LockTimeEnd : public GuardTest, public ::testing::WithParamInterface<bool>
 {
-    w->guard->setLockTime(300);
+};
+
+TEST_P(LockTimeEnd, ChangeStampedAtTheEndCounts)
+{
+    const bool timerFired = GetParam();
+    guard.setLockTime(100);
+    runningAndFree();
+    prompt(kDsr, 0);
+    if (timerFired)
+        moveTo(100);
+    else
+        stamps.set(300); // the window was busy: the timer has not fired yet
+    EXPECT_EQ(guard.lockTimeRunning(), !timerFired);
+    line(0, 50);
+    TimeStamp lastInside = stamps.at(100);
+    lastInside.monotonicNs -= 1;
+    guard.ComPortLS(kDsr, lastInside);
+    EXPECT_EQ(taken, QStringList{"10:00:00,00"});
+    line(0, 100);
+    line(kDsr, 100);
+    EXPECT_EQ(taken, (QStringList{"10:00:00,00", "10:00:00,10"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(TimerFiredOrNot, LockTimeEnd, ::testing::Bool());
+
+TEST_F(GuardTest, LateChangeSetsTheTimerForWhatIsLeftOfTheLockTime)
+{
+    guard.setLockTime(300);
     runningAndFree();
     stamps.set(1120);
     line(kDsr, 1000); // handled 120 ms late: 180 ms of the lock time are left
@@ -213,128 +210,53 @@ TEST_F(BarrierTest, LateChangeSetsTheTimerForWhatIsLeftOfTheLockTime)
     stamps.set(5000);
     line(0, 1500);
     line(kDsr, 1600); // the lock time ended long ago: the timer is not waited for
-    EXPECT_EQ(capture.texts, (QStringList{"10:00:01,00", "10:00:01,60"}));
+    EXPECT_EQ(taken, (QStringList{"10:00:01,00", "10:00:01,60"}));
     EXPECT_EQ(timer->interval(), 0);
 }
 
 // A timer that fires early does not show the barrier free before the lock time is over.
-TEST_F(BarrierTest, EarlyTimerWaitsForTheRestOfTheLockTime)
+TEST_F(GuardTest, EarlyTimerWaitsForTheRestOfTheLockTime)
 {
-    w->guard->setLockTime(100);
+    guard.setLockTime(100);
     runningAndFree();
     prompt(kDsr, 0);
     stamps.set(95);
     timer->fire();
-    EXPECT_EQ(iconState(), 0);
-    EXPECT_TRUE(w->guard->lockTimeRunning());
+    EXPECT_EQ(shown, 0);
+    EXPECT_TRUE(guard.lockTimeRunning());
     EXPECT_EQ(timer->interval(), 5);
     moveTo(100);
-    EXPECT_EQ(iconState(), 1);
-    EXPECT_FALSE(w->guard->lockTimeRunning());
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(guard.lockTimeRunning());
 }
 
-TEST_F(BarrierTest, TriggerEdgeAndStatusFilter)
+TEST_F(GuardTest, TriggerEdgeAndStatusFilter)
 {
-    w->guard->setLockTime(0); // no lock time: every qualifying change counts
+    guard.setLockTime(0); // no lock time: every qualifying change counts
     runningAndFree();
 
-    alg = 1; // only the opening takes a time
+    guard.setTriggerEdge(1); // only the opening takes a time
     line(kDsr, 0);
-    EXPECT_EQ(capture.texts.size(), 0);
+    EXPECT_EQ(taken.size(), 0);
     line(0, 10);
-    EXPECT_EQ(capture.texts.size(), 1);
-    EXPECT_EQ(w->guard->lockState(), 1); // stays free without a lock time
+    EXPECT_EQ(taken.size(), 1);
+    EXPECT_EQ(guard.lockState(), 1); // stays free without a lock time
 
-    alg = 2; // any other value never
+    guard.setTriggerEdge(2); // any other value never
     line(kDsr, 20);
     line(0, 30);
-    alg = -1;
+    guard.setTriggerEdge(-1);
     line(kDsr, 40);
     line(0, 50);
-    EXPECT_EQ(capture.texts.size(), 1);
+    EXPECT_EQ(taken.size(), 1);
 
-    alg = 0;
+    guard.setTriggerEdge(0);
     line(kCts | kDsr, 60, 2); // CTS and DSR in one set: two events, one change
-    EXPECT_EQ(capture.texts.size(), 2);
+    EXPECT_EQ(taken.size(), 2);
     line(kCts, 70); // several lines: a change between two contact patterns also fires
-    EXPECT_EQ(capture.texts.size(), 3);
+    EXPECT_EQ(taken.size(), 3);
     line(kCts, 80, 3); // no change, no time
-    EXPECT_EQ(capture.texts.size(), 3);
-}
-
-// A call that does not come from a port event reads the status now and takes the time
-// from the window's clock, as keys do.
-TEST_F(BarrierTest, CallWithoutAnEventReadsTheLineAndTheClockNow)
-{
-    w->guard->setLockTime(0);
-    w->guard->stampClock = windowStamps;
-    quint32 status = 0x30;
-    w->guard->readStatus = [&] { return status; };
-    runningAndFree();
-    EXPECT_EQ(w->guard->LastLineStatus, 0x55555555u);
-    clock.set(11, 22, 33, 449);
-    w->ComPortLS(nullptr); // any real word differs from the initial value
-    EXPECT_EQ(capture.texts, QStringList{"11:22:33,44"});
-    EXPECT_EQ(w->guard->LastLineStatus, 0x30u);
-}
-
-TEST_F(BarrierTest, IdleEventRunsTheLockTimeWithoutTakingATime)
-{
-    w->guard->setLockTime(120);
-    QTest::keyClick(w.get(), Qt::Key_F3); // freed in Idle
-    ASSERT_EQ(iconState(), 1);
-    prompt(kDsr, 0);
-    EXPECT_TRUE(capture.texts.isEmpty());
-    EXPECT_EQ(iconState(), 0);
-    EXPECT_TRUE(w->guard->lockTimeRunning());
-    moveTo(120);
-    EXPECT_EQ(iconState(), 1);
-}
-
-TEST_F(BarrierTest, LockAfterStartAndKeysDuringLockTime)
-{
-    w->guard->setLockTime(300);
-    QTest::keyClick(w.get(), Qt::Key_F3); // free before START
-    QTest::keyClick(w.get(), Qt::Key_F4);
-    EXPECT_EQ(w->guard->lockState(), 0); // START locks a free barrier
-    prompt(kDsr, 0);
-    prompt(0, 10);
-    EXPECT_TRUE(capture.texts.isEmpty());
-
-    QTest::keyClick(w.get(), Qt::Key_F3);
-    prompt(kDsr, 1000); // a time, and the lock time runs
-    ASSERT_EQ(capture.texts.size(), 1);
-    clock.set(12, 0, 0, 0);
-    QTest::keyClick(w.get(), Qt::Key_F8); // keys ignore the lock time, and read the clock
-    EXPECT_EQ(capture.texts, (QStringList{"10:00:01,00", "12:00:00,00"}));
-    QTest::keyClick(w.get(), Qt::Key_F3); // freed during the lock time...
-    EXPECT_EQ(iconState(), 1);
-    prompt(0, 1100);
-    prompt(kDsr, 1200); // ...but changes inside it are still ignored
-    EXPECT_EQ(capture.texts.size(), 2);
-    // The lock time ends with the barrier free; a barrier already free stays free.
-    moveTo(1300);
-    EXPECT_FALSE(w->guard->lockTimeRunning());
-    EXPECT_EQ(iconState(), 1);
-    prompt(0, 1400);
-    prompt(kDsr, 1500);
-    EXPECT_EQ(capture.texts.size(), 3);
-}
-
-TEST_F(BarrierTest, StoppLeavesTheLockAndResetLocks)
-{
-    QTest::keyClick(w.get(), Qt::Key_F4);
-    QTest::keyClick(w.get(), Qt::Key_F3);
-    QTest::keyClick(w.get(), Qt::Key_F9); // STOPP
-    EXPECT_EQ(w->guard->lockState(), 1);
-    QTest::keyClick(w.get(), Qt::Key_F9); // RESET
-    EXPECT_EQ(w->guard->lockState(), 0);
-    QTest::keyClick(w.get(), Qt::Key_F9); // disabled in Idle
-    EXPECT_EQ(w->guard->lockState(), 0);
-    QTest::mouseClick(w->ImageLSzeit, Qt::LeftButton);
-    EXPECT_EQ(w->guard->lockState(), 1);
-    QTest::mouseClick(w->ImageLSzeit, Qt::RightButton); // only a left click toggles
-    EXPECT_EQ(w->guard->lockState(), 1);
+    EXPECT_EQ(taken.size(), 3);
 }
 
 class RecordingContactTest : public IContactTest
@@ -351,82 +273,65 @@ public:
 
 // While the contact test is shown, stamped changes drive it and never the timing path;
 // the status it saw counts as seen afterwards.
-TEST_F(BarrierTest, ContactTestTakesTheChangesWhileVisible)
+TEST_F(GuardTest, ContactTestTakesTheChangesWhileVisible)
 {
     RecordingContactTest test;
-    w->guard->contactTest = [&]() -> IContactTest * { return &test; };
-    w->guard->setLockTime(0);
+    guard.contactTest = [&]() -> IContactTest * { return &test; };
+    guard.setLockTime(0);
     runningAndFree();
     prompt(kDsr, 0);
     prompt(kDsr, 10); // unchanged
     prompt(0, 20);
-    EXPECT_TRUE(capture.texts.isEmpty());
+    EXPECT_TRUE(taken.isEmpty());
     using P = std::pair<quint32, bool>;
     EXPECT_EQ(test.seen, (QList<P>{P{kDsr, true}, P{0, false}}));
     test.visible = false;
     prompt(0, 30);
-    EXPECT_TRUE(capture.texts.isEmpty());
+    EXPECT_TRUE(taken.isEmpty());
     prompt(kDsr, 40);
-    EXPECT_EQ(capture.texts, QStringList{"10:00:00,04"});
+    EXPECT_EQ(taken, QStringList{"10:00:00,04"});
 }
 
-} // namespace
-
-namespace {
-// The contact test of an open settings dialog.
-struct OpenContactTest : IContactTest
+// A pass carries its stamp, the status word after the change and the port it came from,
+// whether it is let through or ignored.
+TEST_F(GuardTest, PassesCarryTheirStampStatusAndPort)
 {
-    bool contactTestVisible() const override { return true; }
-    void updateContactTest(quint32, bool) override {}
-};
-
-// A pass that takes no time leaves a trace: a journal line with its moment, pin pair and
-// reason, and a count in the status bar with the last one, which START sets back.
-TEST_F(BarrierTest, PassesWithoutATimeAreJournalledAndCounted)
-{
-    QTemporaryDir data;
-    w->startSafekeeping(data.path());
-    w->guard->setLockTime(500);
-    QTest::keyClick(w.get(), Qt::Key_F3); // free, but the chronometer is idle
-    prompt(kDsr, 0);                      // no time; the lock time runs all the same
-    prompt(0, 100);
-    prompt(kCts, 200); // within the lock time
-    moveTo(600);
-    QTest::keyClick(w.get(), Qt::Key_F3); // locked by the operator
-    prompt(0, 700);
-    prompt(kDsr, 800);
-    OpenContactTest dialog;
-    w->guard->contactTest = [&] { return &dialog; };
-    prompt(0, 900);
-    prompt(kDsr, 1010);
-    prompt(0, 1100); // an opening takes no time by this edge: no trace either
-    EXPECT_TRUE(capture.texts.isEmpty());
-    EXPECT_TRUE(w->LabelIgnored->isVisible());
-    EXPECT_EQ(w->LabelIgnored->text(),
-              "Durchfahrten ohne Zeit: 4, zuletzt 10:00:01,01 (Einstellungen offen)");
-
-    ASSERT_TRUE(w->safekeeping->writer()->flush(10000));
-    QStringList traces;
-    for (const QString &name : QDir(data.path()).entryList({"journal-*.txt"}))
-        for (const QString &line : fileLines(data.filePath(name)))
-            if (line.contains("\tDurchfahrt ohne Zeit\t"))
-                traces << line;
-    EXPECT_EQ(traces,
-              (QStringList{
-                  "10:00:00.000\tDurchfahrt ohne Zeit\t10:00:00,00\t4+6\t-\tUhr nicht gestartet",
-                  "10:00:00.200\tDurchfahrt ohne Zeit\t10:00:00,20\t7+8\t-\tSperrzeit",
-                  "10:00:00.800\tDurchfahrt ohne Zeit\t10:00:00,80\t4+6\t-\tLichtschranke gesperrt",
-                  "10:00:01.010\tDurchfahrt ohne Zeit\t10:00:01,01\t4+6\t-\tEinstellungen offen",
-              }));
-
-    // START begins a new count; a pass that takes its time adds nothing.
-    w->guard->contactTest = [] { return nullptr; };
+    guard.setLockTime(100);
     runningAndFree();
-    EXPECT_FALSE(w->LabelIgnored->isVisible());
-    prompt(0, 1200);
-    prompt(kDsr, 1300);
-    EXPECT_EQ(capture.texts, QStringList{"10:00:01,30"});
-    EXPECT_FALSE(w->LabelIgnored->isVisible());
-    w->safekeeping->close();
+    guard.ComPortLS(kCts | kDsr, stamps.at(5), 7);
+    ASSERT_EQ(accepted.size(), 1u);
+    EXPECT_EQ(accepted[0].stamp.monotonicNs, 5'000'000);
+    EXPECT_EQ(accepted[0].stamp.timeOfDay, (TimeOfDay{10, 0, 0, 5}));
+    EXPECT_EQ(accepted[0].status, kCts | kDsr);
+    EXPECT_EQ(accepted[0].port, 7);
+    guard.ComPortLS(0, stamps.at(20), 7);
+    guard.ComPortLS(kDsr, stamps.at(40), 7); // within the lock time
+    ASSERT_EQ(ignored.size(), 1u);
+    EXPECT_EQ(ignored[0].second, TBarrierGuard::Ignored::LockTime);
+    EXPECT_EQ(ignored[0].first.stamp.monotonicNs, 40'000'000);
+    EXPECT_EQ(ignored[0].first.status, kDsr);
+    EXPECT_EQ(ignored[0].first.port, 7);
+    EXPECT_EQ(taken, QStringList{"10:00:00,00"});
 }
+
+// A pass that ZEIT could not take (the chronometer is idle) is handed back and counts as
+// ignored, "Uhr nicht gestartet"; its lock time runs all the same and ends free.
+TEST_F(GuardTest, PassNotTakenIsIgnoredAndStillRunsTheLockTime)
+{
+    guard.setLockTime(120);
+    guard.ImageLSzeitClick(); // freed while idle
+    ASSERT_EQ(shown, 1);
+    guard.ComPortLS(kDsr, stamps.at(0), 5);
+    EXPECT_TRUE(taken.isEmpty());
+    ASSERT_EQ(ignored.size(), 1u);
+    EXPECT_EQ(ignored[0].second, TBarrierGuard::Ignored::NotRunning);
+    EXPECT_EQ(ignored[0].first.port, 5);
+    EXPECT_EQ(TBarrierGuard::ignoredText(ignored[0].second), "Uhr nicht gestartet");
+    EXPECT_EQ(shown, 0);
+    EXPECT_TRUE(guard.lockTimeRunning());
+    moveTo(120);
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(guard.lockTimeRunning());
+}
+
 } // namespace

@@ -31,7 +31,7 @@ TEST_P(TimeTextTest, FormsZeroPaddedTextCutNotRounded)
 {
     const TextCase &c = GetParam();
     EXPECT_EQ(TChronometer::timeText(c.t).toStdString(), c.text);
-    EXPECT_EQ(TChronometer::timeValue(c.t), c.value);
+    EXPECT_EQ(msOfDay(c.t), c.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chronometer, TimeTextTest,
@@ -47,6 +47,8 @@ TEST(Chronometer, DisplayTickRunsAcrossMidnight)
     TestClock clock;
     FakePanel panel;
     TChronometer c(clock, panel);
+    TestTimerFactory timers;
+    c.setTimerFactory(timers.factory());
     RecordingDisplay display;
     c.setDisplayOutput(&display);
     c.start();
@@ -85,7 +87,7 @@ TEST(Chronometer, HiddenDisplayIsNotDrawnAndTicksSeldom)
     tick.advance(3000);
     EXPECT_TRUE(display.calls.empty());
     clock.set(10, 0, 5, 120);
-    c.lap();
+    c.lap(QStringLiteral("F8"));
     EXPECT_EQ(capture.texts, QStringList{"10:00:05,12"});
     ASSERT_EQ(display.calls.size(), 1u);
     EXPECT_EQ(display.calls[0], std::make_pair(1, 36005120));
@@ -115,11 +117,27 @@ TEST(Chronometer, LapReadsClockOnceAndFeedsDisplayThenCapture)
     RecordingCapture capture;
     c.setDisplayOutput(&display);
     c.setCaptureOutput(&capture);
-    c.lap();
+    // Announced with where it came from, before it is shown or captured.
+    QStringList announced;
+    QObject::connect(&c, &TChronometer::lapTaken,
+                     [&](const QString &text, const TimeOfDay &t, const QString &source) {
+                         EXPECT_TRUE(display.calls.empty());
+                         EXPECT_TRUE(capture.texts.isEmpty());
+                         EXPECT_EQ(msOfDay(t), 29103079);
+                         announced << text + ' ' + source;
+                     });
+    c.lap(QStringLiteral("F8"));
+    EXPECT_EQ(announced, QStringList{"08:05:03,07 F8"});
     EXPECT_EQ(clock.reads, 1);
     ASSERT_EQ(display.calls.size(), 1u);
     EXPECT_EQ(display.calls[0], std::make_pair(1, 29103079));
     EXPECT_EQ(capture.texts, QStringList{QStringLiteral("08:05:03,07")});
+    // A moment already taken (a pass) does not read the clock.
+    display.calls.clear();
+    capture.texts.clear();
+    c.lapAt(TimeOfDay{8, 5, 3, 79}, QStringLiteral("Lichtschranke 4+6 COM5"));
+    EXPECT_EQ(announced.last(), "08:05:03,07 Lichtschranke 4+6 COM5");
+    EXPECT_EQ(clock.reads, 1);
 }
 
 TEST(Chronometer, RunNotificationsAndStopFlag)
@@ -127,6 +145,8 @@ TEST(Chronometer, RunNotificationsAndStopFlag)
     TestClock clock;
     FakePanel panel;
     TChronometer c(clock, panel);
+    TestTimerFactory timers;
+    c.setTimerFactory(timers.factory());
     int started = 0, reset = 0;
     QObject::connect(&c, &TChronometer::runStarted, [&] { ++started; });
     QObject::connect(&c, &TChronometer::runReset, [&] { ++reset; });

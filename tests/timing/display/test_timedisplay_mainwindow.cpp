@@ -2,7 +2,7 @@
 #include "tests/support/DisplayReader.h"
 #include "tests/support/TestClock.h"
 #include "tests/support/TestTimer.h"
-#include "timing/TimeDisplay.h"
+#include "timing/display/TimeDisplay.h"
 #include "widgets/Udigit.h"
 
 #include <QDate>

@@ -1,4 +1,4 @@
-#include "timing/TimeDisplay.h"
+#include "timing/display/TimeDisplay.h"
 
 #include "widgets/Udigit.h"
 
