@@ -1,12 +1,16 @@
+// The window's Open and Save, its viewer and printer page and its spreadsheets, end to end:
+// the dialogs, the status bar, the buttons held while a file is read or written.
 #include "platform/FileTypes.h"
 #include "platform/Printers.h"
 #include "platform/Spreadsheet.h"
 #include "protocol/FileCommands.h"
 #include "protocol/SheetCommands.h"
+#include "tests/support/FakeSoffice.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/MainWindowFixture.h"
-#include "tests/support/ResultsGrid.h"
 #include "tests/support/TextLoads.h"
+#include "tests/support/core/Files.h"
+#include "tests/support/core/PlainTables.h"
 
 #include <QDir>
 #include <QPrinter>
@@ -107,62 +111,9 @@ TEST_F(FileWindow, DialogsAsTheProgramStarts)
     ASSERT_EQ(seams.shown.size(), 1u);
     EXPECT_EQ(seams.shown[0].kind, TFileDialog::OpenKind);
     EXPECT_EQ(seams.shown[0].filter, w->OpenDialog1->Filter);
-    EXPECT_TRUE(TProtocolTables::rowBlank(res(), 1));
+    EXPECT_TRUE(rowBlank(res(), 1));
     EXPECT_EQ(w->SaveDialog1->FileName, "tornelo.txt");
 }
-
-TEST(FileTypes, NamesFromTheMimeDatabaseOrTheBuiltInOnes)
-{
-    TFileTypeNames names;
-    EXPECT_EQ(names.text, "Textdatei");
-    EXPECT_EQ(names.web, "Webseite");
-    EXPECT_EQ(names.sheet, "MS Excel");
-    names.read();
-    // Qt carries the shared database, so all three types are known.
-    EXPECT_FALSE(names.text.isEmpty());
-    EXPECT_FALSE(names.web.isEmpty());
-    EXPECT_NE(names.text, names.web);
-}
-
-struct EntryCase
-{
-    int entry;
-    TFileCommands::FileKind open;
-    TFileCommands::FileKind save;
-    const char *suffix = "";
-};
-
-class FileEntries : public ::testing::TestWithParam<EntryCase>
-{
-};
-
-// The entries and their numbers are the same with LibreOffice and without.
-TEST_P(FileEntries, EachEntryStandsForItsType)
-{
-    for (const bool office : {false, true}) {
-        SCOPED_TRACE(office);
-        auto g = makeResults(4);
-        TFileCommands cmd(*g, nullptr);
-        cmd.buildFilters(office);
-        EXPECT_EQ(cmd.openEntryKind(GetParam().entry), GetParam().open);
-        EXPECT_EQ(cmd.saveEntryKind(GetParam().entry), GetParam().save);
-        EXPECT_EQ(cmd.OpenDialog1.entryCount(), 4);
-        EXPECT_EQ(cmd.SaveDialog1.entryCount(), 5);
-        EXPECT_EQ(cmd.saveEntrySuffix(GetParam().entry), GetParam().suffix);
-        EXPECT_EQ(cmd.SaveDialog1.Filter,
-                  cmd.FileTypes.text + " (*.txt)|*.txt|" + cmd.FileTypes.sheet + " (*.xls)|*.xls|" +
-                      cmd.FileTypes.web + " (*.html)|*.html|" + cmd.FileTypes.sheetXlsx +
-                      " (*.xlsx)|*.xlsx|" + cmd.FileTypes.sheetOds + " (*.ods)|*.ods");
-    }
-}
-
-using K = TFileCommands::FileKind;
-INSTANTIATE_TEST_SUITE_P(
-    Filters, FileEntries,
-    ::testing::Values(EntryCase{1, K::Text, K::Text}, EntryCase{2, K::Sheet, K::Sheet, "xls"},
-                      EntryCase{3, K::Sheet, K::Web}, EntryCase{4, K::Sheet, K::Sheet, "xlsx"},
-                      EntryCase{5, K::None, K::Sheet, "ods"}, EntryCase{6, K::None, K::None},
-                      EntryCase{0, K::None, K::None}));
 
 TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
 {
@@ -193,7 +144,7 @@ TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
     // "Neu / Löschen", then load: the same table, empty cells now one blank.
     TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
     click(w->sbCls);
-    EXPECT_TRUE(TProtocolTables::rowBlank(res(), 1));
+    EXPECT_TRUE(rowBlank(res(), 1));
     EXPECT_FALSE(fileButtons());
     ASSERT_TRUE(open(saved, 1));
     EXPECT_EQ(res().RowCount(), 2);
@@ -522,4 +473,199 @@ TEST_F(FileWindow, NameSuffixDecidesAndASheetNameWithoutTheApplicationWritesNoth
     EXPECT_TRUE(fileBytes(path("z.htm")).startsWith("<HTML>"));
     EXPECT_EQ(w->FilterInd, 3); // the web page's entry, also without LibreOffice
 }
+} // namespace
+
+namespace {
+
+// The main window while a conversion runs.
+class SheetWindow : public MainWindowFixture, public FakeSoffice
+{
+protected:
+    void SetUp() override
+    {
+        Printers::setCountForTesting(1);
+        MainWindowFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowFixture::TearDown();
+        Printers::setCountForTesting(-1);
+    }
+    bool finished()
+    {
+        QSignalSpy done(w->findChild<TSheetCommands *>(), &TSheetCommands::finished);
+        release();
+        return done.wait(30000);
+    }
+    FileSeams seams;
+};
+
+TEST_F(SheetWindow, WindowGoesOnWhileALoadRuns)
+{
+    EXPECT_TRUE(w->SpreadsheetAvailable());
+    EXPECT_EQ(w->OpenDialog1->entryCount(), 4);
+    EXPECT_EQ(w->SaveDialog1->entryCount(), 5);
+    key(Qt::Key_F4);
+    zeit(10, 20, 0, 0);
+    number(1, "7");
+
+    answer({{"Nr.", "Fahrer"}, {"12", "Meier"}});
+    seams.choose(input("liste.ods"), 4);
+    QTest::mouseClick(w->sbOpen, Qt::LeftButton);
+    EXPECT_EQ(w->StatusBar1->currentMessage(),
+              "Tabelle wird gelesen: " + dir.path() + "/liste.ods");
+    EXPECT_EQ(w->cursor().shape(), Qt::BusyCursor);
+    for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbWeb, w->sbCls, w->bInsert, w->bInsertALL})
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+
+    // Times are taken and numbered meanwhile; moving them waits for the new table.
+    zeit(10, 20, 5, 120);
+    EXPECT_EQ(pred().Cells(1, 2), "10:20:05,12");
+    number(2, "12");
+    EXPECT_FALSE(w->bInsert->isEnabled());
+
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
+    EXPECT_EQ(w->StatusBar1->currentMessage(), "Geladen: liste.ods, 1 Fahrzeug");
+    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+    for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbCls, w->bInsertALL})
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+    QTest::mouseClick(w->bInsertALL, Qt::LeftButton);
+    EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "10:20:05,12", "", "", ""}));
+}
+
+TEST_F(SheetWindow, SpreadsheetUnderTheTextEntryIsReadAsASheet)
+{
+    answer({{"Nr.", "Fahrer"}, {"5", "Schulz"}});
+    const QByteArray ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\0\0binary", 16);
+    seams.choose(input("liste.txt", ole), 1);
+    QTest::mouseClick(w->sbOpen, Qt::LeftButton);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(row(res(), 1), (QStringList{"5", "Schulz", "", "", "", ""}));
+    EXPECT_TRUE(seams.errors.isEmpty());
+}
+
+TEST_F(SheetWindow, SaveTakesTheFormatOfTheEntryOrTheName)
+{
+    w->SortGrid1->setCells(0, 1, "1");
+    w->UpdateFileButtons();
+    const struct
+    {
+        const char *name;
+        int entry;
+        const char *format;
+    } cases[] = {{"a.xlsx", 4, "xlsx"}, {"b.ods", 5, "ods"}, {"c.xls", 2, "xls"},
+                 {"d.ods", 2, "ods"},   {"e", 4, "xlsx"},    {"f", 2, "xls"}};
+    // LibreOffice is started for .xls only.
+    answerFile(sheetFixture("texts-by-libreoffice.xls"));
+    int started = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = dir.path() + "/" + c.name;
+        seams.choose(target, c.entry);
+        QTest::mouseClick(w->sbSave, Qt::LeftButton);
+        ASSERT_TRUE(finished());
+        EXPECT_TRUE(seams.errors.isEmpty()) << seams.errors.join('\n').toStdString();
+        EXPECT_EQ(SheetFormat::sheetFormatOf(QString(), fileBytes(target).left(100)), c.format);
+        if (QLatin1String(c.format) == QLatin1String("xls"))
+            ++started;
+        ASSERT_EQ(calls().size(), started);
+        if (started) {
+            EXPECT_TRUE(calls().back().contains("--convert-to xls:MS Excel 97"));
+        }
+    }
+}
+
+// The real LibreOffice behind the window's own Open and Save.
+class RealOfficeWindow : public MainWindowFixture
+{
+protected:
+    void SetUp() override
+    {
+        if (!SpreadsheetApp::available())
+            GTEST_SKIP() << "LibreOffice (soffice) is not installed; scripts/install-deps "
+                            "installs libreoffice-calc-nogui";
+        Printers::setCountForTesting(1);
+        MainWindowFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowFixture::TearDown();
+        Printers::setCountForTesting(-1);
+    }
+    // Clicks a file button and waits for the conversion it started, if any.
+    bool clickAndWait(QToolButton *b)
+    {
+        auto *sheets = w->findChild<TSheetCommands *>();
+        QSignalSpy done(sheets, &TSheetCommands::finished);
+        QTest::mouseClick(b, Qt::LeftButton);
+        if (!sheets->busy())
+            return done.isEmpty() || done.at(0).at(0).toBool();
+        return done.wait(180000) && done.at(0).at(0).toBool();
+    }
+    QTemporaryDir dir;
+    FileSeams seams;
+};
+
+// What a file is by its bytes, whatever its name says.
+std::string writtenAs(const QByteArray &bytes)
+{
+    if (bytes.startsWith(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)))
+        return "xls";
+    if (bytes.startsWith("PK\x03\x04"))
+        return bytes.left(100).contains("opendocument.spreadsheet") ? "ods" : "xlsx";
+    return bytes.startsWith("Nr.\t") ? "text" : "other";
+}
+
+// Save proposes the file just loaded in its own format, and a name's own suffix wins over
+// the entry: a workbook is never replaced by another kind of file.
+TEST_F(RealOfficeWindow, SaveKeepsTheFormatOfTheFileOrOfItsName)
+{
+    // Workbooks as another program leaves them.
+    auto starter = plainResults(4, {{"12", "Meier"}, {"7", "Schulz"}});
+    for (const char *suffix : {"xls", "xlsx"}) {
+        TSheetCommands out(*starter, nullptr);
+        QSignalSpy done(&out, &TSheetCommands::finished);
+        out.SaveProtocolSheet(dir.path() + "/start." + suffix);
+        ASSERT_TRUE(done.wait(180000) && done.at(0).at(0).toBool()) << suffix;
+    }
+    QFile::rename(dir.path() + "/start.xls", dir.path() + "/liste.dat");
+    const struct
+    {
+        const char *load; // loaded first under openEntry, then saved as the dialog proposes
+        int openEntry;
+        const char *save; // else saved under this name and entry
+        int saveEntry;
+        std::string written;
+        int entryAfter;
+    } cases[] = {
+        {"start.xlsx", 3, nullptr, 0, "xlsx", 4},
+        {"liste.dat", 1, nullptr, 0, "xls", 2}, // a workbook picked under the text entry
+        {nullptr, 0, "x.ods", 1, "ods", 5},
+        {nullptr, 0, "x.xlsx", 3, "xlsx", 4}, // the web page entry, but the name says xlsx
+        {nullptr, 0, "x.dat", 1, "text", 1},
+    };
+    for (const auto &c : cases) {
+        const QString target = dir.path() + "/" + (c.load ? c.load : c.save);
+        SCOPED_TRACE(target.toStdString());
+        if (c.load) {
+            seams.choose(target, c.openEntry);
+            ASSERT_TRUE(clickAndWait(w->sbOpen)) << seams.errors.join('\n').toStdString();
+            EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
+            seams.acceptProposal();
+        } else {
+            seams.choose(target, c.saveEntry);
+        }
+        ASSERT_TRUE(clickAndWait(w->sbSave)) << seams.errors.join('\n').toStdString();
+        EXPECT_EQ(seams.shown.back().fileName, c.load ? target : seams.shown.back().fileName);
+        EXPECT_EQ(writtenAs(fileBytes(target)), c.written);
+        EXPECT_EQ(w->FilterInd, c.entryAfter);
+    }
+    // The workbook saved over the one picked under the text entry still reads as it was.
+    seams.choose(dir.path() + "/liste.dat", 1);
+    ASSERT_TRUE(clickAndWait(w->sbOpen));
+    EXPECT_EQ(row(res(), 2), (QStringList{"7", "Schulz", "", "", "", ""}));
+    EXPECT_TRUE(seams.errors.isEmpty()) << seams.errors.join('\n').toStdString();
+}
+
 } // namespace
