@@ -128,7 +128,8 @@ void TPlainTable::insertRow(int row)
     const int old = rowCount();
     m_rows.push_back(emptyRow());
     tell({TableChange::RowCount, old, old + 1});
-    const int at = std::clamp(row, 1, old);
+    // As a grid does it: at the last data row or past it, the new row goes to the end.
+    const int at = row < old - 1 ? std::max(row, 1) : old;
     if (at < old) {
         // Said before it moves, as a grid says it.
         tell({TableChange::RowMoved, old, at});

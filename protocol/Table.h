@@ -56,7 +56,8 @@ public:
     virtual void clearRow(int row) = 0;
     virtual void clearCol(int col) = 0;
 
-    // A new empty data row at row (at the end when row is past it); it becomes current.
+    // A new empty data row before row; asked for at the last data row or past it, the new
+    // row goes to the end. It becomes current.
     virtual void insertRow(int row) = 0;
     // A data row leaves (the title row never); the only data row is emptied instead, so
     // that a table always has one.
