@@ -3,14 +3,38 @@
 #include "widgets/SortGrid.h"
 
 #include <QFontMetrics>
+#include <QMetaMethod>
+
+namespace {
+const QMetaMethod &changedSignal()
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&ITable::changed);
+    return signal;
+}
+} // namespace
 
 TGridTable::TGridTable(TSortGrid &grid, std::vector<int> fitted, QObject *parent)
     : ITable(parent), m_grid(grid), m_fitted(std::move(fitted))
+{}
+
+void TGridTable::connectNotify(const QMetaMethod &signal)
 {
-    connect(&grid, &TMyStringGrid::contentChange, this,
-            [this](const TMyStringGrid::TContentChange &c) {
-                emit changed({TableChange::Kind(c.kind), c.a, c.b});
-            });
+    if (signal != changedSignal() || m_following)
+        return;
+    m_following = connect(&m_grid, &TMyStringGrid::contentChange, this,
+                          [this](const TMyStringGrid::TContentChange &c) {
+                              emit changed({TableChange::Kind(c.kind), c.a, c.b});
+                          });
+}
+
+void TGridTable::disconnectNotify(const QMetaMethod &signal)
+{
+    // An invalid signal: everything was disconnected at once.
+    if ((signal.isValid() && signal != changedSignal()) || !m_following ||
+        isSignalConnected(changedSignal()))
+        return;
+    disconnect(m_following);
+    m_following = {};
 }
 
 // The kinds are told one to one.

@@ -49,7 +49,14 @@ public:
     std::vector<ColumnMeasure> columnMeasures() const override;
     void adoptColumnWidths(int col, std::vector<int> widths) override;
 
+protected:
+    // The grid's notices are followed only while someone follows the table's: a change
+    // nobody reads then costs the grid nothing more than before.
+    void connectNotify(const QMetaMethod &signal) override;
+    void disconnectNotify(const QMetaMethod &signal) override;
+
 private:
     TSortGrid &m_grid;
     std::vector<int> m_fitted;
+    QMetaObject::Connection m_following;
 };

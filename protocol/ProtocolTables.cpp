@@ -1,12 +1,21 @@
 #include "protocol/ProtocolTables.h"
 
 #include <QHash>
+#include <QMetaMethod>
 
 #include <algorithm>
 
 TProtocolTables::TProtocolTables(ITable &pred, ITable &results, QObject *parent)
     : QObject(parent), m_pred(pred), m_results(results)
 {}
+
+bool TProtocolTables::journalled() const
+{
+    // Nothing to build for nobody: Insert all over a hundred thousand entries would make as
+    // many lists.
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&TProtocolTables::changeMade);
+    return isSignalConnected(signal);
+}
 
 bool TProtocolTables::rowBlank(const ITable &t, int row)
 {
@@ -138,7 +147,8 @@ TProtocolTables::Inserted TProtocolTables::insert()
         ++i;
     const QString time = m_pred.cell(1, p);
     m_results.setCell(i, r, time);
-    emit changeMade({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
+    if (journalled())
+        emit changeMade({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
     m_pred.deleteRow(p);
     if (m_pred.rowCount() - 1 >= p)
         m_pred.setCurrentRow(p);
@@ -183,7 +193,8 @@ TProtocolTables::Inserted TProtocolTables::insertAll()
             ++i;
         const QString time = m_pred.cell(1, p);
         m_results.setCell(i, r, time);
-        emit changeMade({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
+        if (journalled())
+            emit changeMade({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
         moved[size_t(p)] = true;
         out.moved = true;
     }

@@ -86,6 +86,8 @@ signals:
     void changeMade(const QStringList &event);
 
 private:
+    // Someone follows changeMade.
+    bool journalled() const;
     // Where a start number goes in the results protocol: its row, or a new one (row 1 of
     // an empty protocol). newCar tells which.
     int carRow(int found, bool &newCar);
