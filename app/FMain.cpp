@@ -1,6 +1,7 @@
 #include "app/FMain.h"
 
 #include "app/LiveResults.h"
+#include "app/ProtocolView.h"
 #include "app/Safekeeping.h"
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
@@ -173,8 +174,8 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
     new TStatusLine(*StatusBar1, *m_clock);
 
     chrono->setDisplayOutput(PanelTimer);
-    chrono->setCaptureOutput(tables);
-    connect(chrono, &TChronometer::runReset, tables, &TProtocolTables::runReset);
+    chrono->setCaptureOutput(view);
+    connect(chrono, &TChronometer::runReset, view, &TProtocolView::runReset);
     // START and RESET lock a free barrier; STOPP leaves it as it is.
     connect(chrono, &TChronometer::runStarted, guard, &TBarrierGuard::lockIfFree);
     connect(chrono, &TChronometer::runReset, guard, &TBarrierGuard::lockIfFree);
@@ -319,6 +320,7 @@ QString TFormMain::fileCountText(const QString &fileName) const
 
 void TFormMain::fileLoaded(const QString &fileName)
 {
+    view->resultsLoaded();
     // A note the load made on its way (more time columns) is said with it.
     const QString note = m_fileNote;
     m_fileNote.clear();
@@ -573,10 +575,10 @@ void TFormMain::createLowerArea()
 
     SortGridPred = new TSortGrid(PanelLeft);
     SortGridPred->setObjectName("SortGridPred");
-    TProtocolTables::configurePred(*SortGridPred);
+    TProtocolView::configurePred(*SortGridPred);
     SortGrid1 = new TSortGrid(LowerArea);
     SortGrid1->setObjectName("SortGrid1");
-    TProtocolTables::configureResults(*SortGrid1, 4);
+    TProtocolView::configureResults(*SortGrid1, 4);
 
     bInsertALL = toolButton(PanelLeft, "bInsertALL", QString(), 36, QStyle::SP_ArrowRight);
     bInsert = toolButton(PanelLeft, "bInsert", QString(), 36, QStyle::SP_MediaSeekForward);
@@ -585,7 +587,7 @@ void TFormMain::createLowerArea()
     for (QToolButton *b : {bInsertALL, bInsert, bRestore, bDel})
         b->setEnabled(false);
 
-    TProtocolTables::Buttons buttons;
+    TProtocolView::Buttons buttons;
     buttons.bInsertALL = bInsertALL;
     buttons.bInsert = bInsert;
     buttons.bRestore = bRestore;
@@ -594,18 +596,21 @@ void TFormMain::createLowerArea()
     buttons.sbPrint = sbPrint;
     buttons.sbWeb = sbWeb;
     buttons.sbCls = sbCls;
-    tables = new TProtocolTables(*SortGridPred, *SortGrid1, buttons, this);
-    tables->confirmClear = [] {
+    view = new TProtocolView(*SortGridPred, *SortGrid1, buttons, this);
+    tables = &view->tables();
+    view->confirmClear = [] {
         if (!FDlgYesNo)
             return false;
         FDlgYesNo->Label1->setText(QStringLiteral("Ergebnisse entfernen?"));
         return FDlgYesNo->showModalResult() == TFDlgYesNo::mrYes;
     };
-    tables->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
-    tables->forceReset = [this] {
+    connect(view, &TProtocolView::status, this,
+            [this](const QString &text) { StatusBar1->showMessage(text); });
+    // The chronometer goes back to idle (stop flag 1, then STOPP/RESET).
+    connect(view, &TProtocolView::resetRequested, this, [this] {
         chrono->setStopFlag(1);
         mResetClick();
-    };
+    });
     connect(bInsertALL, &QToolButton::clicked, this, &TFormMain::bInsertALLClick);
     connect(bInsert, &QToolButton::clicked, this, &TFormMain::bInsertClick);
     connect(bRestore, &QToolButton::clicked, this, &TFormMain::bRestoreClick);
@@ -616,43 +621,37 @@ void TFormMain::createLowerArea()
     SortGridPred->OnResize = [this](QObject *) { LayoutColumns(); };
     SortGrid1->OnResize = [this](QObject *) { LayoutColumns(); };
 
-    files = new TFileCommands(*SortGrid1, this, this);
+    files = new TFileCommands(view->resultsTable(), this, this);
     OpenDialog1 = &files->OpenDialog1;
     SaveDialog1 = &files->SaveDialog1;
-    files->layoutColumns = [this] { LayoutColumns(); };
-    files->updateFileButtons = [this] { UpdateFileButtons(); };
-    files->raiseTimeColumns = [this](int n) {
+    connect(files, &TFileCommands::columnsNeeded, this, [this](int n) {
         tables->setCountRunden(n);
         ApplyTimeColumnCount();
-    };
-    files->showStatus = [this](const QString &text) {
+    });
+    connect(files, &TFileCommands::status, this, [this](const QString &text) {
         StatusBar1->showMessage(text);
         m_fileNote = text;
-    };
+    });
     // What a load or a save did, in the status bar; the journal and the recovery file learn
     // of it too once they run.
-    files->loaded = [this](const QString &f) { fileLoaded(f); };
-    files->saved = [this](const QString &f, quint64 revision) { fileSaved(f, revision); };
-    files->pageWritten = [this](const QString &f) {
+    connect(files, &TFileCommands::loaded, this, &TFormMain::fileLoaded);
+    connect(files, &TFileCommands::saved, this, &TFormMain::fileSaved);
+    connect(files, &TFileCommands::pageWritten, this, [this](const QString &f) {
         StatusBar1->showMessage(QStringLiteral("Als Webseite gespeichert: ") + fileCountText(f));
-    };
-    sheets = new TSheetCommands(*SortGrid1, this, this);
-    sheets->layoutColumns = [this] { LayoutColumns(); };
-    sheets->updateFileButtons = [this] { UpdateFileButtons(); };
-    sheets->showBusy = [this](bool busy, const QString &status) { fileBusy(busy, status); };
+    });
+    sheets = new TSheetCommands(view->resultsTable(), this, this);
+    connect(sheets, &TSheetCommands::busyChanged, this, &TFormMain::fileBusy);
     connect(files, &TFileCommands::busyChanged, this, &TFormMain::fileBusy);
     // The save dialog takes over a text file's type once the file has been read.
     connect(files, &TFileCommands::finished, this, [this](bool ok) {
         if (ok)
             FilterInd = SaveDialog1->FilterIndex;
     });
-    sheets->loaded = [this](const QString &f) { fileLoaded(f); };
-    sheets->saved = [this](const QString &f, quint64 revision) { fileSaved(f, revision); };
-    files->loadProtocolSheet = [this](const QString &f) { LoadProtocolSheet(f); };
-    files->saveProtocolSheet = [this](const QString &f, const QString &suffix) {
-        SaveProtocolSheet(f, suffix);
-    };
-    tables->heldDisabled = [this](QAbstractButton *b) {
+    connect(sheets, &TSheetCommands::loaded, this, &TFormMain::fileLoaded);
+    connect(sheets, &TSheetCommands::saved, this, &TFormMain::fileSaved);
+    connect(files, &TFileCommands::sheetOpenRequested, this, &TFormMain::LoadProtocolSheet);
+    connect(files, &TFileCommands::sheetSaveRequested, this, &TFormMain::SaveProtocolSheet);
+    view->heldDisabled = [this](QAbstractButton *b) {
         if (!sheets->busy() && !files->busy())
             return false;
         if (b == sbSave || b == sbPrint || b == sbWeb || b == sbCls)
@@ -1009,15 +1008,13 @@ void TFormMain::cfgPauseEnded()
 void TFormMain::applyCfg(const TSettings &chosen, bool openPort)
 {
     // Lowering the column count must not drop times: columns that hold one stay.
-    int count = qBound(1, chosen.CountRunden, 100);
-    const int used = lastUsedTimeColumn();
-    if (used > count) {
+    const int wanted = qBound(1, chosen.CountRunden, 100);
+    const int count = tables->timeColumnsKeeping(wanted);
+    if (count > wanted)
         StatusBar1->showMessage(
             QStringLiteral("Zeitenanzahl %1 statt %2: die Zeitspalten bis %1 enthalten Zeiten.")
-                .arg(used)
-                .arg(count));
-        count = used;
-    }
+                .arg(count)
+                .arg(wanted));
     tables->setCountRunden(count);
     ApplyTimeColumnCount();
     guard->setLockTime(chosen.Wait);
@@ -1042,19 +1039,6 @@ void TFormMain::applyCfg(const TSettings &chosen, bool openPort)
     }
 }
 
-int TFormMain::lastUsedTimeColumn() const
-{
-    // A cell holds something when a character above the blank range (codes 0-32) is in it.
-    auto filled = [](const QString &t) {
-        return std::any_of(t.begin(), t.end(), [](QChar ch) { return ch.unicode() > 32; });
-    };
-    for (int c = SortGrid1->ColCount() - 1; c >= 2; --c)
-        for (int r = 1; r < SortGrid1->RowCount(); ++r)
-            if (filled(SortGrid1->Cells(c, r)))
-                return c - 1;
-    return 0;
-}
-
 void TFormMain::bInfoClick()
 {
     if (FormInfo)
@@ -1062,42 +1046,42 @@ void TFormMain::bInfoClick()
 }
 void TFormMain::bInsertClick()
 {
-    tables->bInsertClick();
+    view->bInsertClick();
 }
 
 void TFormMain::bInsertALLClick()
 {
-    tables->bInsertALLClick();
+    view->bInsertALLClick();
 }
 
 void TFormMain::bRestoreClick()
 {
-    tables->bRestoreClick();
+    view->bRestoreClick();
 }
 
 void TFormMain::bDelClick()
 {
-    tables->bDelClick();
+    view->bDelClick();
 }
 
 void TFormMain::sbClsClick()
 {
-    tables->sbClsClick();
+    view->sbClsClick();
 }
 
 void TFormMain::LayoutColumns()
 {
-    tables->LayoutColumns();
+    view->LayoutColumns();
 }
 
 void TFormMain::UpdateFileButtons()
 {
-    tables->UpdateFileButtons();
+    view->UpdateFileButtons();
 }
 
 void TFormMain::ApplyTimeColumnCount()
 {
-    tables->ApplyTimeColumnCount();
+    view->ApplyTimeColumnCount();
 }
 
 void TFormMain::sbOpenClick()
@@ -1156,13 +1140,12 @@ void TFormMain::startLiveResults(bool commandLineLive, std::optional<quint16> co
                                                                  commandLineLive, commandLinePort);
     if (!c.enabled || live)
         return;
-    live = new TLiveResults(*SortGridPred, *SortGrid1, this);
+    live = new TLiveResults(view->predTable(), view->resultsTable(), this);
     live->applicationTitle = ApplicationTitle;
-    live->setTimerFactory(timerFactory);
-    live->showStatus = [this](const QString &text) {
+    connect(live, &TLiveResults::status, this, [this](const QString &text) {
         LabelLive->setText(text);
         LabelLive->setVisible(!text.isEmpty());
-    };
+    });
     connect(this, &TFormMain::timeTaken, live,
             [this](const QString &text, const TimeOfDay &t) { live->noteCapture(text, t); });
     live->start(c);
@@ -1172,10 +1155,11 @@ void TFormMain::startSafekeeping(const QString &folder)
 {
     if (safekeeping)
         return;
-    safekeeping = new TSafekeeping(*SortGridPred, *SortGrid1, *m_clock,
+    safekeeping = new TSafekeeping(view->predTable(), view->resultsTable(), *m_clock,
                                    folder.isEmpty() ? TSafekeeping::defaultFolder() : folder, this);
     safekeeping->setTimerFactory(timerFactory);
-    safekeeping->showStatus = [this](const QString &text) { StatusBar1->showMessage(text); };
+    connect(safekeeping, &TSafekeeping::status, this,
+            [this](const QString &text) { StatusBar1->showMessage(text); });
     safekeeping->askRestore = [] {
         // Asked to end already: nobody is there to answer.
         if (!FDlgYesNo || Termination::requested())
@@ -1183,19 +1167,20 @@ void TFormMain::startSafekeeping(const QString &folder)
         FDlgYesNo->Label1->setText(QStringLiteral("Letztes Protokoll wiederherstellen?"));
         return FDlgYesNo->showModalResult() == TFDlgYesNo::mrYes;
     };
-    safekeeping->restore = [this](const RecoveryFormat::State &s) {
-        tables->restore(s.pred, s.results);
-        // As it was: a running chronometer runs on and a free barrier takes the next pass.
-        if (s.run.state != RecoveryFormat::Idle && !chrono->running())
-            mStart->trigger();
-        if (s.run.state == RecoveryFormat::Stopped && chrono->running())
-            mReset->trigger();
-        if (s.run.barrierFree && guard->lockState() == 0)
-            guard->ImageLSzeitClick();
-    };
+    connect(safekeeping, &TSafekeeping::restoreRequested, this,
+            [this](const RecoveryFormat::State &s) {
+                view->restore(s.pred, s.results);
+                // As it was: a running chronometer runs on and a free barrier takes the next pass.
+                if (s.run.state != RecoveryFormat::Idle && !chrono->running())
+                    mStart->trigger();
+                if (s.run.state == RecoveryFormat::Stopped && chrono->running())
+                    mReset->trigger();
+                if (s.run.barrierFree && guard->lockState() == 0)
+                    guard->ImageLSzeitClick();
+            });
     safekeeping->runState = [this] { return runState(); };
     connect(this, &TFormMain::timeTaken, safekeeping, &TSafekeeping::timeTaken);
-    tables->journal = [this](const QStringList &event) { safekeeping->command(event); };
+    connect(tables, &TProtocolTables::changeMade, safekeeping, &TSafekeeping::command);
     safekeeping->start(ApplicationTitle, AppInfo::version(),
                        QStringLiteral("Lichtschranke: ") +
                            workerPriorityText(ComPort->WorkerPriority()));
@@ -1226,5 +1211,5 @@ void TFormMain::fileBusy(bool busy, const QString &status)
         m_busyStatus.clear();
         unsetCursor();
     }
-    tables->refreshButtons();
+    view->refreshButtons();
 }

@@ -26,6 +26,7 @@ class TTimeDisplay;
 class TClickImage;
 class TSortGrid;
 class TProtocolTables;
+class TProtocolView;
 class TComPort;
 class TCfgDialog;
 class TFileCommands;
@@ -129,7 +130,9 @@ public:
     QList<QPixmap> ImageList1;
     // Barrier lock, lock time (with its timer TimerGesperrt) and trigger edge.
     TBarrierGuard *guard = nullptr;
-    // Both protocol tables and their commands.
+    // Both protocol grids as the window shows them, with their buttons and commands.
+    TProtocolView *view = nullptr;
+    // The rules of both protocol tables (the view's).
     TProtocolTables *tables = nullptr;
     // Open, Save, the page for the viewer and the printer; it owns both file dialogs.
     TFileCommands *files = nullptr;
@@ -233,8 +236,6 @@ private:
     // What the settings dialog's "OK" changes, in its order; opens the port if asked.
     void applyCfg(const TSettings &chosen, bool openPort);
     void cfgPauseEnded();
-    // The last time column (1..N) holding a time in the results protocol; 0 if none.
-    int lastUsedTimeColumn() const;
     // The barrier icon for the port's state: hidden while closed, the lock state while
     // open, "not connected" while a lost port is retried.
     void showBarrierIcon();

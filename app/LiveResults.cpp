@@ -2,7 +2,7 @@
 
 #include "platform/AppInfo.h"
 #include "protocol/ProtocolTables.h"
-#include "widgets/SortGrid.h"
+#include "protocol/Table.h"
 
 #include <QSettings>
 
@@ -31,20 +31,20 @@ TLiveResults::Config TLiveResults::withCommandLine(Config c, bool live, std::opt
     return c;
 }
 
-TLiveResults::TLiveResults(TSortGrid &pred, TSortGrid &results, QObject *parent)
+TLiveResults::TLiveResults(ITable &pred, ITable &results, QObject *parent)
     : QObject(parent), m_pred(pred), m_results(results)
 {
     connect(&m_server, &TLiveServer::listening, this, [this](quint16 port) {
         m_listening = true;
         m_port = port;
-        if (showStatus)
-            showStatus(QStringLiteral("Live-Ergebnisse: ") +
-                       TLiveServer::addressForPhones(m_options, port));
+        emit status(QStringLiteral("Live-Ergebnisse: ") +
+                    TLiveServer::addressForPhones(m_options, port));
     });
     connect(&m_server, &TLiveServer::failed, this, [this](const QString &reason) {
-        if (showStatus)
-            showStatus(QStringLiteral("Live-Ergebnisse nicht gestartet: ") + reason);
+        emit status(QStringLiteral("Live-Ergebnisse nicht gestartet: ") + reason);
     });
+    connect(&m_pred, &ITable::changed, this, &TLiveResults::publishSoon);
+    connect(&m_results, &ITable::changed, this, &TLiveResults::publishSoon);
 }
 
 void TLiveResults::start(const Config &c)
@@ -55,24 +55,19 @@ void TLiveResults::start(const Config &c)
     const std::optional<QHostAddress> address = TLiveServer::listenAddress(c.address, reason);
     if (!address) {
         // Never a wider audience than the user asked for: no server at all.
-        if (showStatus)
-            showStatus(QStringLiteral("Live-Ergebnisse nicht gestartet: ") + reason);
+        emit status(QStringLiteral("Live-Ergebnisse nicht gestartet: ") + reason);
         return;
     }
     m_options = c.options;
     m_options.address = *address;
+    m_started = true;
     publish();
     m_server.start(m_options);
-    // The protocols change through many paths (typing, loading, sorting); a look at their
-    // revisions a few times a second finds them all and costs nothing.
-    m_check = m_makeTimer();
-    m_check->onTimeout = [this] { publishIfChanged(); };
-    m_check->start(CheckMs);
 }
 
 void TLiveResults::noteCapture(const QString &timeText, const TimeOfDay &t)
 {
-    if (!m_check)
+    if (!m_started)
         return;
     m_lastTime = timeText;
     m_lastTimeOfDay = QStringLiteral("%1:%2:%3.%4")
@@ -82,14 +77,21 @@ void TLiveResults::noteCapture(const QString &timeText, const TimeOfDay &t)
                           .arg(t.millisecond, 3, 10, QLatin1Char('0'));
     m_recent.taken(timeText);
     // The time is announced before its entry is written: published right after that.
-    QMetaObject::invokeMethod(
-        this, [this] { publish(); }, Qt::QueuedConnection);
+    publishSoon();
 }
 
-void TLiveResults::publishIfChanged()
+void TLiveResults::publishSoon()
 {
-    if (m_results.contentRevision() != m_seen || m_pred.contentRevision() != m_seenPred)
-        publish();
+    if (!m_started || m_publishQueued)
+        return;
+    m_publishQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_publishQueued = false;
+            publish();
+        },
+        Qt::QueuedConnection);
 }
 
 void TLiveResults::publish()
@@ -100,7 +102,5 @@ void TLiveResults::publish()
     s->lastTime = m_lastTime;
     s->lastTimeOfDay = m_lastTimeOfDay;
     s->entries = m_recent.follow(TProtocolTables::snapshot(m_pred), s->results);
-    m_seen = m_results.contentRevision();
-    m_seenPred = m_pred.contentRevision();
     m_server.publish(std::move(s));
 }

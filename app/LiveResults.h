@@ -2,21 +2,18 @@
 
 #include "live/LiveServer.h"
 #include "platform/Clock.h"
-#include "platform/Timer.h"
 
 #include <QObject>
 #include <QString>
 
-#include <functional>
-#include <memory>
 #include <optional>
 
-class TSortGrid;
+class ITable;
 
 // The live results as the window runs them: what the settings file and the command line
 // ask for, the snapshots of the results protocol and of the last entries of the
-// intermediate protocol handed to the server after each change, and what the status bar
-// says.
+// intermediate protocol handed to the server as soon as either has changed, and what the
+// status bar says.
 class TLiveResults : public QObject
 {
     Q_OBJECT
@@ -34,12 +31,9 @@ public:
     // --live switches it on, --live=PORT also chooses the port.
     static Config withCommandLine(Config c, bool live, std::optional<quint16> port);
 
-    TLiveResults(TSortGrid &pred, TSortGrid &results, QObject *parent = nullptr);
+    TLiveResults(ITable &pred, ITable &results, QObject *parent = nullptr);
 
     QString applicationTitle;
-    // The permanent status-bar text (address to type, or why it is not running).
-    std::function<void(const QString &)> showStatus;
-    void setTimerFactory(TimerFactory f) { m_makeTimer = std::move(f); }
 
     // Starts the server unless the settings' address is refused (the status bar says why).
     void start(const Config &c);
@@ -48,20 +42,24 @@ public:
 
     // A time taken: published with its time of day as soon as its entry is written.
     void noteCapture(const QString &timeText, const TimeOfDay &t);
-    // Publishes if either protocol changed since the last snapshot.
-    void publishIfChanged();
+    // Both protocols as they are now, handed to the server.
     void publish();
 
-    // How often the protocols are looked at for changes (a typed number is one).
-    static constexpr int CheckMs = 250;
+signals:
+    // The permanent status-bar text (address to type, or why it is not running).
+    void status(const QString &text);
 
 private:
-    TSortGrid &m_pred;
-    TSortGrid &m_results;
+    // A protocol changed (a time, a typed number, a load, a sort): published once the
+    // event that changed it has been handled, so that the changes of one command make one
+    // snapshot.
+    void publishSoon();
+
+    ITable &m_pred;
+    ITable &m_results;
     TLiveServer m_server;
-    TimerFactory m_makeTimer = makeQtTimer;
-    std::unique_ptr<ITimer> m_check;
-    quint64 m_seen = ~quint64(0), m_seenPred = ~quint64(0);
+    bool m_started = false;
+    bool m_publishQueued = false;
     QString m_lastTime, m_lastTimeOfDay;
     RecentEntries m_recent;
     bool m_listening = false;

@@ -2,17 +2,17 @@
 
 #include "platform/SystemError.h"
 #include "platform/Termination.h"
-#include "protocol/GridChanges.h"
 #include "protocol/ProtocolTables.h"
 #include "protocol/RecoveryMirror.h"
-#include "widgets/SortGrid.h"
+#include "protocol/Table.h"
+#include "protocol/TableFollower.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
-TSafekeeping::TSafekeeping(TSortGrid &pred, TSortGrid &results, IClock &clock,
-                           const QString &folder, QObject *parent)
+TSafekeeping::TSafekeeping(ITable &pred, ITable &results, IClock &clock, const QString &folder,
+                           QObject *parent)
     : QObject(parent), m_pred(pred), m_results(results), m_clock(clock), m_folder(folder)
 {
     m_writer = std::make_unique<TJournalWriter>(folder, QLatin1String(RecoveryName));
@@ -20,12 +20,7 @@ TSafekeeping::TSafekeeping(TSortGrid &pred, TSortGrid &results, IClock &clock,
     // keeps trying, and timing goes on either way.
     auto say = [this](const QString &text) {
         QMetaObject::invokeMethod(
-            this,
-            [this, text] {
-                if (showStatus)
-                    showStatus(text);
-            },
-            Qt::QueuedConnection);
+            this, [this, text] { emit status(text); }, Qt::QueuedConnection);
     };
     m_writer->onError = [say](TJournalWriter::Part part, const QString &error) {
         say((part == TJournalWriter::Part::Journal
@@ -119,7 +114,7 @@ void TSafekeeping::saved(const QString &fileName, quint64 revision)
 
 bool TSafekeeping::resultsSaved() const
 {
-    return m_savedRevision && *m_savedRevision == m_results.contentRevision();
+    return m_savedRevision && *m_savedRevision == m_results.revision();
 }
 
 void TSafekeeping::wakeSoon()
@@ -180,11 +175,11 @@ void TSafekeeping::checkNow()
     m_writer->writeRecovery([mirror = m_mirror, head] { return mirror->file(head); });
 }
 
-bool TSafekeeping::hasData(const TSortGrid &g)
+bool TSafekeeping::hasData(const ITable &t)
 {
     // Stops at the first data cell that holds something: a table with data says so at once.
-    for (int r = 1; r < g.RowCount(); ++r)
-        if (!TProtocolTables::rowBlank(g, r))
+    for (int r = 1; r < t.rowCount(); ++r)
+        if (!TProtocolTables::rowBlank(t, r))
             return true;
     return false;
 }
@@ -211,10 +206,10 @@ void TSafekeeping::start(const QString &programName, const QString &version,
     m_cooldown->onTimeout = [this] { checkNow(); };
     // The file starts from the tables as they are; from here on it follows their changes.
     m_mirror = std::make_shared<TRecoveryMirror>();
-    m_predChanges = std::make_unique<TGridChanges>(m_pred);
-    m_resultsChanges = std::make_unique<TGridChanges>(m_results);
-    connect(&m_pred, &TMyStringGrid::contentChange, this, &TSafekeeping::tablesChanged);
-    connect(&m_results, &TMyStringGrid::contentChange, this, &TSafekeeping::tablesChanged);
+    m_predChanges = std::make_unique<TTableFollower>(m_pred);
+    m_resultsChanges = std::make_unique<TTableFollower>(m_results);
+    connect(&m_pred, &ITable::changed, this, &TSafekeeping::tablesChanged);
+    connect(&m_results, &ITable::changed, this, &TSafekeeping::tablesChanged);
     m_pending = true;
     checkNow();
     m_cooldown->stop(); // the first change after the start goes at once
@@ -230,22 +225,21 @@ std::optional<RecoveryFormat::State> TSafekeeping::readRecovery()
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || f.size() > RecoveryFormat::MaxFileBytes) {
         m_recoveryOff = true;
-        if (showStatus)
-            showStatus(
-                QStringLiteral("Die Wiederherstellungsdatei kann nicht gelesen werden: ") + path +
-                (f.isOpen() ? QStringLiteral(": zu groß")
-                            : QStringLiteral(": ") + SystemError::translated(f.errorString())) +
-                QStringLiteral(". Sie bleibt, wie sie ist."));
+        emit status(QStringLiteral("Die Wiederherstellungsdatei kann nicht gelesen werden: ") +
+                    path +
+                    (f.isOpen() ? QStringLiteral(": zu groß")
+                                : QStringLiteral(": ") + SystemError::translated(f.errorString())) +
+                    QStringLiteral(". Sie bleibt, wie sie ist."));
         return std::nullopt;
     }
     std::optional<RecoveryFormat::State> state = RecoveryFormat::decode(f.readAll());
     f.close();
     if (!state) {
         const QString aside = setAside(nullptr);
-        if (!aside.isEmpty() && showStatus)
-            showStatus(QStringLiteral("Die Wiederherstellungsdatei ist unvollständig und liegt "
-                                      "jetzt unter: ") +
-                       aside);
+        if (!aside.isEmpty())
+            emit status(QStringLiteral("Die Wiederherstellungsdatei ist unvollständig und liegt "
+                                       "jetzt unter: ") +
+                        aside);
         return std::nullopt;
     }
     if (!RecoveryFormat::hasData(*state)) {
@@ -269,21 +263,20 @@ void TSafekeeping::offerRecovery(const QStringList &startLine)
         RecoveryFormat::State restored = *state;
         if (!extra.isEmpty())
             RecoveryFormat::appendEntries(restored.pred, extra);
-        if (restore)
-            restore(restored);
-        if (!extra.isEmpty() && showStatus) {
+        emit restoreRequested(restored);
+        if (!extra.isEmpty()) {
             QStringList times;
             for (const RecoveryFormat::Entry &e : extra)
                 times << (e.number.isEmpty()
                               ? e.time
                               : e.time + QStringLiteral(" (Nr. ") + e.number + QLatin1Char(')'));
-            showStatus(QStringLiteral("Letztes Protokoll wiederhergestellt, dazu %1 Zeit(en) "
-                                      "aus dem Journal: %2")
-                           .arg(extra.size())
-                           .arg(times.join(QStringLiteral(", "))));
+            emit status(QStringLiteral("Letztes Protokoll wiederhergestellt, dazu %1 Zeit(en) "
+                                       "aus dem Journal: %2")
+                            .arg(extra.size())
+                            .arg(times.join(QStringLiteral(", "))));
         }
         if (state->saved)
-            m_savedRevision = m_results.contentRevision();
+            m_savedRevision = m_results.revision();
         journalNow({QStringLiteral("Wiederhergestellt"), recoveryPath()});
         return;
     }
@@ -297,8 +290,7 @@ void TSafekeeping::offerRecovery(const QStringList &startLine)
     if (aside.isEmpty())
         return;
     journalNow({QStringLiteral("Beiseitegelegt"), aside});
-    if (showStatus)
-        showStatus(QStringLiteral("Das letzte Protokoll liegt jetzt unter: ") + aside);
+    emit status(QStringLiteral("Das letzte Protokoll liegt jetzt unter: ") + aside);
 }
 
 QList<RecoveryFormat::Entry> TSafekeeping::journalledSince(const RecoveryFormat::State &state) const
@@ -338,10 +330,8 @@ QString TSafekeeping::setAside(const RecoveryFormat::State *state)
         return target;
     // Kept where it is and not overwritten: the protocols of this run are not kept then.
     m_recoveryOff = true;
-    if (showStatus)
-        showStatus(
-            QStringLiteral("Die Wiederherstellungsdatei kann nicht beiseitegelegt werden: ") +
-            path);
+    emit status(QStringLiteral("Die Wiederherstellungsdatei kann nicht beiseitegelegt werden: ") +
+                path);
     return QString();
 }
 

@@ -13,9 +13,9 @@
 #include <memory>
 #include <optional>
 
-class TGridChanges;
+class ITable;
 class TRecoveryMirror;
-class TSortGrid;
+class TTableFollower;
 
 // Keeps what the window takes beyond a crash: every time and every command that changes
 // the protocols goes into the day's journal, and both protocols into the recovery file
@@ -25,7 +25,7 @@ class TSafekeeping : public QObject
 {
     Q_OBJECT
 public:
-    TSafekeeping(TSortGrid &pred, TSortGrid &results, IClock &clock, const QString &folder,
+    TSafekeeping(ITable &pred, ITable &results, IClock &clock, const QString &folder,
                  QObject *parent = nullptr);
     ~TSafekeeping() override;
 
@@ -39,10 +39,6 @@ public:
 
     // Asks "Letztes Protokoll wiederherstellen?"; true for yes.
     std::function<bool()> askRestore;
-    // Puts both tables back as the recovery file has them.
-    std::function<void(const RecoveryFormat::State &)> restore;
-    // A message in the status bar.
-    std::function<void(const QString &)> showStatus;
     // The chronometer's state and the barrier lock, kept with the tables.
     std::function<RecoveryFormat::Run()> runState;
 
@@ -80,6 +76,12 @@ public:
     // The recovery file's name when it is set aside: with the date and time it was written.
     static QString asideName(const QDateTime &written);
 
+signals:
+    // Both tables must be put back as the recovery file has them, before this returns.
+    void restoreRequested(const RecoveryFormat::State &state);
+    // A message for the status bar.
+    void status(const QString &text);
+
 private:
     void journalNow(const QStringList &fields);
     // Reads a recovery file left by a crash (one that is broken or empty is set aside or
@@ -94,10 +96,10 @@ private:
     void tablesChanged();
     // The journal's thread writes the lines queued by this event once the event is handled.
     void wakeSoon();
-    static bool hasData(const TSortGrid &g);
+    static bool hasData(const ITable &t);
 
-    TSortGrid &m_pred;
-    TSortGrid &m_results;
+    ITable &m_pred;
+    ITable &m_results;
     IClock &m_clock;
     QString m_folder;
     std::unique_ptr<TJournalWriter> m_writer;
@@ -110,8 +112,8 @@ private:
     // Something changed since the file was last handed its changes.
     bool m_pending = false;
     std::shared_ptr<TRecoveryMirror> m_mirror;
-    std::unique_ptr<TGridChanges> m_predChanges;
-    std::unique_ptr<TGridChanges> m_resultsChanges;
+    std::unique_ptr<TTableFollower> m_predChanges;
+    std::unique_ptr<TTableFollower> m_resultsChanges;
     bool m_keeping = false;
     // The recovery file could not be read or set aside: it is left as it is.
     bool m_recoveryOff = false;

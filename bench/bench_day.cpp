@@ -9,6 +9,7 @@
 // recovery file at once).
 // Run it where the user's data folder lives: /tmp may be a memory file system.
 
+#include "app/ProtocolView.h"
 #include "app/Safekeeping.h"
 #include "platform/Clock.h"
 #include "protocol/ProtocolTables.h"
@@ -88,8 +89,8 @@ struct Run
 Run run(int entries, int passes, int apartMs, const QString &folder)
 {
     TSortGrid pred, results;
-    TProtocolTables::configurePred(pred);
-    TProtocolTables::configureResults(results, 4);
+    TProtocolView::configurePred(pred);
+    TProtocolView::configureResults(results, 4);
     pred.setCells(1, 0, QStringLiteral("Zeit"));
     pred.setCells(2, 0, QStringLiteral("Nr."));
     pred.setRowCount(std::max(2, entries + 1));
@@ -105,11 +106,11 @@ Run run(int entries, int passes, int apartMs, const QString &folder)
         results.setCells(1, r, QStringLiteral("Fahrerin Nummer %1").arg(r));
         results.setCells(2, r, QStringLiteral("08:00:00,00"));
     }
-    TProtocolTables tables(pred, results, TProtocolTables::Buttons{});
+    TProtocolView view(pred, results, TProtocolView::Buttons{});
     SystemClock clock;
     Run out;
     {
-        TSafekeeping keeping(pred, results, clock, folder);
+        TSafekeeping keeping(view.predTable(), view.resultsTable(), clock, folder);
         keeping.setTimerFactory([&out] { return std::make_unique<TimedTimer>(out.callbackUs); });
         keeping.start(QStringLiteral("bench"), QStringLiteral("0"));
         idle(1500); // the first write and its second are over
@@ -120,7 +121,7 @@ Run run(int entries, int passes, int apartMs, const QString &folder)
             const QString text = TChronometer::timeText(t);
             QElapsedTimer e;
             e.start();
-            tables.AppendCapture(text);
+            view.AppendCapture(text);
             out.tableUs.push_back(double(e.nsecsElapsed()) / 1e3);
             e.restart();
             keeping.timeTaken(text, t, QStringLiteral("Lichtschranke 4+6 COM5"));

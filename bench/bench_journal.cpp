@@ -12,6 +12,7 @@
 // each while the recovery file is being rewritten with results protocols of 50, 500 and
 // 5,000 rows (the intermediate protocol holds 30 entries at most).
 
+#include "app/GridTable.h"
 #include "app/Safekeeping.h"
 #include "platform/Clock.h"
 #include "widgets/SortGrid.h"
@@ -76,7 +77,8 @@ void run(int rows, const QString &folder)
     TSortGrid pred, results;
     fill(pred, results, rows);
     SystemClock clock;
-    TSafekeeping keeping(pred, results, clock, folder);
+    TGridTable predTable(pred), resultsTable(results);
+    TSafekeeping keeping(predTable, resultsTable, clock, folder);
 
     // The moment each line was handed over, by its number; durable moments likewise.
     std::mutex m;

@@ -1,6 +1,8 @@
 // How long the spreadsheet exchange takes (make bench): 1000 cars with 10 times saved and
 // loaded again as .xlsx, .ods and .xls, milliseconds per command as the window sees it
 // (from the click to the finished signal), and 100,000 cars as .xlsx.
+#include "app/GridTable.h"
+#include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
 #include "protocol/SheetCommands.h"
 #include "widgets/SortGrid.h"
@@ -24,7 +26,7 @@ constexpr int kRounds = 5;
 std::unique_ptr<TSortGrid> protocol(int cars)
 {
     auto g = std::make_unique<TSortGrid>();
-    TProtocolTables::configureResults(*g, kTimes);
+    TProtocolView::configureResults(*g, kTimes);
     g->setRowCount(cars + 1);
     g->setCells(0, 0, QStringLiteral("Nr."));
     g->setCells(1, 0, QStringLiteral("Fahrer"));
@@ -86,7 +88,8 @@ void measure(const char *suffix, int cars, int rounds, const QString &dir)
 {
     auto g = protocol(cars);
     auto back = protocol(1);
-    TSheetCommands out(*g, nullptr), in(*back, nullptr);
+    TGridTable gt(*g, {0, 1}), backt(*back, {0, 1});
+    TSheetCommands out(gt, nullptr), in(backt, nullptr);
     out.applicationTitle = QStringLiteral("tornelo");
     const QString file = dir + QStringLiteral("/protokoll.") + QLatin1String(suffix);
     std::vector<double> saves, loads;
@@ -111,7 +114,8 @@ int main(int argc, char **argv)
     if (SpreadsheetApp::available()) {
         // The first start of LibreOffice also sets up its private profile.
         auto g = protocol(1);
-        TSheetCommands first(*g, nullptr);
+        TGridTable gt(*g);
+        TSheetCommands first(gt, nullptr);
         std::printf("first .xls save (sets up the profile if new) %.1f ms\n",
                     timed(first, true, dir.filePath(QStringLiteral("first.xls"))));
     }

@@ -3,6 +3,7 @@
 // is read by a child process of its own, so that the peaks do not mix, through the Open
 // command's own path (worker, then the table taken over and its columns fitted). Also how
 // long the UI thread was busy in one piece meanwhile: the window must not freeze.
+#include "app/ProtocolView.h"
 #include "formats/TextFormat.h"
 #include "protocol/FileCommands.h"
 #include "protocol/ProtocolTables.h"
@@ -64,12 +65,12 @@ int readInChild(const QString &file, qint64 bytes, int lines)
     char *argv[] = {name, nullptr};
     QApplication app(argc, argv);
     TSortGrid pred, results;
-    TProtocolTables tables(pred, results, {});
-    TProtocolTables::configurePred(pred);
-    TProtocolTables::configureResults(results, 4);
+    TProtocolView view(pred, results, {});
+    TProtocolView::configurePred(pred);
+    TProtocolView::configureResults(results, 4);
     results.resize(700, 300);
-    TFileCommands cmd(results, nullptr);
-    cmd.layoutColumns = [&] { tables.LayoutColumns(); };
+    TFileCommands cmd(view.resultsTable(), nullptr);
+    QObject::connect(&cmd, &TFileCommands::loaded, [&] { view.resultsLoaded(); });
     const long baseKb = statusKb("VmRSS:");
 
     // The longest the event loop was away: what a key press would have waited.
@@ -105,7 +106,7 @@ int readInChild(const QString &file, qint64 bytes, int lines)
     // every change.
     QElapsedTimer copying;
     copying.start();
-    const TableData copy = TProtocolTables::snapshot(results);
+    const TableData copy = TProtocolTables::snapshot(view.resultsTable());
     const qint64 copyMs = copying.elapsed();
     if (!ok || results.RowCount() != lines + 1 || copy.rowCount() != lines + 1) {
         std::printf("reading failed\n");

@@ -3,6 +3,7 @@
 // 10,000 cars in the results protocol, and "Alle Einfügen" of 5,000 numbered entries over
 // 1,000 cars.
 #include "app/FMain.h"
+#include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
 #include "tests/support/TestClock.h"
 #include "widgets/SortGrid.h"
@@ -72,7 +73,7 @@ int main(int argc, char **argv)
             QApplication::processEvents();
             QElapsedTimer t;
             t.start();
-            w.tables->AppendCapture(QStringLiteral("10:01:23,45"));
+            w.view->AppendCapture(QStringLiteral("10:01:23,45"));
             if (withRepaint)
                 QApplication::processEvents();
             us.push_back(double(t.nsecsElapsed()) / 1000.0);
@@ -112,7 +113,7 @@ int main(int argc, char **argv)
         w.bInsertALLClick();
         QApplication::processEvents();
         ms.push_back(double(t.nsecsElapsed()) / 1e6);
-        if (w.SortGrid1->RowCount() != 1001 || !TProtocolTables::tableEmpty(*w.SortGridPred)) {
+        if (w.SortGrid1->RowCount() != 1001 || !TProtocolTables::tableEmpty(w.view->predTable())) {
             std::printf("unexpected result: %d result rows\n", w.SortGrid1->RowCount());
             return 1;
         }
@@ -146,7 +147,8 @@ int main(int argc, char **argv)
         QApplication::processEvents();
         const double took = double(t.nsecsElapsed()) / 1e6;
         std::printf("Insert all, %d entries over %d cars: %.0f ms (target < %d ms)%s\n", cars, cars,
-                    took, cars / 50, TProtocolTables::tableEmpty(pred) ? "" : " NOT ALL MOVED");
+                    took, cars / 50,
+                    TProtocolTables::tableEmpty(w.view->predTable()) ? "" : " NOT ALL MOVED");
     }
     return 0;
 }

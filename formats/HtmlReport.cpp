@@ -1,36 +1,17 @@
 #include "formats/HtmlReport.h"
 
 #include "formats/Cp1252.h"
+#include "formats/Markup.h"
 
 #include <QIODevice>
 
-QString HtmlReport::escape(const QString &text)
+namespace {
+// The page declares ISO-8859-1: everything else goes in as a reference.
+QString escape(const QString &text)
 {
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text.at(i);
-        const char16_t u = ch.unicode();
-        if (u == '&')
-            out += QStringLiteral("&amp;");
-        else if (u == '<')
-            out += QStringLiteral("&lt;");
-        else if (u == '>')
-            out += QStringLiteral("&gt;");
-        else if (u == '"')
-            out += QStringLiteral("&quot;");
-        else if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
-            out += ch;
-        else {
-            // The page declares ISO-8859-1: everything else goes in as a reference.
-            char32_t code = u;
-            if (ch.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-                code = QChar::surrogateToUcs4(ch, text.at(++i));
-            out += QStringLiteral("&#") + QString::number(quint32(code)) + QLatin1Char(';');
-        }
-    }
-    return out;
+    return Markup::escape(text, Markup::Latin1Only);
 }
+} // namespace
 
 QString HtmlReport::pageText(const TableData &table, const QString &title)
 {

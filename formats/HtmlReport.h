@@ -11,8 +11,6 @@ class QIODevice;
 // row per data row. Cell texts are escaped, and characters outside Latin-1 become
 // numeric character references, so the page is plain single-byte text.
 namespace HtmlReport {
-// "&", "<", ">" (and '"' for attributes) as entities; non-Latin-1 as "&#N;".
-QString escape(const QString &text);
 // The page; title is the application title.
 QString pageText(const TableData &t, const QString &title);
 QByteArray pageBytes(const TableData &t, const QString &title);

@@ -1,5 +1,6 @@
 #include "formats/SheetFormat.h"
 
+#include "formats/Markup.h"
 #include "formats/SheetValues.h"
 #include "formats/Zip.h"
 
@@ -10,33 +11,10 @@
 
 namespace {
 
+// Control characters cannot stand in XML at all.
 QString xmlEscape(const QString &s)
 {
-    QString out;
-    out.reserve(s.size());
-    for (const QChar ch : s) {
-        switch (ch.unicode()) {
-        case '&':
-            out += QStringLiteral("&amp;");
-            break;
-        case '<':
-            out += QStringLiteral("&lt;");
-            break;
-        case '>':
-            out += QStringLiteral("&gt;");
-            break;
-        case '"':
-            out += QStringLiteral("&quot;");
-            break;
-        default:
-            // Control characters cannot stand in XML at all.
-            if (ch.unicode() >= 0x20 || ch == QLatin1Char('\t') || ch == QLatin1Char('\n'))
-                out += ch;
-            else
-                out += QLatin1Char(' ');
-        }
-    }
-    return out;
+    return Markup::escape(s, Markup::NoControls);
 }
 
 // One cell's text as paragraphs; runs of blanks and TABs are written so that the reader

@@ -1,5 +1,7 @@
 #include "live/LiveSnapshot.h"
 
+#include "formats/Markup.h"
+
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,26 +9,25 @@
 
 namespace {
 
-bool blank(const QString &s)
+// Cell texts may stand in attributes quoted either way.
+QString escape(const QString &text)
 {
-    for (const QChar ch : s)
-        if (ch.unicode() > 32)
-            return false;
-    return true;
+    return Markup::escape(text, Markup::Apostrophe);
 }
 
 // Cells that hold only blanks (a loaded file writes an empty cell as one blank) are
 // empty to a reader.
 QString shown(const QString &s)
 {
-    return blank(s) ? QString() : s;
+    return TableData::isBlank(s) ? QString() : s;
 }
 
 // A time column whose title a loaded file left empty is still named for the reader.
 QString title(const TableData &t, int col)
 {
     const QString s = t.cell(col, 0);
-    return col >= 2 && blank(s) ? QStringLiteral("Zeit ") + QString::number(col - 1) : s;
+    return col >= 2 && TableData::isBlank(s) ? QStringLiteral("Zeit ") + QString::number(col - 1)
+                                             : s;
 }
 
 // h:mm, hh:mm:ss, hh:mm:ss,cc and the like: what the program and a spreadsheet write.
@@ -60,7 +61,7 @@ bool looksLikeTime(const QString &text)
 bool rowBlank(const QStringList &row)
 {
     for (const QString &c : row)
-        if (!blank(c))
+        if (!TableData::isBlank(c))
             return false;
     return true;
 }
@@ -272,41 +273,13 @@ const char displayScript[] = R"(<script>
 
 } // namespace
 
-QString LivePages::escape(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar ch : text) {
-        switch (ch.unicode()) {
-        case '&':
-            out += QStringLiteral("&amp;");
-            break;
-        case '<':
-            out += QStringLiteral("&lt;");
-            break;
-        case '>':
-            out += QStringLiteral("&gt;");
-            break;
-        case '"':
-            out += QStringLiteral("&quot;");
-            break;
-        case '\'':
-            out += QStringLiteral("&#39;");
-            break;
-        default:
-            out += ch;
-        }
-    }
-    return out;
-}
-
 QList<int> LivePages::textColumns(const TableData &t)
 {
     QList<int> out;
     for (int c = 2; c < t.colCount; ++c)
         for (int r = 1; r < t.rowCount(); ++r) {
             const QString cell = t.cell(c, r);
-            if (!blank(cell) && !looksLikeTime(cell)) {
+            if (!TableData::isBlank(cell) && !looksLikeTime(cell)) {
                 out.append(c - 2);
                 break;
             }

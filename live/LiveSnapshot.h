@@ -36,6 +36,4 @@ QList<int> textColumns(const TableData &t);
 QByteArray icon();
 // A strong validator of the JSON answer.
 QByteArray etag(const QByteArray &json);
-// "&", "<", ">", '"' and "'" as entities.
-QString escape(const QString &text);
 } // namespace LivePages

@@ -9,12 +9,12 @@
 #include "platform/Shell.h"
 #include "platform/SystemError.h"
 #include "protocol/ProtocolTables.h"
-#include "widgets/SortGrid.h"
+#include "protocol/Table.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QFontMetrics>
 #include <QFutureWatcher>
+#include <QMetaMethod>
 #include <QSaveFile>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -41,31 +41,32 @@ PathKind pathKind(const QString &fileName)
     return ::lstat(path.constData(), &st) == 0 ? PathKind::Other : PathKind::Missing;
 }
 
-// The text widths of a table's data cells in the given columns, by row, measured as the
-// grid measures them but on the worker. False when stop was set on the way.
-bool measureWidths(const TableData &t, const std::vector<std::pair<int, QFont>> &fonts,
+// What the table measures of a file's rows, measured on the worker. False when stop was
+// set on the way.
+bool measureWidths(const TableData &t, const std::vector<ITable::ColumnMeasure> &measures,
                    const std::atomic_bool &stop,
                    std::vector<std::pair<int, std::vector<int>>> &widths)
 {
-    for (const auto &[col, font] : fonts) {
-        if (col >= t.colCount)
+    for (const ITable::ColumnMeasure &m : measures) {
+        if (m.col >= t.colCount)
             continue;
-        const QFontMetrics fm(font);
-        std::vector<int> w(t.rows.size(), 0);
-        for (size_t row = 1; row < t.rows.size(); ++row) {
-            if ((row & 0xFFF) == 0 && stop)
-                return false;
-            w[row] = TSortGrid::textWidth(fm, t.rows[row].at(col));
-        }
-        widths.emplace_back(col, std::move(w));
+        std::vector<int> w;
+        if (!m.measure(t.rows, stop, w))
+            return false;
+        widths.emplace_back(m.col, std::move(w));
     }
     return true;
 }
 } // namespace
 
-TFileCommands::TFileCommands(TSortGrid &results, QWidget *window, QObject *parent)
+TFileCommands::TFileCommands(ITable &results, QWidget *window, QObject *parent)
     : QObject(parent), m_results(results), m_window(window)
 {}
+
+template <typename Signal> bool TFileCommands::heard(Signal signal) const
+{
+    return isSignalConnected(QMetaMethod::fromSignal(signal));
+}
 
 TFileCommands::~TFileCommands()
 {
@@ -244,8 +245,8 @@ void TFileCommands::sbOpenClick()
             m_chosen = Chosen{name, saveEntryOf(format)};
         return;
     }
-    if (isSheet(format) && loadProtocolSheet)
-        loadProtocolSheet(name);
+    if (isSheet(format) && heard(&TFileCommands::sheetOpenRequested))
+        emit sheetOpenRequested(name);
     else
         return;
     SaveDialog1.FileName = name;
@@ -258,7 +259,7 @@ void TFileCommands::sbSaveClick()
     if (!SaveDialog1.Execute(m_window))
         return;
     const QString name = SaveDialog1.FileName;
-    const quint64 revision = m_results.contentRevision();
+    const quint64 revision = m_results.revision();
     // The name's suffix wins over the entry: "liste.xls" never receives TAB text.
     const Format format = saveFormatFor(name, SaveDialog1.FilterIndex);
     // The entry stays (its number is stored), but without LibreOffice it writes nothing,
@@ -277,19 +278,18 @@ void TFileCommands::sbSaveClick()
         SaveDialog1.FilterIndex = entry;
     switch (format) {
     case Format::Text:
-        if (SaveProtocolText(name) && saved)
-            saved(name, revision);
+        if (SaveProtocolText(name))
+            emit saved(name, revision);
         break;
     case Format::Xls:
     case Format::Xlsx:
     case Format::Ods:
-        if (saveProtocolSheet)
-            saveProtocolSheet(name, sheetSuffix(format));
+        emit sheetSaveRequested(name, sheetSuffix(format));
         break;
     case Format::Web:
         // A page cannot be loaded back: the protocol does not count as saved.
-        if (WriteHtmlReport(name) && pageWritten)
-            pageWritten(name);
+        if (WriteHtmlReport(name))
+            emit pageWritten(name);
         break;
     case Format::None:
         break;
@@ -382,23 +382,17 @@ bool TFileCommands::LoadProtocolText(const QString &fileName)
         watcher->deleteLater();
         textRead(fileName, std::move(result));
     });
-    // The fonts for measuring on the worker; with KeepColumnFit every data cell of a column
-    // has its column's.
-    std::vector<std::pair<int, QFont>> fonts;
-    if (m_results.KeepColumnFit())
-        for (const int col : TProtocolTables::FittedResultColumns)
-            fonts.emplace_back(col, m_results.dataFont(col));
-    watcher->setFuture(
-        QtConcurrent::run([read = textReader, fileName, cols = m_results.ColCount(),
-                           titles = m_results.Rows(0), stop = m_stop, fonts = std::move(fonts)] {
-            WorkerResult r{read(fileName, cols, titles, stop.get()), {}};
-            if (r.loaded.refusal == TextFormat::Refusal::None &&
-                !measureWidths(r.loaded.table, fonts, *stop, r.widths)) {
-                r.loaded = TextFormat::Loaded();
-                r.loaded.refusal = TextFormat::Refusal::Stopped;
-            }
-            return r;
-        }));
+    watcher->setFuture(QtConcurrent::run([read = textReader, fileName, cols = m_results.colCount(),
+                                          titles = m_results.rowCells(0), stop = m_stop,
+                                          measures = m_results.columnMeasures()] {
+        WorkerResult r{read(fileName, cols, titles, stop.get()), {}};
+        if (r.loaded.refusal == TextFormat::Refusal::None &&
+            !measureWidths(r.loaded.table, measures, *stop, r.widths)) {
+            r.loaded = TextFormat::Loaded();
+            r.loaded.refusal = TextFormat::Refusal::Stopped;
+        }
+        return r;
+    }));
     emit busyChanged(true, QStringLiteral("Textdatei wird gelesen: ") + fileName);
     return true;
 }
@@ -430,7 +424,7 @@ void TFileCommands::textRead(const QString &fileName, WorkerResult read)
     }
     endLoad(true, QString());
     // A protocol saved with more time columns than the table has now keeps all its times.
-    if (result.used > m_results.ColCount())
+    if (result.used > m_results.colCount())
         moreTimeColumns(result.used - 2);
     std::optional<std::vector<QStringList>> old =
         TProtocolTables::takeTable(m_results, std::move(result.table));
@@ -440,21 +434,14 @@ void TFileCommands::textRead(const QString &fileName, WorkerResult read)
         // Let go of on a worker: freeing a million rows takes a while too.
         QThreadPool::globalInstance()->start([rows = std::move(*old)]() mutable { rows.clear(); });
     }
-    const int last = m_results.RowCount() - 1;
-    m_results.setRow(last);
-    m_results.setSelection(TGridRect{0, last, m_results.ColCount() - 1, last});
-    if (layoutColumns)
-        layoutColumns();
-    if (updateFileButtons)
-        updateFileButtons();
+    m_results.setCurrentRow(m_results.rowCount() - 1);
     if (m_chosen) {
         SaveDialog1.FileName = m_chosen->fileName;
         if (m_chosen->saveEntry)
             SaveDialog1.FilterIndex = m_chosen->saveEntry;
         m_chosen.reset();
     }
-    if (loaded)
-        loaded(fileName);
+    emit loaded(fileName);
     emit finished(true);
 }
 
@@ -474,20 +461,16 @@ void TFileCommands::moreTimeColumns(int times)
 {
     // A protocol saved with more time columns than the setting keeps all its times.
     const int n = qMin(times, TextFormat::MaxTimeColumns);
-    if (!raiseTimeColumns)
-        return;
-    raiseTimeColumns(n);
-    if (!showStatus)
-        return;
+    emit columnsNeeded(n);
     if (times > n)
-        showStatus(QStringLiteral("Zeitenanzahl auf %1 erhöht, mehr geht nicht: die Zeiten ab "
-                                  "Zeit %2 wurden nicht geladen.")
-                       .arg(n)
-                       .arg(n + 1));
+        emit status(QStringLiteral("Zeitenanzahl auf %1 erhöht, mehr geht nicht: die Zeiten ab "
+                                   "Zeit %2 wurden nicht geladen.")
+                        .arg(n)
+                        .arg(n + 1));
     else
-        showStatus(QStringLiteral("Zeitenanzahl auf %1 erhöht, damit alle Zeiten der Datei "
-                                  "Platz haben.")
-                       .arg(n));
+        emit status(QStringLiteral("Zeitenanzahl auf %1 erhöht, damit alle Zeiten der Datei "
+                                   "Platz haben.")
+                        .arg(n));
 }
 
 bool TFileCommands::WriteHtmlReport(const QString &fileName)
@@ -523,3 +506,5 @@ void TFileCommands::sbWebClick(int tag)
     if (!failure.isEmpty())
         ErrorBox::show(m_window, failure);
 }
+
+#include "moc_FileCommands.cpp"

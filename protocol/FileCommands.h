@@ -15,8 +15,8 @@
 
 template <typename T> class QFutureWatcher;
 
+class ITable;
 class QWidget;
-class TSortGrid;
 
 // Open and Save of the results protocol (text, spreadsheet, web page), and the page for
 // the viewer and the printer.
@@ -24,7 +24,7 @@ class TFileCommands : public QObject
 {
     Q_OBJECT
 public:
-    TFileCommands(TSortGrid &results, QWidget *window, QObject *parent = nullptr);
+    TFileCommands(ITable &results, QWidget *window, QObject *parent = nullptr);
     ~TFileCommands() override;
 
     enum class FileKind
@@ -41,27 +41,11 @@ public:
     // Names the page's title and the fixed page file.
     QString applicationTitle;
 
-    std::function<void()> layoutColumns;
-    std::function<void()> updateFileButtons;
-    // Gives the results protocol n time columns (a loaded file holds more than it has).
-    std::function<void(int n)> raiseTimeColumns;
-    // A note in the status bar.
-    std::function<void(const QString &)> showStatus;
-    // A text file has been loaded into the results protocol; the Save command has written
-    // the table as a text file as it is at revision (its contentRevision).
-    std::function<void(const QString &fileName)> loaded;
-    std::function<void(const QString &fileName, quint64 revision)> saved;
     // What reads a text file on the worker thread (tests hold it back to look at the
     // window meanwhile).
     std::function<TextFormat::Loaded(const QString &fileName, int colCount,
                                      const QStringList &titles, const std::atomic_bool *stop)>
         textReader = TextFormat::load;
-    // The Save command has written the table as a web page.
-    std::function<void(const QString &fileName)> pageWritten;
-    // The spreadsheet entries; while unset they do nothing. Saving gets the suffix of the
-    // format to write (xls, xlsx, ods).
-    std::function<void(const QString &)> loadProtocolSheet;
-    std::function<void(const QString &, const QString &suffix)> saveProtocolSheet;
 
     // Start-up: file-type names, filters, proposed name and start folders.
     void readFileTypeNames();
@@ -130,6 +114,21 @@ public:
                          QString *reason = nullptr);
 
 signals:
+    // A text file has been read into the results protocol, its last row current.
+    void loaded(const QString &fileName);
+    // The Save command has written the table as a text file as it was at revision.
+    void saved(const QString &fileName, quint64 revision);
+    // The Save command has written the table as a web page.
+    void pageWritten(const QString &fileName);
+    // A note for the status bar.
+    void status(const QString &text);
+    // The results protocol needs n time columns (a file being loaded holds more times per
+    // car than it has); they must be there once this returns.
+    void columnsNeeded(int n);
+    // A spreadsheet was chosen to open, or to save under a name of the format suffix
+    // (xls, xlsx, ods): the spreadsheet commands do that.
+    void sheetOpenRequested(const QString &fileName);
+    void sheetSaveRequested(const QString &fileName, const QString &suffix);
     // A text file is being read (with what the status bar says), or no longer.
     void busyChanged(bool busy, const QString &status);
     // At the end of every LoadProtocolText, after its error box if it failed.
@@ -143,6 +142,8 @@ private:
         TextFormat::Loaded loaded;
         std::vector<std::pair<int, std::vector<int>>> widths;
     };
+    // Something is connected to the signal (a sheet request nobody takes does nothing).
+    template <typename Signal> bool heard(Signal signal) const;
     // The worker's answer, on the UI thread.
     void textRead(const QString &fileName, WorkerResult read);
     void endLoad(bool ok, const QString &error);
@@ -154,7 +155,7 @@ private:
     // or its first bytes tell, else the entry's.
     Format loadedFormat(const QString &fileName, int entry) const;
 
-    TSortGrid &m_results;
+    ITable &m_results;
     QWidget *m_window;
     bool m_office = false;
     // The text file being read; its worker stops early when this object goes.

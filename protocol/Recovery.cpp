@@ -1,7 +1,6 @@
 #include "protocol/Recovery.h"
 
 #include "protocol/Journal.h"
-#include "protocol/ProtocolTables.h"
 
 #include <QHash>
 #include <QTime>
@@ -65,7 +64,7 @@ bool RecoveryFormat::tableEmpty(const TableData &t)
 {
     for (int r = 1; r < t.rowCount(); ++r)
         for (const QString &cell : t.rows[size_t(r)])
-            if (!TProtocolTables::isBlank(cell))
+            if (!TableData::isBlank(cell))
                 return false;
     return true;
 }

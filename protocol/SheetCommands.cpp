@@ -6,7 +6,7 @@
 #include "platform/ErrorBox.h"
 #include "platform/SystemError.h"
 #include "protocol/ProtocolTables.h"
-#include "widgets/SortGrid.h"
+#include "protocol/Table.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,7 +70,7 @@ int rowsToKeep(const TableData &t)
 
 } // namespace
 
-TSheetCommands::TSheetCommands(TSortGrid &results, QWidget *window, QObject *parent)
+TSheetCommands::TSheetCommands(ITable &results, QWidget *window, QObject *parent)
     : QObject(parent), m_results(results), m_window(window)
 {}
 
@@ -100,8 +100,7 @@ bool TSheetCommands::prepare(const QString &status)
     if (!m_work->isValid() || !QDir(m_work->path()).mkpath(QStringLiteral("out")))
         return false;
     m_running = true;
-    if (showBusy)
-        showBusy(true, status);
+    emit busyChanged(true, status);
     return true;
 }
 
@@ -110,8 +109,7 @@ void TSheetCommands::end(bool ok, const QString &error, const QString &note)
     m_work.reset();
     m_loading = false;
     m_running = false;
-    if (showBusy)
-        showBusy(false, note);
+    emit busyChanged(false, note);
     if (!ok)
         ErrorBox::show(m_window, error);
     emit finished(ok);
@@ -140,7 +138,7 @@ void TSheetCommands::LoadProtocolSheet(const QString &fileName)
         return;
     }
     const QString path = fi.absoluteFilePath();
-    const int cols = m_colCount = m_results.ColCount();
+    const int cols = m_colCount = m_results.colCount();
     background<SheetReader::Result>(
         [path, cols] { return SheetReader::read(path, cols); },
         [this, fileName](const SheetReader::Result &r) { loadRead(fileName, r, false); });
@@ -201,20 +199,14 @@ void TSheetCommands::applyRead(const QString &fileName, const SheetReader::Resul
                              "ohne ihr Format. Genau liest die Datei LibreOffice (Paket %1).")
                   .arg(QLatin1String(Package))
             : QString();
-    apply(SheetFormat::tableFromSheet(r.rows, m_results.ColCount()), fileName, note);
+    apply(SheetFormat::tableFromSheet(r.rows, m_results.colCount()), fileName, note);
 }
 
 void TSheetCommands::apply(const TableData &t, const QString &fileName, const QString &note)
 {
     TProtocolTables::applyTable(m_results, t);
-    m_results.setRow(1);
-    m_results.setSelection(TGridRect{0, 1, m_results.ColCount() - 1, 1});
-    if (layoutColumns)
-        layoutColumns();
-    if (updateFileButtons)
-        updateFileButtons();
-    if (loaded)
-        loaded(fileName);
+    m_results.setCurrentRow(1);
+    emit loaded(fileName);
     end(true, QString(), note);
 }
 
@@ -232,7 +224,7 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &s
     // Any other name is written in the default type, as before.
     if (!SheetWriter::writesNatively(format))
         format = QStringLiteral("xls");
-    const quint64 revision = m_results.contentRevision();
+    const quint64 revision = m_results.revision();
     const TableData table = TProtocolTables::snapshot(m_results);
     // Refused before anything is written: a format that cannot hold the table would keep
     // only a part of it.
@@ -268,8 +260,8 @@ void TSheetCommands::SaveProtocolSheet(const QString &fileName, const QString &s
             return error.isEmpty() ? install(made, fileName) : error;
         },
         [this, fileName, revision](const QString &error) {
-            if (error.isEmpty() && saved)
-                saved(fileName, revision);
+            if (error.isEmpty())
+                emit saved(fileName, revision);
             end(error.isEmpty(), writeMessage(fileName) + QLatin1Char('\n') + error);
         });
 }
@@ -322,11 +314,13 @@ void TSheetCommands::saveThroughOffice(const QString &fileName, const TableData 
                             return install(converted, fileName);
                         },
                         [this, fileName, revision](const QString &error) {
-                            if (error.isEmpty() && saved)
-                                saved(fileName, revision);
+                            if (error.isEmpty())
+                                emit saved(fileName, revision);
                             end(error.isEmpty(),
                                 writeMessage(fileName) + QLatin1Char('\n') + error);
                         });
                 });
         });
 }
+
+#include "moc_SheetCommands.cpp"

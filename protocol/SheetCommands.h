@@ -8,9 +8,9 @@
 #include <functional>
 #include <memory>
 
+class ITable;
 class QTemporaryDir;
 class QWidget;
-class TSortGrid;
 struct TableData;
 namespace SheetReader {
 struct Result;
@@ -24,20 +24,11 @@ class TSheetCommands : public QObject
 {
     Q_OBJECT
 public:
-    TSheetCommands(TSortGrid &results, QWidget *window, QObject *parent = nullptr);
+    TSheetCommands(ITable &results, QWidget *window, QObject *parent = nullptr);
     ~TSheetCommands() override;
 
     // Names the sheet and the document's subject.
     QString applicationTitle;
-    std::function<void()> layoutColumns;
-    std::function<void()> updateFileButtons;
-    // While a command runs: busy true with what the status bar says; false at its end,
-    // with a note for the status bar (usually none).
-    std::function<void(bool busy, const QString &status)> showBusy;
-    // A file has been loaded into the results protocol; a save has been put in place,
-    // holding the table as it was at revision (its contentRevision when the save began).
-    std::function<void(const QString &fileName)> loaded;
-    std::function<void(const QString &fileName, quint64 revision)> saved;
 
     void LoadProtocolSheet(const QString &fileName);
     // suffix (xls, xlsx, ods) chooses the format; empty: the name's own suffix.
@@ -49,6 +40,14 @@ public:
     SpreadsheetApp &application() { return m_app; }
 
 signals:
+    // While a command runs: busy true with what the status bar says; false at its end,
+    // with a note for the status bar (usually none).
+    void busyChanged(bool busy, const QString &status);
+    // A file has been loaded into the results protocol, its first row current.
+    void loaded(const QString &fileName);
+    // A save has been put in place, holding the table as it was at revision (its revision
+    // when the save began).
+    void saved(const QString &fileName, quint64 revision);
     // At the end of every command, after its error box if it failed.
     void finished(bool ok);
 
@@ -64,7 +63,7 @@ private:
     void apply(const TableData &table, const QString &fileName, const QString &note);
     void saveThroughOffice(const QString &fileName, const TableData &table, quint64 revision);
 
-    TSortGrid &m_results;
+    ITable &m_results;
     QWidget *m_window;
     SpreadsheetApp m_app;
     std::unique_ptr<QTemporaryDir> m_work;

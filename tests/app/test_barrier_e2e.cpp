@@ -701,7 +701,7 @@ TEST_F(BarrierEndToEnd, NumbersTypedWhileCarsPassStayWhereTheyWereTyped)
     type("2");
     carPasses();
     EXPECT_EQ(pred.Row(), 2);
-    EXPECT_TRUE(w->tables->markedNew(4));
+    EXPECT_TRUE(w->view->markedNew(4));
     // The new entry's time cell shows it waits for its number.
     const QRect timeCell = pred.CellRect(1, 4);
     EXPECT_EQ(pred.viewport()->grab().toImage().pixelColor(timeCell.topLeft() + QPoint(3, 3)),
@@ -714,7 +714,7 @@ TEST_F(BarrierEndToEnd, NumbersTypedWhileCarsPassStayWhereTheyWereTyped)
     carPasses();
     EXPECT_EQ(pred.Row(), 5);
     clickNr(4);
-    EXPECT_FALSE(w->tables->markedNew(4));
+    EXPECT_FALSE(w->view->markedNew(4));
 
     // A digit replaces the number of a cell just selected; further digits and Backspace edit.
     clickNr(1);

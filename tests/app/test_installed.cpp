@@ -4,8 +4,8 @@
 #include "platform/AppInfo.h"
 #include "platform/Folders.h"
 #include "protocol/FileCommands.h"
+#include "protocol/PlainTable.h"
 #include "tests/support/Guards.h"
-#include "widgets/SortGrid.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,8 +77,8 @@ TEST_F(ReadOnlyFolders, DialogsStartInTheDocumentsAndThePageGoesToTheCache)
 {
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/cache")).toLocal8Bit());
-    TSortGrid grid;
-    TFileCommands files(grid, nullptr);
+    TPlainTable table;
+    TFileCommands files(table, nullptr);
     files.applicationTitle = QStringLiteral("tornelo");
     CwdGuard cwd;
 

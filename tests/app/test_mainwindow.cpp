@@ -1,6 +1,7 @@
 #include "app/FMain.h"
 
 #include "platform/Colors.h"
+#include "tests/support/MainWindowFixture.h"
 #include "tests/support/Recorders.h"
 #include "tests/support/TempSettings.h"
 #include "tests/support/TestClock.h"
@@ -296,6 +297,121 @@ TEST_F(MainWindowTest, ResizeKeepsFocusOnCommandButton)
     w->resize(900, 600);
     EXPECT_TRUE(w->bReset->hasFocus());
     EXPECT_TRUE(w->Panel5->isVisible());
+}
+
+} // namespace
+
+// The protocol tables as the window starts with them and as a user runs them with the
+// chronometer and the yes/no dialog; the tables' own behaviour is tested with their grids
+// in tests/protocol/test_tables.cpp.
+namespace {
+
+using WindowTables = MainWindowFixture;
+
+TEST_F(WindowTables, StartUpTitlesAndEmptyTables)
+{
+    EXPECT_EQ(row(pred(), 0), (QStringList{"", "Zeit", "Nr."}));
+    EXPECT_EQ(row(res(), 0),
+              (QStringList{"Nr.", "Fahrer", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"}));
+    EXPECT_EQ(pred().RowCount(), 2);
+    EXPECT_EQ(res().RowCount(), 2);
+    for (QToolButton *b : {w->sbSave, w->sbPrint, w->sbWeb, w->sbCls, w->bInsert, w->bInsertALL,
+                           w->bRestore, w->bDel})
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    EXPECT_TRUE(w->sbOpen->isEnabled());
+    EXPECT_EQ(pred().ColWidths(0), 40);
+    EXPECT_EQ(pred().ColWidths(2), 48);
+    EXPECT_EQ(pred().ColWidths(1), pred().width() - 40 - 48 - 3 - 22);
+    for (int c = 2; c < 6; ++c)
+        EXPECT_EQ(res().ColWidths(c), 98);
+    EXPECT_GE(res().ColWidths(0), 48);
+    EXPECT_GE(res().ColWidths(1), 70);
+    EXPECT_EQ(pred().DefaultRowHeight(), 22);
+}
+
+TEST_F(WindowTables, CapturesFillRowOneThenAppend)
+{
+    key(Qt::Key_F4);
+    zeit(10, 1, 23, 456);
+    EXPECT_EQ(pred().RowCount(), 2);
+    EXPECT_EQ(row(pred(), 1), (QStringList{"1", "10:01:23,45", ""}));
+    EXPECT_TRUE(w->bDel->isEnabled());
+    zeit(10, 2, 0, 9);
+    EXPECT_EQ(pred().RowCount(), 3);
+    EXPECT_EQ(row(pred(), 2), (QStringList{"2", "10:02:00,00", ""}));
+    EXPECT_EQ(pred().Row(), 2);
+    EXPECT_EQ(pred().Selection(), (TGridRect{0, 2, 2, 2}));
+
+    // Widening the window leaves the time column as wide as it was; the results' time
+    // columns stay 98.
+    const int before = pred().ColWidths(1);
+    w->resize(1100, 700);
+    EXPECT_EQ(pred().ColWidths(1), before); // the left panel keeps its width
+    for (int c = 2; c < 6; ++c)
+        EXPECT_EQ(res().ColWidths(c), 98);
+}
+
+TEST_F(WindowTables, NewProtocolAsksAndResetsEverything)
+{
+    key(Qt::Key_F4);
+    zeit(10, 0, 1, 0);
+    number(1, "3");
+    w->bInsertClick();
+    zeit(10, 0, 2, 0);
+    res().setCells(1, 0, "Pilot");
+
+    TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrCancel);
+    w->sbClsClick();
+    EXPECT_EQ(dlg->Label1->text(), "Ergebnisse entfernen?");
+    EXPECT_EQ(res().Cells(0, 1), "3");
+    EXPECT_TRUE(w->chrono->running());
+
+    TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
+    QTest::mouseClick(w->sbCls, Qt::LeftButton);
+    EXPECT_EQ(res().RowCount(), 2);
+    EXPECT_TRUE(rowBlank(res(), 1));
+    EXPECT_EQ(row(res(), 0), (QStringList{"Nr.", "Pilot", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"}));
+    EXPECT_EQ(pred().RowCount(), 2);
+    EXPECT_TRUE(rowBlank(pred(), 1));
+    EXPECT_FALSE(w->chrono->running());
+    EXPECT_EQ(w->chrono->stopFlag(), 0);
+    EXPECT_EQ(w->bReset->text(), "STOPP");
+    EXPECT_TRUE(w->mStart->isEnabled());
+    EXPECT_FALSE(w->mLAP->isEnabled());
+    for (QToolButton *b : {w->sbSave, w->sbCls, w->bInsertALL, w->bDel})
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    // The next ZEIT fills row 1 again.
+    key(Qt::Key_F4);
+    zeit(10, 5, 0, 0);
+    EXPECT_EQ(row(pred(), 1), (QStringList{"1", "10:05:00,00", ""}));
+}
+
+TEST_F(WindowTables, WholeSessionAsAUserRunsIt)
+{
+    key(Qt::Key_F4);
+    for (int i = 0; i < 6; ++i)
+        zeit(9, 30, 10 * i, 120);
+    const QStringList numbers = {"1", "2", "1", "3", "2", "1"};
+    for (int i = 0; i < 6; ++i)
+        number(i + 1, numbers[i]);
+    QTest::mouseClick(w->bInsertALL, Qt::LeftButton);
+    EXPECT_TRUE(rowBlank(pred(), 1));
+    EXPECT_EQ(row(res(), 1),
+              (QStringList{"1", "", "09:30:00,12", "09:30:20,12", "09:30:50,12", ""}));
+    EXPECT_EQ(row(res(), 2), (QStringList{"2", "", "09:30:10,12", "09:30:40,12", "", ""}));
+    EXPECT_EQ(row(res(), 3), (QStringList{"3", "", "09:30:30,12", "", "", ""}));
+
+    clickCell(res(), 0, 1);
+    QTest::mouseClick(w->bRestore, Qt::LeftButton);
+    EXPECT_EQ(row(pred(), 1), (QStringList{"1", "09:30:50,12", "1"}));
+    clickCell(pred(), 1, 1); // selecting the entry enables Insert
+    QTest::mouseClick(w->bInsert, Qt::LeftButton);
+    EXPECT_EQ(res().Cells(4, 1), "09:30:50,12");
+
+    TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
+    QTest::mouseClick(w->sbCls, Qt::LeftButton);
+    EXPECT_EQ(res().RowCount(), 2);
+    EXPECT_FALSE(w->sbSave->isEnabled());
 }
 
 } // namespace

@@ -202,8 +202,8 @@ TEST_F(Keeping, YesRestoresBothTablesExactly)
     res().setCells(1, 1, QStringLiteral("Zeile\tmit TAB"));
     check->fire();
     sync();
-    const TableData predBefore = TProtocolTables::snapshot(pred());
-    const TableData resBefore = TProtocolTables::snapshot(res());
+    const TableData predBefore = TProtocolTables::snapshot(w->view->predTable());
+    const TableData resBefore = TProtocolTables::snapshot(w->view->resultsTable());
     QFile::remove(work.filePath(QStringLiteral("crash.txt")));
     ASSERT_TRUE(QFile::copy(recoveryPath(), work.filePath(QStringLiteral("crash.txt"))));
 
@@ -213,8 +213,8 @@ TEST_F(Keeping, YesRestoresBothTablesExactly)
     reopen(TFDlgYesNo::mrYes);
     EXPECT_EQ(dlg->Label1->text(), kAsk);
     EXPECT_EQ(w->tables->CountRunden(), 6);
-    EXPECT_EQ(TProtocolTables::snapshot(pred()).rows, predBefore.rows);
-    EXPECT_EQ(TProtocolTables::snapshot(res()).rows, resBefore.rows);
+    EXPECT_EQ(TProtocolTables::snapshot(w->view->predTable()).rows, predBefore.rows);
+    EXPECT_EQ(TProtocolTables::snapshot(w->view->resultsTable()).rows, resBefore.rows);
     // The restored state goes on: the next time joins the entries and is kept too.
     key(Qt::Key_F4);
     zeit(10, 1, 0, 0);
@@ -228,13 +228,13 @@ TEST_F(Keeping, ATimeTakenWhileAskingIsKept)
     keep();
     someWork();
     w->safekeeping->close();
-    std::vector<QStringList> expected = TProtocolTables::snapshot(pred()).rows;
+    std::vector<QStringList> expected = TProtocolTables::snapshot(w->view->predTable()).rows;
     expected.push_back({"3", "10:30:00,00", ""});
     reopen(TFDlgYesNo::mrYes, [&] {
         key(Qt::Key_F4);
         zeit(10, 30, 0, 0);
     });
-    EXPECT_EQ(TProtocolTables::snapshot(pred()).rows, expected);
+    EXPECT_EQ(TProtocolTables::snapshot(w->view->predTable()).rows, expected);
 }
 
 TEST_F(Keeping, NoKeepsTheFileAsideAndStartsEmpty)
@@ -246,8 +246,8 @@ TEST_F(Keeping, NoKeepsTheFileAsideAndStartsEmpty)
 
     reopen(TFDlgYesNo::mrCancel);
     EXPECT_EQ(dlg->Label1->text(), kAsk);
-    EXPECT_TRUE(TProtocolTables::tableEmpty(pred()));
-    EXPECT_TRUE(TProtocolTables::rowBlank(res(), 1));
+    EXPECT_TRUE(TProtocolTables::tableEmpty(w->view->predTable()));
+    EXPECT_TRUE(rowBlank(res(), 1));
     EXPECT_FALSE(QFile::exists(recoveryPath()));
     const QStringList aside =
         QDir(folder).entryList({QStringLiteral("recovery-*.txt")}, QDir::Files);
@@ -409,7 +409,7 @@ TEST_F(CrashChild, WorksUntilKilled)
     // One more time, killed before the recovery file has it: only the journal does.
     zeit(10, 0, 30, 0);
     QStringList rows;
-    for (const QStringList &r : TProtocolTables::snapshot(pred()).rows)
+    for (const QStringList &r : TProtocolTables::snapshot(w->view->predTable()).rows)
         rows << r.join(QLatin1Char('\t'));
     QFile f(out + QStringLiteral("/pred.txt"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -482,7 +482,7 @@ TEST_F(Crash, KilledAfterTenTimesAndTwoMovesLosesNothing)
     EXPECT_EQ(fileBytes(out.filePath(QStringLiteral("after.txt"))),
               fileBytes(out.filePath(QStringLiteral("before.txt"))));
     QStringList rows;
-    for (const QStringList &r : TProtocolTables::snapshot(pred()).rows)
+    for (const QStringList &r : TProtocolTables::snapshot(w->view->predTable()).rows)
         rows << r.join(QLatin1Char('\t'));
     EXPECT_EQ(rows, left);
     // The run goes on as it was: the clock runs and the barrier takes the next pass.

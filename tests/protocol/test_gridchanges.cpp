@@ -1,9 +1,12 @@
 // The recovery file kept by following a grid's changes must hold exactly what a copy of
-// the grid would, whatever the grid went through between two writes.
-#include "protocol/GridChanges.h"
+// the grid would, whatever the grid went through between two writes: the grid's change
+// notices, told through the table adapter, leave nothing out.
+#include "app/GridTable.h"
+#include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
 #include "protocol/Recovery.h"
 #include "protocol/RecoveryMirror.h"
+#include "protocol/TableFollower.h"
 
 #include <QRandomGenerator>
 
@@ -16,9 +19,10 @@ TEST(GridChanges, FollowedFileEqualsACopyAfterRandomChanges)
     QRandomGenerator rng(4711);
     for (int round = 0; round < 200; ++round) {
         TSortGrid pred, results;
-        TProtocolTables::configurePred(pred);
-        TProtocolTables::configureResults(results, 1 + int(rng.bounded(4)));
-        TGridChanges predChanges(pred), resultsChanges(results);
+        TProtocolView::configurePred(pred);
+        TProtocolView::configureResults(results, 1 + int(rng.bounded(4)));
+        TGridTable predTable(pred), resultsTable(results);
+        TTableFollower predChanges(predTable), resultsChanges(resultsTable);
         TRecoveryMirror mirror;
         auto text = [&] {
             static const QStringList texts = {"",     " ",           "12",         "Anna\tB.",
@@ -64,9 +68,9 @@ TEST(GridChanges, FollowedFileEqualsACopyAfterRandomChanges)
                 const auto back = RecoveryFormat::decode(mirror.file({}));
                 ASSERT_TRUE(back) << round << " " << step;
                 ASSERT_EQ(back->results.colCount, results.ColCount());
-                ASSERT_EQ(back->results.rows, TProtocolTables::snapshot(results).rows)
+                ASSERT_EQ(back->results.rows, TProtocolTables::snapshot(resultsTable).rows)
                     << round << " " << step;
-                ASSERT_EQ(back->pred.rows, TProtocolTables::snapshot(pred).rows)
+                ASSERT_EQ(back->pred.rows, TProtocolTables::snapshot(predTable).rows)
                     << round << " " << step;
                 break;
             }

@@ -5,7 +5,8 @@
 #include "protocol/ProtocolTables.h"
 #include "tests/support/FileSeams.h"
 #include "tests/support/Guards.h"
-#include "tests/support/ResultsGrid.h"
+#include "tests/support/core/Files.h"
+#include "tests/support/core/PlainTables.h"
 
 #include <QDir>
 #include <QPrinter>
@@ -23,7 +24,7 @@ namespace {
 // A reader of the page sees the texts as they stood in the table.
 TEST(HtmlPage, ShownTextsAreTheTableTexts)
 {
-    auto g = makeResults(
+    auto g = plainResults(
         1, {{"1", "A & B", "<script>alert(1)</script>"}, {"2", QStringLiteral("Łoś Müller € 😀")}});
     QTextDocument doc;
     doc.setHtml(Cp1252::decodeText(HtmlReport::pageBytes(TProtocolTables::snapshot(*g), "t")));
@@ -48,7 +49,7 @@ TEST(HtmlPrint, PrintedPageHoldsNamesAndTimes)
         GTEST_SKIP() << "pdftotext (poppler-utils) missing";
     QTemporaryDir dir;
     FileSeams seams;
-    auto g = makeResults(
+    auto g = plainResults(
         2, {{"12", "Meier", "10:15:22,31", "10:17:01,05"}, {"7", QStringLiteral("A & B Łoś")}});
     TFileCommands cmd(*g, nullptr);
     cmd.applicationTitle = QStringLiteral("Zeitnahme");

@@ -3,6 +3,7 @@
 #include "tests/support/FileSeams.h"
 #include "tests/support/ResultsGrid.h"
 #include "tests/support/TextLoads.h"
+#include "tests/support/core/PlainTables.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,17 +28,20 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        g = makeResults(4,
-                        {{"12", "Meier", kT}, {"", "ohne"}, {"7", QStringLiteral("Łoś & Söhne")}});
+        g = plainResults(4,
+                         {{"12", "Meier", kT}, {"", "ohne"}, {"7", QStringLiteral("Łoś & Söhne")}});
         cmd = std::make_unique<TFileCommands>(*g, nullptr);
-        cmd->layoutColumns = [this] { ++layouts; };
-        cmd->updateFileButtons = [this] { ++updates; };
+        // A load is told once; the window then lays out its columns and its buttons.
+        QObject::connect(cmd.get(), &TFileCommands::loaded, [this] {
+            ++layouts;
+            ++updates;
+        });
     }
     QString path(const QString &n) const { return dir.filePath(n); }
 
     QTemporaryDir dir;
     FileSeams seams;
-    std::unique_ptr<TSortGrid> g;
+    std::unique_ptr<TPlainTable> g;
     std::unique_ptr<TFileCommands> cmd;
     int layouts = 0;
     int updates = 0;
@@ -50,13 +54,15 @@ TEST_F(TextFiles, SaveAndLoadRoundTrip)
     // "Ł" does not fit Windows-1252: the file is UTF-8 with a mark.
     EXPECT_TRUE(fileBytes(f).startsWith("\xEF\xBB\xBF"));
 
+    // Loaded into a grid of the window, through the table adapter.
     auto h = makeResults(4, {{"1"}, {"2"}, {"3"}, {"4"}, {"5"}});
-    TFileCommands other(*h, nullptr);
+    TGridTable ht(*h, {0, 1});
+    TFileCommands other(ht, nullptr);
     int updates2 = 0;
-    other.updateFileButtons = [&] { ++updates2; };
+    QObject::connect(&other, &TFileCommands::loaded, [&] { ++updates2; });
     ASSERT_TRUE(loadText(other, f));
     EXPECT_EQ(h->RowCount(), 3); // the row without a number is gone, and so are the old rows
-    EXPECT_EQ(gridRow(*h, 0), gridRow(*g, 0));
+    EXPECT_EQ(gridRow(*h, 0), tableRow(*g, 0));
     EXPECT_EQ(gridRow(*h, 1), (QStringList{"12", "Meier", kT, " ", " ", " "}));
     EXPECT_EQ(gridRow(*h, 2),
               (QStringList{"7", QStringLiteral("Łoś & Söhne"), " ", " ", " ", " "}));
@@ -67,7 +73,7 @@ TEST_F(TextFiles, SaveAndLoadRoundTrip)
     // Rows hidden by the shorter table do not come back when it grows again.
     h->setRowCount(6);
     for (int r = 3; r < 6; ++r)
-        EXPECT_TRUE(TProtocolTables::rowBlank(*h, r)) << r;
+        EXPECT_TRUE(TProtocolTables::rowBlank(ht, r)) << r;
     h->setRowCount(3);
 
     // Saved again, the file is the same byte for byte.
@@ -81,37 +87,37 @@ TEST_F(TextFiles, ReadsWindows1252AndUtf8StarterLists)
     const QString a = path("ansi.txt");
     writeBytes(a, "Nr.;Fahrer\r\n12;M\xFCller \x80\r\n");
     ASSERT_TRUE(loadText(*cmd, a));
-    EXPECT_EQ(g->Cells(1, 1), QStringLiteral("Müller €"));
+    EXPECT_EQ(g->cell(1, 1), QStringLiteral("Müller €"));
     EXPECT_EQ(layouts, 1);
     EXPECT_EQ(updates, 1);
 
     const QString u = path("utf8.txt");
     writeBytes(u, QStringLiteral("Nr.;Fahrer\n12;Jürgen Weiß\n13;Ärger\n").toUtf8());
     ASSERT_TRUE(loadText(*cmd, u));
-    EXPECT_EQ(g->Cells(1, 1), QStringLiteral("Jürgen Weiß"));
-    EXPECT_EQ(g->Cells(1, 2), QStringLiteral("Ärger"));
+    EXPECT_EQ(g->cell(1, 1), QStringLiteral("Jürgen Weiß"));
+    EXPECT_EQ(g->cell(1, 2), QStringLiteral("Ärger"));
 
     const QString b = path("bom.txt");
     writeBytes(b, "\xEF\xBB\xBFNr.\tFahrer\r\n1\tOla\r\n");
     ASSERT_TRUE(loadText(*cmd, b));
-    EXPECT_EQ(g->Cells(0, 0), QStringLiteral("Nr.")); // the mark is not part of the title
-    EXPECT_EQ(g->RowCount(), 2);
+    EXPECT_EQ(g->cell(0, 0), QStringLiteral("Nr.")); // the mark is not part of the title
+    EXPECT_EQ(g->rowCount(), 2);
 }
 
 TEST_F(TextFiles, UnreadableFileIsReportedAndChangesNothing)
 {
-    const QStringList before = gridRow(*g, 1);
+    const QStringList before = tableRow(*g, 1);
     const QString gone = path("weg.txt");
     EXPECT_FALSE(loadText(*cmd, gone));
     ASSERT_EQ(seams.errors.size(), 1);
     EXPECT_EQ(seams.errors[0], QStringLiteral("Die Datei kann nicht gelesen werden: ") + gone);
-    EXPECT_EQ(gridRow(*g, 1), before);
+    EXPECT_EQ(tableRow(*g, 1), before);
     EXPECT_EQ(updates, 0);
 
     // A folder cannot be read as a file either.
     EXPECT_FALSE(loadText(*cmd, dir.path()));
     EXPECT_EQ(seams.errors.size(), 2);
-    EXPECT_EQ(gridRow(*g, 1), before);
+    EXPECT_EQ(tableRow(*g, 1), before);
 }
 
 // What is no starter list is refused with its reason, and the table stays as it was.
@@ -168,12 +174,12 @@ TEST_F(TextFiles, JunkAndFilesOverTheLimitAreRefusedWithTheirReason)
     // A text with a few control characters is still a starter list.
     writeBytes(path("fast.txt"), "Nr.;Fahrer\x1A\r\n12;Meier\x0C\r\n13;Kunz\r\n");
     EXPECT_TRUE(loadText(*cmd, path("fast.txt")));
-    EXPECT_EQ(g->Cells(1, 2), QStringLiteral("Kunz"));
+    EXPECT_EQ(g->cell(1, 2), QStringLiteral("Kunz"));
 }
 
 TEST_F(TextFiles, PipesAndDevicesAreNeitherReadNorReplaced)
 {
-    const QStringList before = gridRow(*g, 1);
+    const QStringList before = tableRow(*g, 1);
     for (const mode_t kind : {S_IFIFO, S_IFCHR}) {
         const QString node = path(QString::number(kind));
         ASSERT_EQ(mknod(QFile::encodeName(node).constData(), kind | 0600, makedev(1, 3)), 0);
@@ -189,7 +195,7 @@ TEST_F(TextFiles, PipesAndDevicesAreNeitherReadNorReplaced)
         ASSERT_EQ(stat(QFile::encodeName(node).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & S_IFMT, kind);
     }
-    EXPECT_EQ(gridRow(*g, 1), before);
+    EXPECT_EQ(tableRow(*g, 1), before);
 }
 
 TEST_F(TextFiles, ReadOnlyFolderIsReportedAndTheOldFileStays)
@@ -257,8 +263,8 @@ TEST_F(TextFiles, FailureInTheMiddleKeepsThePreviousFile)
     EXPECT_EQ(fileBytes(f), QByteArray("alt\r\n"));
     g->setRowCount(2000);
     for (int r = 1; r < 2000; ++r) {
-        g->setCells(0, r, QString::number(r));
-        g->setCells(1, r, QStringLiteral("Fahrer mit langem Namen"));
+        g->setCell(0, r, QString::number(r));
+        g->setCell(1, r, QStringLiteral("Fahrer mit langem Namen"));
     }
     EXPECT_FALSE(saveUnderLimit(*cmd, f, 4096));
     EXPECT_EQ(fileBytes(f), QByteArray("alt\r\n"));

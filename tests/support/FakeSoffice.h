@@ -4,7 +4,15 @@
 #include "platform/Spreadsheet.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+// A workbook of tests/formats/sheets, as other programs write them.
+inline QString sheetFixture(const char *name)
+{
+    return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
+           QStringLiteral("/../formats/sheets/") + QString::fromUtf8(name);
+}
 
 // A stand-in for LibreOffice: it notes its arguments, then writes the answer file given in
 // its environment into the output folder, but only once the test has created the release

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/FMain.h"
+#include "app/GridTable.h"
+#include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
 #include "tests/support/Recorders.h"
 #include "tests/support/TempSettings.h"
@@ -80,6 +82,7 @@ protected:
             out << g.Cells(c, r);
         return out;
     }
+    bool rowBlank(TSortGrid &g, int r) { return TProtocolTables::rowBlank(TGridTable(g), r); }
 
     TempSettings settings;
     TestClock clock;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/GridTable.h"
+#include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
 #include "tests/support/core/Files.h"
 #include "widgets/SortGrid.h"
@@ -14,7 +16,7 @@
 inline std::unique_ptr<TSortGrid> makeResults(int n, std::initializer_list<QStringList> rows = {})
 {
     auto g = std::make_unique<TSortGrid>();
-    TProtocolTables::configureResults(*g, n);
+    TProtocolView::configureResults(*g, n);
     g->setCells(0, 0, QStringLiteral("Nr."));
     g->setCells(1, 0, QStringLiteral("Fahrer"));
     for (int c = 2; c < n + 2; ++c)

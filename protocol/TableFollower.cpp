@@ -1,19 +1,19 @@
-#include "protocol/GridChanges.h"
+#include "protocol/TableFollower.h"
 
-TGridChanges::TGridChanges(TMyStringGrid &grid) : m_grid(grid)
+TTableFollower::TTableFollower(ITable &table) : m_table(table)
 {
-    connect(&grid, &TMyStringGrid::contentChange, this, &TGridChanges::note);
+    connect(&table, &ITable::changed, this, &TTableFollower::note);
 }
 
-TableChanges TGridChanges::take()
+TableChanges TTableFollower::take()
 {
     TableChanges out;
     if (m_whole) {
         out.whole = true;
-        out.table.colCount = m_grid.ColCount();
-        out.table.rows.reserve(size_t(m_grid.RowCount()));
-        for (int r = 0; r < m_grid.RowCount(); ++r)
-            out.table.rows.push_back(m_grid.Rows(r));
+        out.table.colCount = m_table.colCount();
+        out.table.rows.reserve(size_t(m_table.rowCount()));
+        for (int r = 0; r < m_table.rowCount(); ++r)
+            out.table.rows.push_back(m_table.rowCells(r));
         m_whole = false;
     } else {
         settle();
@@ -23,18 +23,18 @@ TableChanges TGridChanges::take()
     return out;
 }
 
-void TGridChanges::note(const TMyStringGrid::TContentChange &c)
+void TTableFollower::note(const TableChange &c)
 {
     if (m_whole)
         return;
-    using C = TMyStringGrid::TContentChange;
+    using C = TableChange;
     switch (c.kind) {
     case C::Cell:
-        if (c.b >= 0 && c.b < m_grid.RowCount())
+        if (c.b >= 0 && c.b < m_table.rowCount())
             m_dirty.insert(c.b);
         break;
     case C::Row:
-        if (c.a >= 0 && c.a < m_grid.RowCount())
+        if (c.a >= 0 && c.a < m_table.rowCount())
             m_dirty.insert(c.a);
         break;
     case C::RowDeleted:
@@ -60,10 +60,10 @@ void TGridChanges::note(const TMyStringGrid::TContentChange &c)
     }
 }
 
-void TGridChanges::settle()
+void TTableFollower::settle()
 {
     for (int r : m_dirty)
-        if (r < m_grid.RowCount())
-            m_ops.push_back({TableChanges::Op::SetRow, r, 0, m_grid.Rows(r)});
+        if (r < m_table.rowCount())
+            m_ops.push_back({TableChanges::Op::SetRow, r, 0, m_table.rowCells(r)});
     m_dirty.clear();
 }
