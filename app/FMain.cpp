@@ -467,6 +467,7 @@ void TFormMain::createUpperArea()
     UpperArea->setObjectName("UpperArea");
 
     PanelTimer = new TTimeDisplay(UpperArea);
+    PanelTimer->setObjectName("PanelTimer");
     PanelTimer->setGeometry(0, 0, kTimerWidth, kUpperHeight);
 
     Panel5 = new QWidget(UpperArea);

@@ -77,49 +77,6 @@ public:
     // True during the second after "OK" with another port, before the rest is applied.
     bool cfgPausePending() const;
 
-    // Hidden menu: its items exist for their shortcuts; a disabled item does nothing.
-    QMenu *HideMenu1 = nullptr;
-    QAction *mHilfe = nullptr;
-    QAction *mCFG = nullptr;
-    QAction *LockLSStart1 = nullptr;
-    QAction *mStart = nullptr;
-    QAction *mLAP = nullptr;
-    QAction *mReset = nullptr;
-    QAction *Info1 = nullptr;
-    QAction *Hilfe1 = nullptr;
-    QAction *Beenden1 = nullptr;
-
-    // Upper area.
-    QWidget *UpperArea = nullptr;
-    TTimeDisplay *PanelTimer = nullptr;
-    QWidget *Panel5 = nullptr;
-    TLbButton *bStart = nullptr;
-    TLbButton *bLAP = nullptr;
-    TLbButton *bReset = nullptr;
-    TClickImage *ImageLSzeit = nullptr;
-    QToolButton *bHelp = nullptr;
-    QToolButton *bCFG = nullptr;
-    QToolButton *bInfo = nullptr;
-    QLabel *LabelDate = nullptr;
-    QLabel *LabelTitle = nullptr;
-    QLabel *LabelProtokoll = nullptr;
-    QToolButton *sbOpen = nullptr;
-    QToolButton *sbSave = nullptr;
-    QToolButton *sbPrint = nullptr;
-    QToolButton *sbWeb = nullptr;
-    QToolButton *sbCls = nullptr;
-
-    // Lower area.
-    QWidget *LowerArea = nullptr;
-    QWidget *PanelLeft = nullptr;
-    TSortGrid *SortGridPred = nullptr;
-    TSortGrid *SortGrid1 = nullptr;
-    QToolButton *bInsertALL = nullptr;
-    QToolButton *bInsert = nullptr;
-    QToolButton *bRestore = nullptr;
-    QToolButton *bDel = nullptr;
-    QStatusBar *StatusBar1 = nullptr;
-
     // Non-visual members.
     TComPort *ComPort = nullptr;
     // Ports COM1..COM16 found at start-up and when the settings dialog last opened: bit n-1
@@ -138,14 +95,9 @@ public:
     TFileCommands *files = nullptr;
     // The live results on the local network (off unless the settings or --live ask).
     TLiveResults *live = nullptr;
-    QLabel *LabelLive = nullptr;
-    // Passes of the light barrier since START that took no time, with the last one.
-    QLabel *LabelIgnored = nullptr;
     // The journal of every time and command, and the recovery file (after start-up).
     TSafekeeping *safekeeping = nullptr;
     TSheetCommands *sheets = nullptr;
-    TFileDialog *OpenDialog1 = nullptr;
-    TFileDialog *SaveDialog1 = nullptr;
 
     // Chronometer commands and display tick.
     void mStartClick();
@@ -252,6 +204,56 @@ private:
     void createUpperArea();
     void createLowerArea();
     void layoutAreas();
+
+    // The controls, each with its object name (tests find them by it).
+    // Hidden menu: its items exist for their shortcuts; a disabled item does nothing.
+    QMenu *HideMenu1 = nullptr;
+    QAction *mHilfe = nullptr;
+    QAction *mCFG = nullptr;
+    QAction *LockLSStart1 = nullptr;
+    QAction *mStart = nullptr;
+    QAction *mLAP = nullptr;
+    QAction *mReset = nullptr;
+    QAction *Info1 = nullptr;
+    QAction *Hilfe1 = nullptr;
+    QAction *Beenden1 = nullptr;
+
+    // Upper area.
+    QWidget *UpperArea = nullptr;
+    TTimeDisplay *PanelTimer = nullptr;
+    QWidget *Panel5 = nullptr;
+    TLbButton *bStart = nullptr;
+    TLbButton *bLAP = nullptr;
+    TLbButton *bReset = nullptr;
+    TClickImage *ImageLSzeit = nullptr;
+    QToolButton *bHelp = nullptr;
+    QToolButton *bCFG = nullptr;
+    QToolButton *bInfo = nullptr;
+    QLabel *LabelDate = nullptr;
+    QLabel *LabelTitle = nullptr;
+    QLabel *LabelProtokoll = nullptr;
+    QToolButton *sbOpen = nullptr;
+    QToolButton *sbSave = nullptr;
+    QToolButton *sbPrint = nullptr;
+    QToolButton *sbWeb = nullptr;
+    QToolButton *sbCls = nullptr;
+
+    // Lower area.
+    QWidget *LowerArea = nullptr;
+    QWidget *PanelLeft = nullptr;
+    TSortGrid *SortGridPred = nullptr;
+    TSortGrid *SortGrid1 = nullptr;
+    QToolButton *bInsertALL = nullptr;
+    QToolButton *bInsert = nullptr;
+    QToolButton *bRestore = nullptr;
+    QToolButton *bDel = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+
+    QLabel *LabelLive = nullptr;
+    // Passes of the light barrier since START that took no time, with the last one.
+    QLabel *LabelIgnored = nullptr;
+    TFileDialog *OpenDialog1 = nullptr;
+    TFileDialog *SaveDialog1 = nullptr;
 
     IClock *m_clock;
     // Stamps for line changes handled without a stamp of their own.

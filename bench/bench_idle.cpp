@@ -3,6 +3,7 @@
 // (/proc/self/task/*/status) count its wake-ups; the figures are per second over 10 s.
 // A laptop on battery all day pays for every one of them.
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 #include "app/Safekeeping.h"
 #include "tests/support/TestClock.h"
 #include "widgets/DlgYesNo.h"
@@ -83,7 +84,7 @@ int main(int argc, char **argv)
     w.startSafekeeping(data.path());
     idle(1500);
     measure("Clock stopped, nothing happening (target: at most 5 wake-ups a second)");
-    w.mStart->trigger();
+    ui(w).mStart->trigger();
     idle(500);
     measure("Clock running (the display every 10 ms)");
     w.showMinimized();

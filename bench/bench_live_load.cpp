@@ -9,6 +9,7 @@
 // connections.
 
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 #include "app/LiveResults.h"
 #include "serial/Comms.h"
 #include "serial/SimBarrier.h"
@@ -274,8 +275,8 @@ int main(int argc, char **argv)
         std::printf("the live results did not start\n");
         return 1;
     }
-    w.mStart->trigger();
-    w.LockLSStart1->trigger();
+    ui(w).mStart->trigger();
+    ui(w).LockLSStart1->trigger();
 
     // The stamps the worker gave the closings.
     std::vector<TimeStamp> stamps;
@@ -288,8 +289,8 @@ int main(int argc, char **argv)
 
     auto taken = [&] {
         int n = 0;
-        for (int r = 1; r < w.SortGridPred->RowCount(); ++r)
-            n += w.SortGridPred->Cells(1, r).isEmpty() ? 0 : 1;
+        for (int r = 1; r < ui(w).SortGridPred->RowCount(); ++r)
+            n += ui(w).SortGridPred->Cells(1, r).isEmpty() ? 0 : 1;
         return n;
     };
     // Makes the passes and returns how many times they took.

@@ -3,6 +3,7 @@
 // 10,000 cars in the results protocol, and "Alle Einfügen" of 5,000 numbered entries over
 // 1,000 cars.
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 #include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
 #include "tests/support/TestClock.h"
@@ -69,7 +70,7 @@ int main(int argc, char **argv)
     auto measureAppend = [&](bool withRepaint) {
         std::vector<double> us;
         for (int round = 0; round < 30; ++round) {
-            fillEntries(*w.SortGridPred, 5000, false);
+            fillEntries(*ui(w).SortGridPred, 5000, false);
             QApplication::processEvents();
             QElapsedTimer t;
             t.start();
@@ -91,7 +92,7 @@ int main(int argc, char **argv)
     // The same with 10 and with 10,000 cars in the results protocol: the columns fitted
     // to the cars' numbers and names must not cost more with more cars.
     for (int cars : {10, 10000}) {
-        fillCars(*w.SortGrid1, cars);
+        fillCars(*ui(w).SortGrid1, cars);
         w.LayoutColumns();
         QApplication::processEvents();
         us = measureAppend(true);
@@ -105,16 +106,16 @@ int main(int argc, char **argv)
     w.ApplyTimeColumnCount();
     std::vector<double> ms;
     for (int round = 0; round < 3; ++round) {
-        w.SortGrid1->setRowCount(2);
-        w.SortGrid1->clearRow(1);
-        fillEntries(*w.SortGridPred, 5000, true);
+        ui(w).SortGrid1->setRowCount(2);
+        ui(w).SortGrid1->clearRow(1);
+        fillEntries(*ui(w).SortGridPred, 5000, true);
         QElapsedTimer t;
         t.start();
         w.bInsertALLClick();
         QApplication::processEvents();
         ms.push_back(double(t.nsecsElapsed()) / 1e6);
-        if (w.SortGrid1->RowCount() != 1001 || !TProtocolTables::tableEmpty(w.view->predTable())) {
-            std::printf("unexpected result: %d result rows\n", w.SortGrid1->RowCount());
+        if (ui(w).SortGrid1->RowCount() != 1001 || !TProtocolTables::tableEmpty(w.view->predTable())) {
+            std::printf("unexpected result: %d result rows\n", ui(w).SortGrid1->RowCount());
             return 1;
         }
     }
@@ -127,11 +128,11 @@ int main(int argc, char **argv)
     w.tables->setCountRunden(4);
     w.ApplyTimeColumnCount();
     for (int cars : {1000, 10000, 100000}) {
-        fillCars(*w.SortGrid1, cars);
+        fillCars(*ui(w).SortGrid1, cars);
         for (int r = 1; r <= cars; ++r)
-            for (int c = 2; c < w.SortGrid1->ColCount(); ++c)
-                w.SortGrid1->setCells(c, r, QString());
-        TSortGrid &pred = *w.SortGridPred;
+            for (int c = 2; c < ui(w).SortGrid1->ColCount(); ++c)
+                ui(w).SortGrid1->setCells(c, r, QString());
+        TSortGrid &pred = *ui(w).SortGridPred;
         pred.BeginUpdate();
         pred.setRowCount(cars + 1);
         for (int r = 1; r <= cars; ++r) {

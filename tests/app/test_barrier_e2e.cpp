@@ -1,4 +1,5 @@
 #include "platform/SystemError.h"
+#include "tests/support/WindowControls.h"
 #include "tests/support/MainWindowFixture.h"
 
 #include "app/Safekeeping.h"
@@ -64,7 +65,7 @@ bool matchesBarrierTime(const QString &taken, WallTime t,
 // Which picture the barrier icon shows: "locked", "free" or "not connected".
 std::string iconShown(const TFormMain &w)
 {
-    const QImage shown = w.ImageLSzeit->pixmap().toImage();
+    const QImage shown = ui(w).ImageLSzeit->pixmap().toImage();
     if (shown == barrierIconNotConnected().toImage())
         return "not connected";
     for (int s = 0; s < 2; ++s)
@@ -76,7 +77,7 @@ std::string iconShown(const TFormMain &w)
 bool statusMatches(const TFormMain &w, const QString &pattern)
 {
     return QRegularExpression(QRegularExpression::anchoredPattern(pattern))
-        .match(w.StatusBar1->currentMessage())
+        .match(ui(w).StatusBar1->currentMessage())
         .hasMatch();
 }
 
@@ -104,7 +105,7 @@ QString clockAt(const TimeStamp &t)
 QStringList takenTimes(const TFormMain &w)
 {
     QStringList out;
-    const TSortGrid &g = *w.SortGridPred;
+    const TSortGrid &g = *ui(w).SortGridPred;
     for (int r = 1; r < g.RowCount(); ++r)
         if (!g.Cells(1, r).isEmpty())
             out << g.Cells(1, r);
@@ -202,7 +203,7 @@ TEST_F(BarrierEndToEnd, PassesTakeTheTimesTheBarrierMadeThem)
 {
     start(0, 200);
     ASSERT_TRUE(w->ComPort->Connected());
-    EXPECT_TRUE(w->ImageLSzeit->isVisible()); // shown while the port is open
+    EXPECT_TRUE(ui(*w).ImageLSzeit->isVisible()); // shown while the port is open
     QTest::keyClick(w.get(), Qt::Key_F4);
     pass(k46, true);
     ASSERT_TRUE(seen(k46, true));
@@ -219,7 +220,7 @@ TEST_F(BarrierEndToEnd, PassesTakeTheTimesTheBarrierMadeThem)
     EXPECT_TRUE(matchesBarrierTime(times()[0], first.wall, seenAfter(closingStamps[0], first)))
         << times()[0].toStdString();
     // The lower row shows the time taken.
-    const qint32 shown = w->PanelTimer->shownValue(1);
+    const qint32 shown = ui(*w).PanelTimer->shownValue(1);
     EXPECT_EQ(TChronometer::timeText(TimeOfDay{shown / 3'600'000, shown / 60'000 % 60,
                                                shown / 1000 % 60, shown % 1000}),
               times()[0]);
@@ -343,7 +344,7 @@ TEST_F(BarrierEndToEnd, MillionLineListLoadsWhileTimesAreTaken)
     std::vector<Taken> taken;
     QObject::connect(w.get(), &TFormMain::timeTaken, w.get(),
                      [&](const QString &text, const TimeOfDay &, const QString &source) {
-                         const TSortGrid &g = *w->SortGrid1;
+                         const TSortGrid &g = *ui(*w).SortGrid1;
                          taken.push_back({text, source, w->files->busy(),
                                           g.RowCount() == 2 && g.Cells(1, 1) == "Alt"});
                      });
@@ -351,7 +352,7 @@ TEST_F(BarrierEndToEnd, MillionLineListLoadsWhileTimesAreTaken)
 
     w->LoadProtocolText(list);
     ASSERT_TRUE(w->files->busy());
-    EXPECT_FALSE(w->sbOpen->isEnabled());
+    EXPECT_FALSE(ui(*w).sbOpen->isEnabled());
     std::thread barrier([&] {
         for (int k = 0; k < 10; ++k) {
             if (k > 0)
@@ -384,11 +385,11 @@ TEST_F(BarrierEndToEnd, MillionLineListLoadsWhileTimesAreTaken)
     ASSERT_TRUE(seen(k46, false));
 
     EXPECT_TRUE(done.at(0).at(0).toBool());
-    const TSortGrid &g = *w->SortGrid1;
+    const TSortGrid &g = *ui(*w).SortGrid1;
     EXPECT_EQ(g.RowCount(), kLines + 1);
     EXPECT_EQ(g.Cells(0, kLines), QString::number(kLines));
     EXPECT_EQ(g.Cells(1, kLines), "Name " + QString::number(kLines));
-    EXPECT_TRUE(w->sbOpen->isEnabled());
+    EXPECT_TRUE(ui(*w).sbOpen->isEnabled());
 
     std::vector<Taken> passes, keys;
     for (const Taken &t : taken)
@@ -435,7 +436,7 @@ TEST_F(BarrierEndToEnd, OpeningEdgeAndClosingThePort)
     pass(k46, false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 1; }, 10000));
     w->ComPort->Close();
-    EXPECT_FALSE(w->ImageLSzeit->isVisible());
+    EXPECT_FALSE(ui(*w).ImageLSzeit->isVisible());
 }
 
 // barrier-sim ends while the barrier is free and its contact closed (the adapter is pulled
@@ -466,11 +467,11 @@ TEST_F(BarrierEndToEnd, LostBarrierIsSaidAndTakesTimesAgainWhenBack)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ComPort->Connected(); }, 10000));
     std::printf("barrier gone: OnClose after %lld ms\n", static_cast<long long>(closedAfter));
     EXPECT_GE(closedAfter, 0);
-    EXPECT_TRUE(w->ImageLSzeit->isVisible());
+    EXPECT_TRUE(ui(*w).ImageLSzeit->isVisible());
     EXPECT_EQ(iconShown(*w), "not connected");
     const QString lost = "Verbindung zur Lichtschranke an COM5 um \\d\\d:\\d\\d:\\d\\d verloren: " +
                          reasonText(ECONNRESET) + "\\. Neuer Versuch jede Sekunde\\.";
-    EXPECT_TRUE(statusMatches(*w, lost)) << w->StatusBar1->currentMessage().toStdString();
+    EXPECT_TRUE(statusMatches(*w, lost)) << ui(*w).StatusBar1->currentMessage().toStdString();
     ASSERT_EQ(timers.made.size(), 1u);
     TestTimer &retry = *timers.made[0];
     auto retryEnded = [&] {
@@ -492,7 +493,7 @@ TEST_F(BarrierEndToEnd, LostBarrierIsSaidAndTakesTimesAgainWhenBack)
     EXPECT_TRUE(w->ComPort->Connected());
     EXPECT_EQ(iconShown(*w), "free"); // as it was
     EXPECT_TRUE(statusMatches(*w, "Lichtschranke an COM5 um \\d\\d:\\d\\d:\\d\\d verbunden\\."))
-        << w->StatusBar1->currentMessage().toStdString();
+        << ui(*w).StatusBar1->currentMessage().toStdString();
     pass(k46, true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 2; }, 10000));
 }
@@ -511,14 +512,14 @@ TEST(BarrierStartUp, PortMissingAtStartIsSaidAndRetriedUntilItComes)
     w.show();
     EXPECT_FALSE(w.ComPort->Connected());
     EXPECT_TRUE(w.ComPort->Retrying());
-    EXPECT_TRUE(w.ImageLSzeit->isVisible());
+    EXPECT_TRUE(ui(w).ImageLSzeit->isVisible());
     EXPECT_EQ(iconShown(w), "not connected");
     EXPECT_TRUE(statusMatches(w, "Lichtschranke an COM9 ließ sich um \\d\\d:\\d\\d:\\d\\d nicht "
                                  "öffnen: " +
                                      reasonText(ENOENT) +
                                      " \\(an .* wartet kein barrier-sim\\)\\. Neuer Versuch "
                                      "jede Sekunde\\."))
-        << w.StatusBar1->currentMessage().toStdString();
+        << ui(w).StatusBar1->currentMessage().toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
     SimBarrierServer server;
@@ -574,22 +575,22 @@ TEST_F(BarrierOnDeviceDouble, ShortPassMergedIntoOneWakeUpIsTakenOnce)
     stamps.set(5000); // handled later than it happened
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->guard->LastLineStatus == 0u; }, 5000));
     EXPECT_EQ(takenTimes(*w), QStringList{"10:15:22,31"});
-    EXPECT_EQ(w->PanelTimer->shownValue(1), ((10 * 60 + 15) * 60 + 22) * 1000 + 318);
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(1), ((10 * 60 + 15) * 60 + 22) * 1000 + 318);
 }
 
 TEST_F(BarrierOnDeviceDouble, PollingAndLostChangesAreSaidOnceInTheStatusBar)
 {
-    QSignalSpy said(w->StatusBar1, &QStatusBar::messageChanged);
+    QSignalSpy said(ui(*w).StatusBar1, &QStatusBar::messageChanged);
     line->changeFoundByPolling(k46);
     ASSERT_TRUE(QTest::qWaitFor([&] { return takenTimes(*w).size() == 1; }, 5000));
     ASSERT_EQ(said.size(), 1);
-    EXPECT_EQ(w->StatusBar1->currentMessage(),
+    EXPECT_EQ(ui(*w).StatusBar1->currentMessage(),
               "Lichtschranke an COM1: Der Treiber meldet keine Kontaktänderungen, die Leitungen "
               "werden jetzt alle 2 ms abgefragt.");
-    w->StatusBar1->clearMessage();
+    ui(*w).StatusBar1->clearMessage();
     line->changeFoundByPolling(0); // the port polls already: nothing more to say
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->guard->LastLineStatus == 0u; }, 5000));
-    EXPECT_EQ(w->StatusBar1->currentMessage(), "");
+    EXPECT_EQ(ui(*w).StatusBar1->currentMessage(), "");
 
     // More event sets than the queue holds while the window is busy.
     const int sent = int(TComQueue::limit) + 7;
@@ -597,7 +598,7 @@ TEST_F(BarrierOnDeviceDouble, PollingAndLostChangesAreSaidOnceInTheStatusBar)
         line->change(i % 2 ? 0 : k46);
     ASSERT_TRUE(workerAt(2 + sent));
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->ComPort->DroppedEvents() == 7u; }, 10000));
-    EXPECT_EQ(w->StatusBar1->currentMessage(),
+    EXPECT_EQ(ui(*w).StatusBar1->currentMessage(),
               "Lichtschranke: 7 Kontaktänderungen verloren, weil das Programm zu lange "
               "beschäftigt war.");
 }
@@ -618,7 +619,7 @@ TEST_F(BarrierOnDeviceDouble, FailedLineWaitIsSaidWithPortTimeAndReason)
         line->pushFailure(err);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ComPort->Connected(); }, 10000));
         EXPECT_EQ(iconShown(*w), "not connected");
-        EXPECT_EQ(w->StatusBar1->currentMessage(),
+        EXPECT_EQ(ui(*w).StatusBar1->currentMessage(),
                   QStringLiteral("Verbindung zur Lichtschranke an COM1 um %1 verloren: %2. Neuer "
                                  "Versuch jede Sekunde.")
                       .arg(when, SystemError::text(err)));
@@ -629,7 +630,7 @@ TEST_F(BarrierOnDeviceDouble, FailedLineWaitIsSaidWithPortTimeAndReason)
         EXPECT_TRUE(w->ComPort->Connected());
         EXPECT_EQ(iconShown(*w), "free");
         EXPECT_EQ(
-            w->StatusBar1->currentMessage(),
+            ui(*w).StatusBar1->currentMessage(),
             QStringLiteral("Lichtschranke an COM1 um %1 verbunden.").arg(clockAt(stamps.stamp())));
     }
     // Times are taken again.
@@ -650,21 +651,21 @@ TEST_F(BarrierEndToEnd, PassDuringASpreadsheetConversion)
     QTest::keyClick(w.get(), Qt::Key_F3);
     QSignalSpy done(w->findChild<TSheetCommands *>(), &TSheetCommands::finished);
     w->LoadProtocolSheet(office.input("liste.xls"));
-    ASSERT_FALSE(w->sbOpen->isEnabled()); // the conversion runs
+    ASSERT_FALSE(ui(*w).sbOpen->isEnabled()); // the conversion runs
 
     clock.set(10, 30, 0, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w->PanelTimer->shownValue(0) == 37'800'000; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ui(*w).PanelTimer->shownValue(0) == 37'800'000; }, 5000));
     pass(k46, true);
     const WallTime at = server.lastChange().wall;
     ASSERT_TRUE(QTest::qWaitFor([&] { return times().size() == 1; }, 5000));
     EXPECT_TRUE(matchesBarrierTime(times()[0], at)) << times()[0].toStdString();
     clock.set(10, 30, 1, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w->PanelTimer->shownValue(0) == 37'801'000; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ui(*w).PanelTimer->shownValue(0) == 37'801'000; }, 5000));
     EXPECT_EQ(done.size(), 0);
 
     office.release();
     ASSERT_TRUE(done.wait(30000));
-    EXPECT_EQ(w->SortGrid1->Cells(1, 1), "Meier");
+    EXPECT_EQ(ui(*w).SortGrid1->Cells(1, 1), "Meier");
     EXPECT_EQ(times().size(), 1);
 }
 
@@ -676,7 +677,7 @@ TEST_F(BarrierEndToEnd, NumbersTypedWhileCarsPassStayWhereTheyWereTyped)
     start(0, 0);
     QTest::keyClick(w.get(), Qt::Key_F4);
     QTest::keyClick(w.get(), Qt::Key_F3);
-    TSortGrid &pred = *w->SortGridPred;
+    TSortGrid &pred = *ui(*w).SortGridPred;
     auto carPasses = [&] {
         const int before = int(times().size());
         pass(k46, true);
@@ -743,8 +744,8 @@ TEST_F(BarrierEndToEnd, NumbersTypedWhileCarsPassStayWhereTheyWereTyped)
     enter();
     type("3");
     EXPECT_EQ(pred.Cells(2, 5), "9");
-    EXPECT_TRUE(w->StatusBar1->currentMessage().contains("bestätigt"))
-        << w->StatusBar1->currentMessage().toStdString();
+    EXPECT_TRUE(ui(*w).StatusBar1->currentMessage().contains("bestätigt"))
+        << ui(*w).StatusBar1->currentMessage().toStdString();
     carPasses();
     EXPECT_EQ(pred.Row(), 6);
     type("4");

@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 
 #include "app/Safekeeping.h"
 #include "protocol/Journal.h"
@@ -67,7 +68,7 @@ protected:
 
     int iconState() const
     {
-        const QImage shown = w->ImageLSzeit->pixmap().toImage();
+        const QImage shown = ui(*w).ImageLSzeit->pixmap().toImage();
         for (int s = 0; s < 2; ++s)
             if (shown == w->ImageList1[s].toImage())
                 return s;
@@ -113,8 +114,8 @@ TEST_F(BarrierTest, IconsAreRedWithHorizontalBarAndGreenWithVerticalBar)
     EXPECT_NE(lost.pixelColor(15, 8), QColor(Qt::white));
     EXPECT_NE(lost.pixelColor(8, 15), QColor(Qt::white));
     EXPECT_EQ(iconState(), 0); // locked at start
-    EXPECT_EQ(w->ImageLSzeit->toolTip(), "[F3] Zeit-LS frei / gesperrt");
-    EXPECT_EQ(w->ImageLSzeit->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(ui(*w).ImageLSzeit->toolTip(), "[F3] Zeit-LS frei / gesperrt");
+    EXPECT_EQ(ui(*w).ImageLSzeit->cursor().shape(), Qt::PointingHandCursor);
 }
 
 // A call that does not come from a port event reads the status now and takes the time
@@ -186,9 +187,9 @@ TEST_F(BarrierTest, StoppLeavesTheLockAndResetLocks)
     EXPECT_EQ(w->guard->lockState(), 0);
     QTest::keyClick(w.get(), Qt::Key_F9); // disabled in Idle
     EXPECT_EQ(w->guard->lockState(), 0);
-    QTest::mouseClick(w->ImageLSzeit, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).ImageLSzeit, Qt::LeftButton);
     EXPECT_EQ(w->guard->lockState(), 1);
-    QTest::mouseClick(w->ImageLSzeit, Qt::RightButton); // only a left click toggles
+    QTest::mouseClick(ui(*w).ImageLSzeit, Qt::RightButton); // only a left click toggles
     EXPECT_EQ(w->guard->lockState(), 1);
 }
 
@@ -223,8 +224,8 @@ TEST_F(BarrierTest, PassesWithoutATimeAreJournalledAndCounted)
     prompt(kDsr, 1010);
     prompt(0, 1100); // an opening takes no time by this edge: no trace either
     EXPECT_TRUE(capture.texts.isEmpty());
-    EXPECT_TRUE(w->LabelIgnored->isVisible());
-    EXPECT_EQ(w->LabelIgnored->text(),
+    EXPECT_TRUE(ui(*w).LabelIgnored->isVisible());
+    EXPECT_EQ(ui(*w).LabelIgnored->text(),
               "Durchfahrten ohne Zeit: 4, zuletzt 10:00:01,01 (Einstellungen offen)");
 
     ASSERT_TRUE(w->safekeeping->writer()->flush(10000));
@@ -244,11 +245,11 @@ TEST_F(BarrierTest, PassesWithoutATimeAreJournalledAndCounted)
     // START begins a new count; a pass that takes its time adds nothing.
     w->guard->contactTest = [] { return nullptr; };
     runningAndFree();
-    EXPECT_FALSE(w->LabelIgnored->isVisible());
+    EXPECT_FALSE(ui(*w).LabelIgnored->isVisible());
     prompt(0, 1200);
     prompt(kDsr, 1300);
     EXPECT_EQ(capture.texts, QStringList{"10:00:01,30"});
-    EXPECT_FALSE(w->LabelIgnored->isVisible());
+    EXPECT_FALSE(ui(*w).LabelIgnored->isVisible());
     w->safekeeping->close();
 }
 } // namespace

@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 
 #include "platform/Colors.h"
 #include "tests/support/MainWindowFixture.h"
@@ -55,18 +56,18 @@ protected:
                        const char *step)
     {
         SCOPED_TRACE(step);
-        const ButtonState s = state(w->bStart, w->mStart);
-        const ButtonState l = state(w->bLAP, w->mLAP);
-        const ButtonState r = state(w->bReset, w->mReset);
+        const ButtonState s = state(ui(*w).bStart, ui(*w).mStart);
+        const ButtonState l = state(ui(*w).bLAP, ui(*w).mLAP);
+        const ButtonState r = state(ui(*w).bReset, ui(*w).mReset);
         EXPECT_EQ(s.enabled, start.enabled);
         EXPECT_EQ(s.face, start.face);
         EXPECT_EQ(l.enabled, lap.enabled);
         EXPECT_EQ(l.face, lap.face);
         EXPECT_EQ(r.enabled, reset.enabled);
         EXPECT_EQ(r.face, reset.face);
-        EXPECT_EQ(w->bReset->text().toStdString(), caption);
-        EXPECT_EQ(w->bStart->text(), "START");
-        EXPECT_EQ(w->bLAP->text(), "ZEIT");
+        EXPECT_EQ(ui(*w).bReset->text().toStdString(), caption);
+        EXPECT_EQ(ui(*w).bStart->text(), "START");
+        EXPECT_EQ(ui(*w).bLAP->text(), "ZEIT");
     }
 
     TempSettings settings; // each test's window starts from the defaults
@@ -80,38 +81,38 @@ TEST_F(MainWindowTest, CommandSequenceThroughKeysAndButtons)
     expectButtons({true, clLime}, {false, clBlack}, {false, clRed}, "STOPP", "start-up");
 
     clock.set(10, 0, 0, 0);
-    QTest::mousePress(w->bStart, Qt::LeftButton); // acts on the press
+    QTest::mousePress(ui(*w).bStart, Qt::LeftButton); // acts on the press
     EXPECT_TRUE(w->chrono->running());
-    QTest::mouseRelease(w->bStart, Qt::LeftButton);
+    QTest::mouseRelease(ui(*w).bStart, Qt::LeftButton);
     expectButtons({false, clBlack}, {true, clYellow}, {true, clRed}, "STOPP", "START");
 
     clock.set(10, 1, 23, 456);
     key(Qt::Key_F8);
-    EXPECT_EQ(w->PanelTimer->shownValue(1), 36083456);
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(1), 36083456);
     clock.set(10, 2, 0, 9);
-    QTest::mousePress(w->bLAP, Qt::LeftButton);
-    QTest::mouseRelease(w->bLAP, Qt::LeftButton);
+    QTest::mousePress(ui(*w).bLAP, Qt::LeftButton);
+    QTest::mouseRelease(ui(*w).bLAP, Qt::LeftButton);
     EXPECT_EQ(capture.texts, (QStringList{"10:01:23,45", "10:02:00,00"}));
     expectButtons({false, clBlack}, {true, clYellow}, {true, clRed}, "STOPP", "ZEIT");
 
     clock.set(10, 2, 30, 0);
     w->chrono->tick();
-    EXPECT_EQ(w->PanelTimer->shownValue(0), 36150000);
-    QTest::mouseClick(w->bReset, Qt::LeftButton); // STOPP
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(0), 36150000);
+    QTest::mouseClick(ui(*w).bReset, Qt::LeftButton); // STOPP
     EXPECT_FALSE(w->chrono->running());
-    EXPECT_EQ(w->PanelTimer->shownValue(0), 0);
-    EXPECT_EQ(w->PanelTimer->shownValue(1), 36120009); // lower row keeps the last time
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(0), 0);
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(1), 36120009); // lower row keeps the last time
     expectButtons({true, clLime}, {true, clYellow}, {true, clRed}, "RESET", "STOPP");
 
     // ZEIT in Stopped still takes a time; the upper row stays at zero.
     clock.set(10, 3, 0, 0);
     key(Qt::Key_F8);
     EXPECT_EQ(capture.texts.size(), 3);
-    EXPECT_EQ(w->PanelTimer->shownValue(0), 0);
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(0), 0);
 
     key(Qt::Key_F9); // RESET
-    EXPECT_EQ(w->PanelTimer->shownValue(0), 0);
-    EXPECT_EQ(w->PanelTimer->shownValue(1), 0);
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(0), 0);
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(1), 0);
     expectButtons({true, clLime}, {false, clBlack}, {false, clBlack}, "STOPP", "RESET");
 }
 
@@ -119,73 +120,73 @@ TEST_F(MainWindowTest, DisabledCommandsDoNothingByAnyRoute)
 {
     key(Qt::Key_F8);
     key(Qt::Key_F9);
-    w->mLAP->trigger();
-    w->mReset->trigger();
+    ui(*w).mLAP->trigger();
+    ui(*w).mReset->trigger();
     EXPECT_TRUE(capture.texts.isEmpty());
     EXPECT_FALSE(w->chrono->running());
-    EXPECT_EQ(w->bReset->text(), "STOPP");
+    EXPECT_EQ(ui(*w).bReset->text(), "STOPP");
 
     key(Qt::Key_F4);
     EXPECT_TRUE(w->chrono->running());
     int started = 0;
     QObject::connect(w->chrono, &TChronometer::runStarted, [&] { ++started; });
     key(Qt::Key_F4); // already running
-    w->mStart->trigger();
-    QTest::mousePress(w->bStart, Qt::LeftButton);
-    QTest::mouseRelease(w->bStart, Qt::LeftButton); // QTest remembers held buttons
+    ui(*w).mStart->trigger();
+    QTest::mousePress(ui(*w).bStart, Qt::LeftButton);
+    QTest::mouseRelease(ui(*w).bStart, Qt::LeftButton); // QTest remembers held buttons
     EXPECT_EQ(started, 0);
 
     // Any mouse button on ZEIT takes a time, on the press.
-    QTest::mousePress(w->bLAP, Qt::RightButton);
+    QTest::mousePress(ui(*w).bLAP, Qt::RightButton);
     EXPECT_EQ(capture.texts.size(), 1);
-    QTest::mouseRelease(w->bLAP, Qt::RightButton);
-    QTest::mousePress(w->bLAP, Qt::MiddleButton);
+    QTest::mouseRelease(ui(*w).bLAP, Qt::RightButton);
+    QTest::mousePress(ui(*w).bLAP, Qt::MiddleButton);
     EXPECT_EQ(capture.texts.size(), 2);
-    QTest::mouseRelease(w->bLAP, Qt::MiddleButton);
+    QTest::mouseRelease(ui(*w).bLAP, Qt::MiddleButton);
 }
 
 TEST_F(MainWindowTest, StartInStoppedMakesTheNextStoppStopAgain)
 {
     key(Qt::Key_F4);
     key(Qt::Key_F9);
-    EXPECT_EQ(w->bReset->text(), "RESET");
+    EXPECT_EQ(ui(*w).bReset->text(), "RESET");
     key(Qt::Key_F4);
-    EXPECT_EQ(w->bReset->text(), "STOPP");
+    EXPECT_EQ(ui(*w).bReset->text(), "STOPP");
     EXPECT_TRUE(w->chrono->running());
     key(Qt::Key_F9);
-    EXPECT_EQ(w->bReset->text(), "RESET");
-    EXPECT_TRUE(w->mLAP->isEnabled()); // stopped, not reset
+    EXPECT_EQ(ui(*w).bReset->text(), "RESET");
+    EXPECT_TRUE(ui(*w).mLAP->isEnabled()); // stopped, not reset
 }
 
 TEST_F(MainWindowTest, KeyboardOnFocusedCommandButtons)
 {
     key(Qt::Key_F4);
     // A left press gives the button the focus; Enter and Space then do nothing on ZEIT.
-    QTest::mouseClick(w->bLAP, Qt::LeftButton);
-    EXPECT_TRUE(w->bLAP->hasFocus());
+    QTest::mouseClick(ui(*w).bLAP, Qt::LeftButton);
+    EXPECT_TRUE(ui(*w).bLAP->hasFocus());
     const int taken = capture.texts.size();
-    QTest::keyClick(w->bLAP, Qt::Key_Space);
-    QTest::keyClick(w->bLAP, Qt::Key_Return);
+    QTest::keyClick(ui(*w).bLAP, Qt::Key_Space);
+    QTest::keyClick(ui(*w).bLAP, Qt::Key_Return);
     EXPECT_EQ(capture.texts.size(), taken);
 
     // Nor on STOPP after a click on it: Return typed for a start number must not reset.
-    QTest::mouseClick(w->bReset, Qt::LeftButton);
-    EXPECT_TRUE(w->bReset->hasFocus());
-    EXPECT_EQ(w->bReset->text(), "RESET");
+    QTest::mouseClick(ui(*w).bReset, Qt::LeftButton);
+    EXPECT_TRUE(ui(*w).bReset->hasFocus());
+    EXPECT_EQ(ui(*w).bReset->text(), "RESET");
     for (Qt::Key k : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
-        QTest::keyClick(w->bReset, k);
-    EXPECT_EQ(w->bReset->text(), "RESET");
-    EXPECT_TRUE(w->mReset->isEnabled());
+        QTest::keyClick(ui(*w).bReset, k);
+    EXPECT_EQ(ui(*w).bReset->text(), "RESET");
+    EXPECT_TRUE(ui(*w).mReset->isEnabled());
 
     // Pressed on STOPP and released beside it: clicked all the same.
-    QTest::mousePress(w->bReset, Qt::LeftButton);
-    QTest::mouseMove(w->bReset, QPoint(-20, -20));
-    QTest::mouseRelease(w->bReset, Qt::LeftButton, {}, QPoint(-20, -20));
-    EXPECT_EQ(w->bReset->text(), "STOPP");
-    EXPECT_FALSE(w->mReset->isEnabled());
+    QTest::mousePress(ui(*w).bReset, Qt::LeftButton);
+    QTest::mouseMove(ui(*w).bReset, QPoint(-20, -20));
+    QTest::mouseRelease(ui(*w).bReset, Qt::LeftButton, {}, QPoint(-20, -20));
+    EXPECT_EQ(ui(*w).bReset->text(), "STOPP");
+    EXPECT_FALSE(ui(*w).mReset->isEnabled());
 
     // None of the three is reached with Tab.
-    for (TLbButton *b : {w->bStart, w->bLAP, w->bReset})
+    for (TLbButton *b : {ui(*w).bStart, ui(*w).bLAP, ui(*w).bReset})
         EXPECT_FALSE(b->focusPolicy() & Qt::TabFocus) << b->objectName().toStdString();
 }
 
@@ -197,35 +198,35 @@ TEST_F(MainWindowTest, LayoutAndMinimumSize)
     EXPECT_GE(w->width(), 800);
     EXPECT_GE(w->height(), 530);
 
-    EXPECT_EQ(w->PanelTimer->geometry(), QRect(0, 0, 492, 239));
-    EXPECT_EQ(w->bStart->geometry(), QRect(6, 56, 130, 40));
-    EXPECT_EQ(w->bLAP->geometry(), QRect(6, 104, 130, 40));
-    EXPECT_EQ(w->bReset->geometry(), QRect(6, 152, 130, 40));
-    EXPECT_EQ(w->ImageLSzeit->geometry(), QRect(139, 108, 30, 30));
-    EXPECT_FALSE(w->ImageLSzeit->isVisible());
-    EXPECT_EQ(w->bHelp->geometry(), QRect(162, 56, 40, 40));
-    EXPECT_EQ(w->bInfo->geometry(), QRect(254, 56, 40, 40));
-    EXPECT_EQ(w->sbOpen->geometry().size(), QSize(36, 36));
-    EXPECT_EQ(w->sbCls->x(), 258);
-    EXPECT_EQ(w->bInsert->geometry().size(), QSize(36, 36));
-    EXPECT_EQ(w->StatusBar1->height(), 19);
-    EXPECT_EQ(w->bStart->font().pixelSize(), 32);
-    EXPECT_TRUE(w->bStart->font().bold());
-    EXPECT_EQ(w->bStart->toolTip(), "F4");
-    EXPECT_EQ(w->sbSave->toolTip(), QString::fromUtf8("Speichern unter…"));
+    EXPECT_EQ(ui(*w).PanelTimer->geometry(), QRect(0, 0, 492, 239));
+    EXPECT_EQ(ui(*w).bStart->geometry(), QRect(6, 56, 130, 40));
+    EXPECT_EQ(ui(*w).bLAP->geometry(), QRect(6, 104, 130, 40));
+    EXPECT_EQ(ui(*w).bReset->geometry(), QRect(6, 152, 130, 40));
+    EXPECT_EQ(ui(*w).ImageLSzeit->geometry(), QRect(139, 108, 30, 30));
+    EXPECT_FALSE(ui(*w).ImageLSzeit->isVisible());
+    EXPECT_EQ(ui(*w).bHelp->geometry(), QRect(162, 56, 40, 40));
+    EXPECT_EQ(ui(*w).bInfo->geometry(), QRect(254, 56, 40, 40));
+    EXPECT_EQ(ui(*w).sbOpen->geometry().size(), QSize(36, 36));
+    EXPECT_EQ(ui(*w).sbCls->x(), 258);
+    EXPECT_EQ(ui(*w).bInsert->geometry().size(), QSize(36, 36));
+    EXPECT_EQ(ui(*w).StatusBar1->height(), 19);
+    EXPECT_EQ(ui(*w).bStart->font().pixelSize(), 32);
+    EXPECT_TRUE(ui(*w).bStart->font().bold());
+    EXPECT_EQ(ui(*w).bStart->toolTip(), "F4");
+    EXPECT_EQ(ui(*w).sbSave->toolTip(), QString::fromUtf8("Speichern unter…"));
     EXPECT_FALSE(w->menuBar()->isVisible());
-    for (QToolButton *b : {w->bInsertALL, w->bInsert, w->bRestore, w->bDel})
+    for (QToolButton *b : {ui(*w).bInsertALL, ui(*w).bInsert, ui(*w).bRestore, ui(*w).bDel})
         EXPECT_FALSE(b->isEnabled());
 
     // Enlarged: the right-anchored buttons follow the right edge.
     w->resize(1000, 700);
-    EXPECT_EQ(w->bInfo->x() + 40, w->Panel5->width() - 14);
-    EXPECT_EQ(w->PanelTimer->size(), QSize(492, 239));
+    EXPECT_EQ(ui(*w).bInfo->x() + 40, ui(*w).Panel5->width() - 14);
+    EXPECT_EQ(ui(*w).PanelTimer->size(), QSize(492, 239));
 
     // The window background and the faces, as drawn.
     const QImage img = w->grab().toImage();
-    EXPECT_EQ(img.pixelColor(w->Panel5->x() + 300, 200), toQColor(0xA7A7A7));
-    const QImage start = w->bStart->grab().toImage();
+    EXPECT_EQ(img.pixelColor(ui(*w).Panel5->x() + 300, 200), toQColor(0xA7A7A7));
+    const QImage start = ui(*w).bStart->grab().toImage();
     EXPECT_EQ(start.pixelColor(1, 20), toQColor(clLime)); // the inner outline is the face
 }
 
@@ -238,23 +239,23 @@ TEST_F(MainWindowTest, HiddenMenuHoldsEveryKey)
         QKeySequence key;
     };
     const Item items[] = {
-        {w->mHilfe, "Hilfe", QKeySequence(Qt::Key_F1)},
-        {w->mCFG, "&Einstellungen", QKeySequence(Qt::Key_F2)},
-        {w->LockLSStart1, "Lock LS", QKeySequence(Qt::Key_F3)},
-        {w->mStart, "Start", QKeySequence(Qt::Key_F4)},
-        {w->mLAP, "LAP", QKeySequence(Qt::Key_F8)},
-        {w->mReset, "0,00", QKeySequence(Qt::Key_F9)},
-        {w->Info1, "Info", QKeySequence(Qt::ALT | Qt::Key_I)},
-        {w->Hilfe1, "H&ilfe", QKeySequence(Qt::ALT | Qt::Key_H)},
-        {w->Beenden1, "&Beenden", QKeySequence(Qt::ALT | Qt::Key_B)},
+        {ui(*w).mHilfe, "Hilfe", QKeySequence(Qt::Key_F1)},
+        {ui(*w).mCFG, "&Einstellungen", QKeySequence(Qt::Key_F2)},
+        {ui(*w).LockLSStart1, "Lock LS", QKeySequence(Qt::Key_F3)},
+        {ui(*w).mStart, "Start", QKeySequence(Qt::Key_F4)},
+        {ui(*w).mLAP, "LAP", QKeySequence(Qt::Key_F8)},
+        {ui(*w).mReset, "0,00", QKeySequence(Qt::Key_F9)},
+        {ui(*w).Info1, "Info", QKeySequence(Qt::ALT | Qt::Key_I)},
+        {ui(*w).Hilfe1, "H&ilfe", QKeySequence(Qt::ALT | Qt::Key_H)},
+        {ui(*w).Beenden1, "&Beenden", QKeySequence(Qt::ALT | Qt::Key_B)},
     };
     for (const Item &i : items) {
         EXPECT_EQ(i.a->text().toStdString(), i.caption);
         EXPECT_EQ(i.a->shortcut(), i.key) << i.caption;
         EXPECT_TRUE(w->actions().contains(i.a)) << i.caption;
-        EXPECT_TRUE(w->HideMenu1->actions().contains(i.a)) << i.caption;
+        EXPECT_TRUE(ui(*w).HideMenu1->actions().contains(i.a)) << i.caption;
     }
-    EXPECT_FALSE(w->HideMenu1->menuAction()->isVisible());
+    EXPECT_FALSE(ui(*w).HideMenu1->menuAction()->isVisible());
     key(Qt::Key_F4); // shortcuts work while the bar is hidden
     EXPECT_TRUE(w->chrono->running());
 }
@@ -277,26 +278,26 @@ TEST_F(MainWindowTest, HoveredCommandButtonShowsWhiteCaption)
     auto hover = [this](QWidget *target) {
         QTest::mouseMove(w->windowHandle(), target->mapTo(w.get(), target->rect().center()));
     };
-    hover(w->PanelTimer);
-    EXPECT_EQ(whitePixels(w->bStart), 0);
-    hover(w->bStart);
-    EXPECT_EQ(w->bStart->hotLevel(), 8);
-    EXPECT_GT(whitePixels(w->bStart), 50);
-    EXPECT_EQ(whitePixels(w->bLAP), 0);
-    hover(w->PanelTimer);
-    EXPECT_EQ(w->bStart->hotLevel(), 0); // no fade on the main window
-    EXPECT_EQ(whitePixels(w->bStart), 0);
+    hover(ui(*w).PanelTimer);
+    EXPECT_EQ(whitePixels(ui(*w).bStart), 0);
+    hover(ui(*w).bStart);
+    EXPECT_EQ(ui(*w).bStart->hotLevel(), 8);
+    EXPECT_GT(whitePixels(ui(*w).bStart), 50);
+    EXPECT_EQ(whitePixels(ui(*w).bLAP), 0);
+    hover(ui(*w).PanelTimer);
+    EXPECT_EQ(ui(*w).bStart->hotLevel(), 0); // no fade on the main window
+    EXPECT_EQ(whitePixels(ui(*w).bStart), 0);
     w->move(243, 112); // the window's bounds outlive it in the settings
 }
 
 TEST_F(MainWindowTest, ResizeKeepsFocusOnCommandButton)
 {
     key(Qt::Key_F4);
-    QTest::mouseClick(w->bReset, Qt::LeftButton);
-    ASSERT_TRUE(w->bReset->hasFocus());
+    QTest::mouseClick(ui(*w).bReset, Qt::LeftButton);
+    ASSERT_TRUE(ui(*w).bReset->hasFocus());
     w->resize(900, 600);
-    EXPECT_TRUE(w->bReset->hasFocus());
-    EXPECT_TRUE(w->Panel5->isVisible());
+    EXPECT_TRUE(ui(*w).bReset->hasFocus());
+    EXPECT_TRUE(ui(*w).Panel5->isVisible());
 }
 
 } // namespace
@@ -315,10 +316,10 @@ TEST_F(WindowTables, StartUpTitlesAndEmptyTables)
               (QStringList{"Nr.", "Fahrer", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"}));
     EXPECT_EQ(pred().RowCount(), 2);
     EXPECT_EQ(res().RowCount(), 2);
-    for (QToolButton *b : {w->sbSave, w->sbPrint, w->sbWeb, w->sbCls, w->bInsert, w->bInsertALL,
-                           w->bRestore, w->bDel})
+    for (QToolButton *b : {ui(*w).sbSave, ui(*w).sbPrint, ui(*w).sbWeb, ui(*w).sbCls, ui(*w).bInsert, ui(*w).bInsertALL,
+                           ui(*w).bRestore, ui(*w).bDel})
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
-    EXPECT_TRUE(w->sbOpen->isEnabled());
+    EXPECT_TRUE(ui(*w).sbOpen->isEnabled());
     EXPECT_EQ(pred().ColWidths(0), 40);
     EXPECT_EQ(pred().ColWidths(2), 48);
     EXPECT_EQ(pred().ColWidths(1), pred().width() - 40 - 48 - 3 - 22);
@@ -335,7 +336,7 @@ TEST_F(WindowTables, CapturesFillRowOneThenAppend)
     zeit(10, 1, 23, 456);
     EXPECT_EQ(pred().RowCount(), 2);
     EXPECT_EQ(row(pred(), 1), (QStringList{"1", "10:01:23,45", ""}));
-    EXPECT_TRUE(w->bDel->isEnabled());
+    EXPECT_TRUE(ui(*w).bDel->isEnabled());
     zeit(10, 2, 0, 9);
     EXPECT_EQ(pred().RowCount(), 3);
     EXPECT_EQ(row(pred(), 2), (QStringList{"2", "10:02:00,00", ""}));
@@ -367,7 +368,7 @@ TEST_F(WindowTables, NewProtocolAsksAndResetsEverything)
     EXPECT_TRUE(w->chrono->running());
 
     TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
-    QTest::mouseClick(w->sbCls, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).sbCls, Qt::LeftButton);
     EXPECT_EQ(res().RowCount(), 2);
     EXPECT_TRUE(rowBlank(res(), 1));
     EXPECT_EQ(row(res(), 0), (QStringList{"Nr.", "Pilot", "Zeit 1", "Zeit 2", "Zeit 3", "Zeit 4"}));
@@ -375,10 +376,10 @@ TEST_F(WindowTables, NewProtocolAsksAndResetsEverything)
     EXPECT_TRUE(rowBlank(pred(), 1));
     EXPECT_FALSE(w->chrono->running());
     EXPECT_EQ(w->chrono->stopFlag(), 0);
-    EXPECT_EQ(w->bReset->text(), "STOPP");
-    EXPECT_TRUE(w->mStart->isEnabled());
-    EXPECT_FALSE(w->mLAP->isEnabled());
-    for (QToolButton *b : {w->sbSave, w->sbCls, w->bInsertALL, w->bDel})
+    EXPECT_EQ(ui(*w).bReset->text(), "STOPP");
+    EXPECT_TRUE(ui(*w).mStart->isEnabled());
+    EXPECT_FALSE(ui(*w).mLAP->isEnabled());
+    for (QToolButton *b : {ui(*w).sbSave, ui(*w).sbCls, ui(*w).bInsertALL, ui(*w).bDel})
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
     // The next ZEIT fills row 1 again.
     key(Qt::Key_F4);
@@ -394,7 +395,7 @@ TEST_F(WindowTables, WholeSessionAsAUserRunsIt)
     const QStringList numbers = {"1", "2", "1", "3", "2", "1"};
     for (int i = 0; i < 6; ++i)
         number(i + 1, numbers[i]);
-    QTest::mouseClick(w->bInsertALL, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).bInsertALL, Qt::LeftButton);
     EXPECT_TRUE(rowBlank(pred(), 1));
     EXPECT_EQ(row(res(), 1),
               (QStringList{"1", "", "09:30:00,12", "09:30:20,12", "09:30:50,12", ""}));
@@ -402,16 +403,16 @@ TEST_F(WindowTables, WholeSessionAsAUserRunsIt)
     EXPECT_EQ(row(res(), 3), (QStringList{"3", "", "09:30:30,12", "", "", ""}));
 
     clickCell(res(), 0, 1);
-    QTest::mouseClick(w->bRestore, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).bRestore, Qt::LeftButton);
     EXPECT_EQ(row(pred(), 1), (QStringList{"1", "09:30:50,12", "1"}));
     clickCell(pred(), 1, 1); // selecting the entry enables Insert
-    QTest::mouseClick(w->bInsert, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).bInsert, Qt::LeftButton);
     EXPECT_EQ(res().Cells(4, 1), "09:30:50,12");
 
     TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
-    QTest::mouseClick(w->sbCls, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).sbCls, Qt::LeftButton);
     EXPECT_EQ(res().RowCount(), 2);
-    EXPECT_FALSE(w->sbSave->isEnabled());
+    EXPECT_FALSE(ui(*w).sbSave->isEnabled());
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "app/Safekeeping.h"
+#include "tests/support/WindowControls.h"
 #include "protocol/Journal.h"
 #include "protocol/ProtocolTables.h"
 #include "protocol/Recovery.h"
@@ -114,7 +115,7 @@ protected:
         zeit(10, 0, 3, 990);
         number(1, "12");
         pred().setRow(1);
-        click(w->bInsert);
+        click(ui(*w).bInsert);
         number(1, "7");
     }
     QString recoveryPath() const { return folder + QStringLiteral("/recovery.txt"); }
@@ -131,10 +132,10 @@ TEST_F(Keeping, TimesAndMovesAreJournalledEnoughToRebuildTheProtocol)
     keep();
     someWork();
     res().setRow(1);
-    click(w->bRestore);
-    click(w->bDel);
+    click(ui(*w).bRestore);
+    click(ui(*w).bDel);
     TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
-    click(w->sbCls);
+    click(ui(*w).sbCls);
     sync();
 
     const std::vector<QStringList> expected = {
@@ -256,7 +257,7 @@ TEST_F(Keeping, NoKeepsTheFileAsideAndStartsEmpty)
     EXPECT_TRUE(aside[0].startsWith(QStringLiteral("recovery-") +
                                     QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))))
         << aside[0].toStdString();
-    EXPECT_TRUE(w->StatusBar1->currentMessage().contains(aside[0]));
+    EXPECT_TRUE(ui(*w).StatusBar1->currentMessage().contains(aside[0]));
 
     // The next start has nothing to offer.
     w->safekeeping->close();
@@ -279,7 +280,7 @@ TEST_F(Keeping, CleanCloseRemovesTheFileOnlyWhenNothingWouldBeLost)
         zeit(10, 0, 0, 0);
         number(1, "3");
         pred().setRow(1);
-        click(w->bInsert);
+        click(ui(*w).bInsert);
     };
     const Case cases[] = {
         {"nothing taken", [] {}, false},
@@ -289,21 +290,21 @@ TEST_F(Keeping, CleanCloseRemovesTheFileOnlyWhenNothingWouldBeLost)
          [&] {
              moved();
              seams.choose(work.filePath(QStringLiteral("p.txt")), 1);
-             click(w->sbSave);
+             click(ui(*w).sbSave);
          },
          false},
         {"only a web page written",
          [&] {
              moved();
              seams.choose(work.filePath(QStringLiteral("p.html")), 2);
-             click(w->sbSave);
+             click(ui(*w).sbSave);
          },
          true},
         {"changed after saving",
          [&] {
              moved();
              seams.choose(work.filePath(QStringLiteral("p.txt")), 1);
-             click(w->sbSave);
+             click(ui(*w).sbSave);
              res().setCells(1, 1, QStringLiteral("B"));
          },
          true},
@@ -311,7 +312,7 @@ TEST_F(Keeping, CleanCloseRemovesTheFileOnlyWhenNothingWouldBeLost)
          [&] {
              moved();
              TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
-             click(w->sbCls);
+             click(ui(*w).sbCls);
          },
          false},
     };
@@ -333,7 +334,7 @@ TEST_F(Keeping, CleanCloseRemovesTheFileOnlyWhenNothingWouldBeLost)
 // once.
 void timingGoesOnWithOneMessage(TFormMain &w, const std::function<void()> &more)
 {
-    QSignalSpy messages(w.StatusBar1, &QStatusBar::messageChanged);
+    QSignalSpy messages(ui(w).StatusBar1, &QStatusBar::messageChanged);
     more();
     auto errors = [&] {
         int k = 0;
@@ -346,7 +347,7 @@ void timingGoesOnWithOneMessage(TFormMain &w, const std::function<void()> &more)
     ASSERT_TRUE(w.safekeeping->writer()->flush(10000));
     QCoreApplication::processEvents();
     EXPECT_EQ(errors(), 1);
-    EXPECT_EQ(w.SortGridPred->RowCount(), 7);
+    EXPECT_EQ(ui(w).SortGridPred->RowCount(), 7);
 }
 
 TEST_F(Keeping, UnwritableDataFolderTimingGoesOnWithOneMessage)
@@ -400,7 +401,7 @@ TEST_F(CrashChild, WorksUntilKilled)
     for (const char *nr : {"3", "8"}) {
         number(1, nr);
         pred().setRow(1);
-        click(w->bInsert);
+        click(ui(*w).bInsert);
     }
     w->SaveProtocolText(out + QStringLiteral("/before.txt"));
     key(Qt::Key_F3); // the barrier is free when the program dies
@@ -506,7 +507,7 @@ TEST_F(StreamChild, TakesTimesUntilKilled)
         if (k % 5 == 4) {
             number(pred().RowCount() - 1, QString::number(k % 17));
             pred().setRow(pred().RowCount() - 1);
-            click(w->bInsert);
+            click(ui(*w).bInsert);
         }
         QCoreApplication::processEvents();
         if (k == 5) {

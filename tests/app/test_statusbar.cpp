@@ -1,4 +1,5 @@
 #include "platform/SystemError.h"
+#include "tests/support/WindowControls.h"
 #include "serial/Comms.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/FileSeams.h"
@@ -22,8 +23,8 @@ class StatusBar : public MainWindowFixture
 {
 protected:
     QString path(const char *name) const { return dir.filePath(QString::fromUtf8(name)); }
-    QString said() const { return w->StatusBar1->currentMessage(); }
-    QString hint() const { return w->StatusBar1->toolTip(); }
+    QString said() const { return ui(*w).StatusBar1->currentMessage(); }
+    QString hint() const { return ui(*w).StatusBar1->toolTip(); }
 
     QTemporaryDir dir;
     FileSeams seams;
@@ -34,19 +35,19 @@ TEST_F(StatusBar, LoadsAndSavesSayWhatWasDone)
 {
     ASSERT_TRUE(writeBytes(path("starter.txt"), "Nr.;Fahrer\r\n7;A\r\n8;B\r\n9;C\r\n"));
     seams.choose(path("starter.txt"), 1);
-    ASSERT_TRUE(awaitTextLoad(*w->files, [&] { QTest::mouseClick(w->sbOpen, Qt::LeftButton); }));
+    ASSERT_TRUE(awaitTextLoad(*w->files, [&] { QTest::mouseClick(ui(*w).sbOpen, Qt::LeftButton); }));
     EXPECT_EQ(said(), "Geladen: starter.txt, 3 Fahrzeuge");
 
     seams.choose(path("ergebnis.txt"), 1);
-    QTest::mouseClick(w->sbSave, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).sbSave, Qt::LeftButton);
     EXPECT_EQ(said(), "Gespeichert: ergebnis.txt, 3 Fahrzeuge");
     seams.choose(path("ergebnis.html"), 1);
-    QTest::mouseClick(w->sbSave, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).sbSave, Qt::LeftButton);
     EXPECT_EQ(said(), "Als Webseite gespeichert: ergebnis.html, 3 Fahrzeuge");
 
     // A save that failed says no "Gespeichert".
     seams.choose(path("fehlt/ergebnis.txt"), 1);
-    QTest::mouseClick(w->sbSave, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).sbSave, Qt::LeftButton);
     EXPECT_EQ(seams.errors.size(), 1);
     EXPECT_EQ(said(), "Als Webseite gespeichert: ergebnis.html, 3 Fahrzeuge");
     EXPECT_TRUE(seams.errors.value(0).contains("Datei oder Gerät nicht gefunden"));
@@ -81,7 +82,7 @@ TEST_F(StatusBar, ALongPortLossLeavesTheLiveAddressVisible)
     const quint16 port = freeListenPort();
     ASSERT_NE(port, 0);
     w->startLiveResults(true, port);
-    QLabel *live = w->LabelLive;
+    QLabel *live = ui(*w).LabelLive;
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return live->text().startsWith("Live-Ergebnisse: "); }, 10000))
         << live->text().toStdString();
@@ -98,14 +99,14 @@ TEST_F(StatusBar, ALongPortLossLeavesTheLiveAddressVisible)
     // The address in full, inside the bar.
     EXPECT_TRUE(live->isVisible());
     EXPECT_GE(live->width(), live->sizeHint().width());
-    EXPECT_LE(live->geometry().right(), w->StatusBar1->width());
+    EXPECT_LE(live->geometry().right(), ui(*w).StatusBar1->width());
     // The message ends before the field; what does not fit is in the hint.
     const int room = live->x() - 2 - 6;
-    ASSERT_GT(w->StatusBar1->fontMetrics().horizontalAdvance(message), room);
+    ASSERT_GT(ui(*w).StatusBar1->fontMetrics().horizontalAdvance(message), room);
     EXPECT_EQ(hint().section('\n', 0, 0), message);
 
     // A short message that fits has no hint beyond the earlier ones.
-    w->StatusBar1->showMessage("Kurz");
+    ui(*w).StatusBar1->showMessage("Kurz");
     EXPECT_TRUE(hint().startsWith("Kurz\n\nDavor:\n")) << hint().toStdString();
     EXPECT_TRUE(hint().contains(message));
     w->ComPort->Close();

@@ -1,5 +1,6 @@
 // The live results as the running window serves them, over real HTTP on 127.0.0.1.
 #include "app/CommandLine.h"
+#include "tests/support/WindowControls.h"
 #include "app/LiveResults.h"
 #include "tests/live/HttpAsk.h"
 #include "tests/support/FreePort.h"
@@ -155,7 +156,7 @@ TEST_F(LiveWindow, PageAndJsonFollowTheTables)
     key(Qt::Key_F4);
     zeit(10, 15, 22, 318);
     number(1, "8");
-    QTest::mouseClick(w->bInsert, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).bInsert, Qt::LeftButton);
     ASSERT_EQ(res().Cells(2, 2), "10:15:22,31");
     ASSERT_TRUE(until([&] {
         const QJsonArray rows = json(port)["rows"].toArray();
@@ -189,7 +190,7 @@ TEST_F(LiveWindow, DisplayFollowsTheEntriesAndShowsWhatTheJsonCarries)
     ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == List{{"", "10:15:22,31"}}; }, 10000));
     number(1, "8");
     ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == List{{"8", "10:15:22,31"}}; }, 10000));
-    QTest::mouseClick(w->bInsert, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).bInsert, Qt::LeftButton);
     ASSERT_EQ(res().Cells(2, 1), "10:15:22,31");
     zeit(10, 16, 0, 0);
     ASSERT_TRUE(QTest::qWaitFor(
@@ -202,7 +203,7 @@ TEST_F(LiveWindow, DisplayFollowsTheEntriesAndShowsWhatTheJsonCarries)
     EXPECT_EQ(two.number, "\u2013");
 
     // A false trigger dropped by the operator leaves the display.
-    QTest::mouseClick(w->bDel, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).bDel, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == List{{"8", "10:15:22,31"}}; }, 10000));
     const QJsonObject o = json(port);
     const Shown shown = displayed(getBody(port, "/anzeige"));
@@ -222,8 +223,8 @@ TEST_F(LiveWindow, EveryTimeTakenSaysWhereItCameFrom)
         [&](const QString &, const TimeOfDay &, const QString &s) { sources.push_back(s); });
     key(Qt::Key_F4);
     zeit(10, 0, 0, 0);
-    QTest::mousePress(w->bLAP, Qt::LeftButton);
-    QTest::mouseRelease(w->bLAP, Qt::LeftButton);
+    QTest::mousePress(ui(*w).bLAP, Qt::LeftButton);
+    QTest::mouseRelease(ui(*w).bLAP, Qt::LeftButton);
     key(Qt::Key_F8);
     EXPECT_EQ(sources, (std::vector<QString>{"F8", "Maus", "F8"}));
 }

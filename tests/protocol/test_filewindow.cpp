@@ -1,6 +1,7 @@
 // The window's Open and Save, its viewer and printer page and its spreadsheets, end to end:
 // the dialogs, the status bar, the buttons held while a file is read or written.
 #include "platform/FileTypes.h"
+#include "tests/support/WindowControls.h"
 #include "platform/Printers.h"
 #include "platform/Spreadsheet.h"
 #include "protocol/FileCommands.h"
@@ -62,14 +63,14 @@ protected:
     bool open(const QString &f, int entry)
     {
         seams.choose(f, entry);
-        return awaitTextLoad(*w->files, [&] { click(w->sbOpen); });
+        return awaitTextLoad(*w->files, [&] { click(ui(*w).sbOpen); });
     }
     bool fileButtons()
     {
-        const bool on = w->sbSave->isEnabled();
-        EXPECT_EQ(w->sbWeb->isEnabled(), on);
-        EXPECT_EQ(w->sbCls->isEnabled(), on);
-        EXPECT_EQ(w->sbPrint->isEnabled(), on);
+        const bool on = ui(*w).sbSave->isEnabled();
+        EXPECT_EQ(ui(*w).sbWeb->isEnabled(), on);
+        EXPECT_EQ(ui(*w).sbCls->isEnabled(), on);
+        EXPECT_EQ(ui(*w).sbPrint->isEnabled(), on);
         return on;
     }
 
@@ -86,33 +87,33 @@ TEST_F(FileWindow, DialogsAsTheProgramStarts)
     EXPECT_FALSE(w->SpreadsheetAvailable());
     const QString sheets =
         "|" + names.sheetXlsx + " (*.xlsx)|*.xlsx|" + names.sheetOds + " (*.ods)|*.ods";
-    EXPECT_EQ(w->OpenDialog1->Filter,
+    EXPECT_EQ(ui(*w).OpenDialog1->Filter,
               names.text + " (*.txt)|*.txt|" + names.sheet + " (*.xls)|*.xls" + sheets);
-    EXPECT_EQ(w->SaveDialog1->Filter, names.text + " (*.txt)|*.txt|" + names.sheet +
+    EXPECT_EQ(ui(*w).SaveDialog1->Filter, names.text + " (*.txt)|*.txt|" + names.sheet +
                                           " (*.xls)|*.xls|" + names.web + " (*.html)|*.html" +
                                           sheets);
-    EXPECT_EQ(w->OpenDialog1->entryCount(), 4);
-    EXPECT_EQ(w->SaveDialog1->entryCount(), 5);
+    EXPECT_EQ(ui(*w).OpenDialog1->entryCount(), 4);
+    EXPECT_EQ(ui(*w).SaveDialog1->entryCount(), 5);
     const QString exeDir = settings.dir.path() + "/bin";
-    EXPECT_EQ(w->OpenDialog1->InitialDir, exeDir);
-    EXPECT_EQ(w->SaveDialog1->InitialDir, exeDir);
-    EXPECT_EQ(w->SaveDialog1->FileName, "tornelo.txt");
-    EXPECT_EQ(w->SaveDialog1->DefaultExt, "txt");
-    EXPECT_EQ(w->OpenDialog1->DefaultExt, "txt");
-    EXPECT_EQ(w->OpenDialog1->FilterIndex, 1);
-    EXPECT_EQ(w->SaveDialog1->FilterIndex, 1);
-    EXPECT_EQ(w->sbOpen->toolTip(), "Starterliste oder gespeichertes Protokoll laden");
-    EXPECT_EQ(w->sbSave->toolTip(), QStringLiteral("Speichern unter…"));
-    EXPECT_TRUE(w->sbOpen->isEnabled());
+    EXPECT_EQ(ui(*w).OpenDialog1->InitialDir, exeDir);
+    EXPECT_EQ(ui(*w).SaveDialog1->InitialDir, exeDir);
+    EXPECT_EQ(ui(*w).SaveDialog1->FileName, "tornelo.txt");
+    EXPECT_EQ(ui(*w).SaveDialog1->DefaultExt, "txt");
+    EXPECT_EQ(ui(*w).OpenDialog1->DefaultExt, "txt");
+    EXPECT_EQ(ui(*w).OpenDialog1->FilterIndex, 1);
+    EXPECT_EQ(ui(*w).SaveDialog1->FilterIndex, 1);
+    EXPECT_EQ(ui(*w).sbOpen->toolTip(), "Starterliste oder gespeichertes Protokoll laden");
+    EXPECT_EQ(ui(*w).sbSave->toolTip(), QStringLiteral("Speichern unter…"));
+    EXPECT_TRUE(ui(*w).sbOpen->isEnabled());
     EXPECT_FALSE(fileButtons());
 
     // Open shows its dialog; cancelled, nothing changes.
-    click(w->sbOpen);
+    click(ui(*w).sbOpen);
     ASSERT_EQ(seams.shown.size(), 1u);
     EXPECT_EQ(seams.shown[0].kind, TFileDialog::OpenKind);
-    EXPECT_EQ(seams.shown[0].filter, w->OpenDialog1->Filter);
+    EXPECT_EQ(seams.shown[0].filter, ui(*w).OpenDialog1->Filter);
     EXPECT_TRUE(rowBlank(res(), 1));
-    EXPECT_EQ(w->SaveDialog1->FileName, "tornelo.txt");
+    EXPECT_EQ(ui(*w).SaveDialog1->FileName, "tornelo.txt");
 }
 
 TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
@@ -123,27 +124,27 @@ TEST_F(FileWindow, LoadWorkSaveClearLoadAgain)
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
     EXPECT_TRUE(fileButtons());
     // The save dialog proposes the file just loaded, as text.
-    EXPECT_EQ(w->SaveDialog1->FileName, starter);
-    EXPECT_EQ(w->SaveDialog1->FilterIndex, 1);
+    EXPECT_EQ(ui(*w).SaveDialog1->FileName, starter);
+    EXPECT_EQ(ui(*w).SaveDialog1->FilterIndex, 1);
 
     // A time for car 12.
     key(Qt::Key_F4);
     zeit(10, 15, 22, 319);
     number(1, "12");
     pred().setRow(1);
-    click(w->bInsert);
+    click(ui(*w).bInsert);
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "10:15:22,31", "", "", ""}));
 
     const QString saved = path("protokoll.txt");
     seams.choose(saved, 1);
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     EXPECT_EQ(seams.shown.back().kind, TFileDialog::SaveKind);
     EXPECT_EQ(seams.shown.back().fileName, starter);
     EXPECT_EQ(fileBytes(saved), fileBytes(goldenFile("protocol_n4.txt")));
 
     // "Neu / Löschen", then load: the same table, empty cells now one blank.
     TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
-    click(w->sbCls);
+    click(ui(*w).sbCls);
     EXPECT_TRUE(rowBlank(res(), 1));
     EXPECT_FALSE(fileButtons());
     ASSERT_TRUE(open(saved, 1));
@@ -167,40 +168,40 @@ TEST_F(FileWindow, WindowGoesOnWhileATextFileIsRead)
     key(Qt::Key_F4);
     zeit(10, 20, 0, 0);
     number(1, "7");
-    const QString proposed = w->SaveDialog1->FileName;
+    const QString proposed = ui(*w).SaveDialog1->FileName;
 
     const QString starter = path("starter.txt");
     writeBytes(starter, "Nr.;Fahrer\r\n12;\"Meier; Sohn\"\r\n");
     TextReadGate gate(*w->files);
     QSignalSpy done(w->files, &TFileCommands::finished);
     seams.choose(starter, 1);
-    click(w->sbOpen);
-    EXPECT_EQ(w->StatusBar1->currentMessage(), "Textdatei wird gelesen: " + starter);
+    click(ui(*w).sbOpen);
+    EXPECT_EQ(ui(*w).StatusBar1->currentMessage(), "Textdatei wird gelesen: " + starter);
     EXPECT_EQ(w->cursor().shape(), Qt::BusyCursor);
-    const QList<QToolButton *> held = {w->sbOpen, w->sbSave,  w->sbWeb,      w->sbPrint,
-                                       w->sbCls,  w->bInsert, w->bInsertALL, w->bRestore};
+    const QList<QToolButton *> held = {ui(*w).sbOpen, ui(*w).sbSave,  ui(*w).sbWeb,      ui(*w).sbPrint,
+                                       ui(*w).sbCls,  ui(*w).bInsert, ui(*w).bInsertALL, ui(*w).bRestore};
     for (QToolButton *b : held)
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
 
     zeit(10, 20, 5, 120);
     EXPECT_EQ(pred().Cells(1, 2), "10:20:05,12");
     number(2, "12");
-    EXPECT_FALSE(w->bInsert->isEnabled());
+    EXPECT_FALSE(ui(*w).bInsert->isEnabled());
     QCoreApplication::processEvents();
     EXPECT_EQ(row(res(), 1), (QStringList{"7", "Alt", "", "", "", ""}));
-    EXPECT_EQ(w->SaveDialog1->FileName, proposed);
+    EXPECT_EQ(ui(*w).SaveDialog1->FileName, proposed);
     EXPECT_TRUE(done.isEmpty());
 
     gate.release();
     ASSERT_TRUE(done.wait(30000));
     EXPECT_TRUE(done.at(0).at(0).toBool());
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier; Sohn", "", "", "", ""}));
-    EXPECT_EQ(w->StatusBar1->currentMessage(), "Geladen: starter.txt, 1 Fahrzeug");
+    EXPECT_EQ(ui(*w).StatusBar1->currentMessage(), "Geladen: starter.txt, 1 Fahrzeug");
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(w->SaveDialog1->FileName, starter);
-    for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbCls, w->bInsertALL})
+    EXPECT_EQ(ui(*w).SaveDialog1->FileName, starter);
+    for (QToolButton *b : {ui(*w).sbOpen, ui(*w).sbSave, ui(*w).sbCls, ui(*w).bInsertALL})
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
-    click(w->bInsertALL);
+    click(ui(*w).bInsertALL);
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier; Sohn", "10:20:05,12", "", "", ""}));
     EXPECT_TRUE(seams.errors.isEmpty());
 
@@ -213,9 +214,9 @@ TEST_F(FileWindow, WindowGoesOnWhileATextFileIsRead)
                                         "\nbild.txt ist keine "
                                         "Textdatei."});
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier; Sohn", "10:20:05,12", "", "", ""}));
-    EXPECT_EQ(w->SaveDialog1->FileName, starter);
-    EXPECT_TRUE(w->sbOpen->isEnabled());
-    EXPECT_TRUE(w->sbSave->isEnabled());
+    EXPECT_EQ(ui(*w).SaveDialog1->FileName, starter);
+    EXPECT_TRUE(ui(*w).sbOpen->isEnabled());
+    EXPECT_TRUE(ui(*w).sbSave->isEnabled());
 }
 
 TEST_F(FileWindow, ShorterFileReplacesTheWholeTable)
@@ -235,7 +236,7 @@ TEST_F(FileWindow, ShorterFileReplacesTheWholeTable)
     zeit(11, 0, 0, 0);
     number(1, "5");
     pred().setRow(1);
-    click(w->bInsert);
+    click(ui(*w).bInsert);
     EXPECT_EQ(res().RowCount(), 3);
     EXPECT_EQ(row(res(), 2), (QStringList{"5", "", "11:00:00,00", "", "", ""}));
 }
@@ -250,9 +251,9 @@ TEST_F(FileWindow, EmptyLinesOfAStarterListLeaveNoBlankCar)
     zeit(10, 15, 22, 319);
     number(1, "12");
     pred().setRow(1);
-    click(w->bInsert);
+    click(ui(*w).bInsert);
     seams.choose(starter, 1);
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     EXPECT_TRUE(fileBytes(starter).contains("12\tMeier\t10:15:22,31\t"));
     // A save that would give an empty file leaves the saved one as it is.
     res().setCells(0, 1, QString());
@@ -282,7 +283,7 @@ TEST_F(FileWindow, ProtocolWithMoreTimesRaisesTheTimeColumns)
         ASSERT_TRUE(load(path("p.txt")));
         EXPECT_EQ(w->tables->CountRunden(), n);
         // Said with what the load did.
-        EXPECT_EQ(w->StatusBar1->currentMessage(),
+        EXPECT_EQ(ui(*w).StatusBar1->currentMessage(),
                   "Geladen: p.txt, 1 Fahrzeug. " + QString::fromUtf8(status));
         w->SaveProtocolText(path("wieder.txt"));
         EXPECT_EQ(fileBytes(path("wieder.txt")) == fileBytes(path("p.txt")), times == n);
@@ -295,7 +296,7 @@ TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)
     ASSERT_TRUE(load(path("s.txt")));
     const QString page = path("seite.html");
     seams.choose(page, 3);
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     const QByteArray bytes = fileBytes(page);
     EXPECT_TRUE(bytes.startsWith("<HTML>\r\n"));
     EXPECT_TRUE(bytes.contains("<tr><td>7<td>A &amp; B<td><td><td><td></tr>\r\n"));
@@ -303,7 +304,7 @@ TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)
 
     // The next Save starts with the web page selected; a cancel keeps everything.
     seams.cancel();
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     EXPECT_EQ(seams.shown.back().filterIndex, 3);
     EXPECT_EQ(w->FilterInd, 3);
 
@@ -314,7 +315,7 @@ TEST_F(FileWindow, SaveAsWebPageKeepsTheChosenEntry)
     EXPECT_EQ(s.value("FilterInd").toInt(), 3);
     w = std::make_unique<TFormMain>(&clock);
     EXPECT_EQ(w->FilterInd, 3);
-    EXPECT_EQ(w->SaveDialog1->FilterIndex, 3);
+    EXPECT_EQ(ui(*w).SaveDialog1->FilterIndex, 3);
 }
 
 // Without LibreOffice, .xlsx and .ods go both ways; .xls is read, and saving it says what
@@ -329,26 +330,26 @@ TEST_F(FileWindow, SpreadsheetsWithoutLibreOffice)
         SCOPED_TRACE(name);
         QSignalSpy done(sheets, &TSheetCommands::finished);
         seams.choose(path(name), 1);
-        click(w->sbSave);
+        click(ui(*w).sbSave);
         ASSERT_TRUE(done.wait(10000));
         EXPECT_TRUE(done.at(0).at(0).toBool()) << seams.errors.join('\n').toStdString();
         EXPECT_EQ(w->FilterInd, QString(name).endsWith("xlsx") ? 4 : 5);
     }
     seams.choose(path("p.xls"), 2);
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     ASSERT_EQ(seams.errors.size(), 1);
     EXPECT_TRUE(seams.errors[0].contains("libreoffice-calc-nogui"));
     EXPECT_FALSE(QFile::exists(path("p.xls")));
 
     TFDlgYesNo::setNextAnswerForTesting(TFDlgYesNo::mrYes);
-    click(w->sbCls);
+    click(ui(*w).sbCls);
     QSignalSpy done(sheets, &TSheetCommands::finished);
     seams.choose(path("p.ods"), 4);
-    click(w->sbOpen);
+    click(ui(*w).sbOpen);
     ASSERT_TRUE(done.wait(10000));
     EXPECT_EQ(row(res(), 1), (QStringList{"7", "A", "10:15:22,31", "", "", ""}));
-    EXPECT_EQ(w->SaveDialog1->FileName, path("p.ods"));
-    EXPECT_EQ(w->SaveDialog1->FilterIndex, 5);
+    EXPECT_EQ(ui(*w).SaveDialog1->FileName, path("p.ods"));
+    EXPECT_EQ(ui(*w).SaveDialog1->FilterIndex, 5);
 }
 
 TEST_F(FileWindow, UnreadableAndUnwritableFilesAreReported)
@@ -357,13 +358,13 @@ TEST_F(FileWindow, UnreadableAndUnwritableFilesAreReported)
     ASSERT_TRUE(load(path("s.txt")));
     const QString gone = path("weg.txt");
     seams.choose(gone, 1);
-    click(w->sbOpen);
+    click(ui(*w).sbOpen);
     EXPECT_EQ(seams.errors, QStringList{"Die Datei kann nicht gelesen werden: " + gone});
     EXPECT_EQ(row(res(), 1), (QStringList{"7", "A", "", "", "", ""}));
 
     const QString nowhere = path("weg/protokoll.txt");
     seams.choose(nowhere, 1);
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     EXPECT_EQ(seams.errors.last(), "Der Schreibfehler der Datei: " + nowhere +
                                        "\nDatei oder Gerät nicht gefunden. Die Datei wurde "
                                        "nicht geschrieben.");
@@ -373,7 +374,7 @@ TEST_F(FileWindow, WebButtonOpensThePageInTheViewer)
 {
     writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;Meier\r\n");
     ASSERT_TRUE(load(path("s.txt")));
-    click(w->sbWeb);
+    click(ui(*w).sbWeb);
     ASSERT_EQ(seams.verbs.size(), 1);
     EXPECT_EQ(seams.verbs[0], qMakePair(QStringLiteral("open"), QStringLiteral("tornelo.html")));
     const QByteArray page = fileBytes(path("tornelo.html"));
@@ -392,7 +393,7 @@ TEST_F(FileWindow, PageThatCannotBeWrittenStillShowsTheOldOne)
     small.rlim_cur = 100; // smaller than the page
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
-    w->sbWebClick(w->sbWeb);
+    w->sbWebClick(ui(*w).sbWeb);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(seams.errors, QStringList{"Der Schreibfehler der Datei: tornelo.html\nDatei zu "
@@ -405,7 +406,7 @@ TEST_F(FileWindow, PageThatCannotBeWrittenStillShowsTheOldOne)
     QFile::remove(path("tornelo.html"));
     setrlimit(RLIMIT_FSIZE, &small);
     std::signal(SIGXFSZ, SIG_IGN);
-    w->sbWebClick(w->sbPrint);
+    w->sbWebClick(ui(*w).sbPrint);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(seams.verbs.size(), 1);
@@ -422,14 +423,14 @@ TEST_F(FileWindow, PrintButtonPrintsThePage)
     zeit(10, 15, 22, 310);
     number(1, "12");
     pred().setRow(1);
-    click(w->bInsert);
+    click(ui(*w).bInsert);
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path("druck.pdf"));
     Shell::setPrinterForTesting(&printer);
     seams.passPrint = true;
-    click(w->sbPrint);
+    click(ui(*w).sbPrint);
     ASSERT_EQ(seams.verbs.size(), 1);
     EXPECT_EQ(seams.verbs[0].first, "print");
 
@@ -442,7 +443,7 @@ TEST_F(FileWindow, PrintButtonPrintsThePage)
 
     // A printer that refuses the page: the user is told.
     printer.setOutputFileName(path("fehlt/druck.pdf"));
-    click(w->sbPrint);
+    click(ui(*w).sbPrint);
     ASSERT_EQ(seams.errors.size(), 1);
     EXPECT_TRUE(seams.errors[0].startsWith("Die Seite wurde nicht gedruckt"))
         << seams.errors[0].toStdString();
@@ -450,8 +451,8 @@ TEST_F(FileWindow, PrintButtonPrintsThePage)
     // No printer installed: the print button stays off.
     Printers::setCountForTesting(0);
     w->UpdateFileButtons();
-    EXPECT_FALSE(w->sbPrint->isEnabled());
-    EXPECT_TRUE(w->sbWeb->isEnabled());
+    EXPECT_FALSE(ui(*w).sbPrint->isEnabled());
+    EXPECT_TRUE(ui(*w).sbWeb->isEnabled());
 }
 
 } // namespace
@@ -464,17 +465,17 @@ TEST_F(FileWindow, NameSuffixDecidesAndASheetNameWithoutTheApplicationWritesNoth
     writeBytes(path("s.txt"), "Nr.;Fahrer\r\n7;A\r\n");
     ASSERT_TRUE(loadText(*w->files, path("s.txt")));
     seams.choose(path("x.xls"), 1);
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     EXPECT_FALSE(QFile::exists(path("x.xls")));
     ASSERT_EQ(seams.errors.size(), 1);
     EXPECT_TRUE(seams.errors[0].contains("LibreOffice")) << seams.errors[0].toStdString();
 
     seams.choose(path("y.txt"), 3); // the web page entry
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     EXPECT_TRUE(fileBytes(path("y.txt")).startsWith("Nr.\tFahrer\t"));
     EXPECT_EQ(w->FilterInd, 1);
     seams.choose(path("z.htm"), 1);
-    click(w->sbSave);
+    click(ui(*w).sbSave);
     EXPECT_TRUE(fileBytes(path("z.htm")).startsWith("<HTML>"));
     EXPECT_EQ(w->FilterInd, 3); // the web page's entry, also without LibreOffice
 }
@@ -508,34 +509,34 @@ protected:
 TEST_F(SheetWindow, WindowGoesOnWhileALoadRuns)
 {
     EXPECT_TRUE(w->SpreadsheetAvailable());
-    EXPECT_EQ(w->OpenDialog1->entryCount(), 4);
-    EXPECT_EQ(w->SaveDialog1->entryCount(), 5);
+    EXPECT_EQ(ui(*w).OpenDialog1->entryCount(), 4);
+    EXPECT_EQ(ui(*w).SaveDialog1->entryCount(), 5);
     key(Qt::Key_F4);
     zeit(10, 20, 0, 0);
     number(1, "7");
 
     answer({{"Nr.", "Fahrer"}, {"12", "Meier"}});
     seams.choose(input("liste.ods"), 4);
-    QTest::mouseClick(w->sbOpen, Qt::LeftButton);
-    EXPECT_EQ(w->StatusBar1->currentMessage(),
+    QTest::mouseClick(ui(*w).sbOpen, Qt::LeftButton);
+    EXPECT_EQ(ui(*w).StatusBar1->currentMessage(),
               "Tabelle wird gelesen: " + dir.path() + "/liste.ods");
     EXPECT_EQ(w->cursor().shape(), Qt::BusyCursor);
-    for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbWeb, w->sbCls, w->bInsert, w->bInsertALL})
+    for (QToolButton *b : {ui(*w).sbOpen, ui(*w).sbSave, ui(*w).sbWeb, ui(*w).sbCls, ui(*w).bInsert, ui(*w).bInsertALL})
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
 
     // Times are taken and numbered meanwhile; moving them waits for the new table.
     zeit(10, 20, 5, 120);
     EXPECT_EQ(pred().Cells(1, 2), "10:20:05,12");
     number(2, "12");
-    EXPECT_FALSE(w->bInsert->isEnabled());
+    EXPECT_FALSE(ui(*w).bInsert->isEnabled());
 
     ASSERT_TRUE(finished());
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
-    EXPECT_EQ(w->StatusBar1->currentMessage(), "Geladen: liste.ods, 1 Fahrzeug");
+    EXPECT_EQ(ui(*w).StatusBar1->currentMessage(), "Geladen: liste.ods, 1 Fahrzeug");
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
-    for (QToolButton *b : {w->sbOpen, w->sbSave, w->sbCls, w->bInsertALL})
+    for (QToolButton *b : {ui(*w).sbOpen, ui(*w).sbSave, ui(*w).sbCls, ui(*w).bInsertALL})
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
-    QTest::mouseClick(w->bInsertALL, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).bInsertALL, Qt::LeftButton);
     EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "10:20:05,12", "", "", ""}));
 }
 
@@ -544,7 +545,7 @@ TEST_F(SheetWindow, SpreadsheetUnderTheTextEntryIsReadAsASheet)
     answer({{"Nr.", "Fahrer"}, {"5", "Schulz"}});
     const QByteArray ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1\0\0binary", 16);
     seams.choose(input("liste.txt", ole), 1);
-    QTest::mouseClick(w->sbOpen, Qt::LeftButton);
+    QTest::mouseClick(ui(*w).sbOpen, Qt::LeftButton);
     ASSERT_TRUE(finished());
     EXPECT_EQ(row(res(), 1), (QStringList{"5", "Schulz", "", "", "", ""}));
     EXPECT_TRUE(seams.errors.isEmpty());
@@ -552,7 +553,7 @@ TEST_F(SheetWindow, SpreadsheetUnderTheTextEntryIsReadAsASheet)
 
 TEST_F(SheetWindow, SaveTakesTheFormatOfTheEntryOrTheName)
 {
-    w->SortGrid1->setCells(0, 1, "1");
+    ui(*w).SortGrid1->setCells(0, 1, "1");
     w->UpdateFileButtons();
     const struct
     {
@@ -568,7 +569,7 @@ TEST_F(SheetWindow, SaveTakesTheFormatOfTheEntryOrTheName)
         SCOPED_TRACE(c.name);
         const QString target = dir.path() + "/" + c.name;
         seams.choose(target, c.entry);
-        QTest::mouseClick(w->sbSave, Qt::LeftButton);
+        QTest::mouseClick(ui(*w).sbSave, Qt::LeftButton);
         ASSERT_TRUE(finished());
         EXPECT_TRUE(seams.errors.isEmpty()) << seams.errors.join('\n').toStdString();
         EXPECT_EQ(SheetFormat::sheetFormatOf(QString(), fileBytes(target).left(100)), c.format);
@@ -655,20 +656,20 @@ TEST_F(RealOfficeWindow, SaveKeepsTheFormatOfTheFileOrOfItsName)
         SCOPED_TRACE(target.toStdString());
         if (c.load) {
             seams.choose(target, c.openEntry);
-            ASSERT_TRUE(clickAndWait(w->sbOpen)) << seams.errors.join('\n').toStdString();
+            ASSERT_TRUE(clickAndWait(ui(*w).sbOpen)) << seams.errors.join('\n').toStdString();
             EXPECT_EQ(row(res(), 1), (QStringList{"12", "Meier", "", "", "", ""}));
             seams.acceptProposal();
         } else {
             seams.choose(target, c.saveEntry);
         }
-        ASSERT_TRUE(clickAndWait(w->sbSave)) << seams.errors.join('\n').toStdString();
+        ASSERT_TRUE(clickAndWait(ui(*w).sbSave)) << seams.errors.join('\n').toStdString();
         EXPECT_EQ(seams.shown.back().fileName, c.load ? target : seams.shown.back().fileName);
         EXPECT_EQ(writtenAs(fileBytes(target)), c.written);
         EXPECT_EQ(w->FilterInd, c.entryAfter);
     }
     // The workbook saved over the one picked under the text entry still reads as it was.
     seams.choose(dir.path() + "/liste.dat", 1);
-    ASSERT_TRUE(clickAndWait(w->sbOpen));
+    ASSERT_TRUE(clickAndWait(ui(*w).sbOpen));
     EXPECT_EQ(row(res(), 2), (QStringList{"7", "Schulz", "", "", "", ""}));
     EXPECT_TRUE(seams.errors.isEmpty()) << seams.errors.join('\n').toStdString();
 }

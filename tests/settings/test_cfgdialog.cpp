@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 #include "platform/ColorDialog.h"
 #include "platform/ErrorBox.h"
 #include "protocol/ProtocolTables.h"
@@ -141,7 +142,7 @@ protected:
                 QTest::mouseClick(ok ? dlg->OKBtn : dlg->CancelBtn, Qt::LeftButton);
         });
         if (byButton)
-            QTest::mouseClick(w->bCFG, Qt::LeftButton);
+            QTest::mouseClick(ui(*w).bCFG, Qt::LeftButton);
         else
             QTest::keyClick(w.get(), Qt::Key_F2);
         EXPECT_TRUE(ran) << "the dialog did not open";
@@ -162,9 +163,9 @@ protected:
     QStringList times() const
     {
         QStringList out;
-        for (int r = 1; r < w->SortGridPred->RowCount(); ++r)
-            if (!w->SortGridPred->Cells(1, r).isEmpty())
-                out << w->SortGridPred->Cells(1, r);
+        for (int r = 1; r < ui(*w).SortGridPred->RowCount(); ++r)
+            if (!ui(*w).SortGridPred->Cells(1, r).isEmpty())
+                out << ui(*w).SortGridPred->Cells(1, r);
         return out;
     }
 
@@ -253,7 +254,7 @@ TEST_P(CfgPortPick, ThePickTakesEffectAtOnceAndCancelKeepsIt)
         false);
     EXPECT_EQ(w->ComPort->Port(), c.port);
     EXPECT_EQ(w->ComPort->Connected(), c.open);
-    EXPECT_EQ(w->ImageLSzeit->isVisible(), c.open);
+    EXPECT_EQ(ui(*w).ImageLSzeit->isVisible(), c.open);
     EXPECT_FALSE(w->cfgPausePending());
     EXPECT_TRUE(errors.isEmpty()) << errors.join(';').toStdString();
 }
@@ -288,7 +289,7 @@ TEST_P(CfgLostPortPick, PickingEndsTheRetries)
         false);
     EXPECT_EQ(w->ComPort->Port(), c.port);
     EXPECT_EQ(w->ComPort->Connected(), c.open);
-    EXPECT_EQ(w->ImageLSzeit->isVisible(), c.open);
+    EXPECT_EQ(ui(*w).ImageLSzeit->isVisible(), c.open);
     ASSERT_EQ(retries.made.size(), 1u);
     EXPECT_FALSE(retries.made[0]->isActive());
     // COM5's barrier back: nothing opens it.
@@ -358,7 +359,7 @@ TEST_F(CfgDialogTest, HeldUpButtonStepsTheLockTimeAndTheCounterReaches100OnlyByS
         true);
     EXPECT_EQ(w->guard->lockTime(), 10000);
     EXPECT_EQ(w->tables->CountRunden(), 100);
-    EXPECT_EQ(w->SortGrid1->ColCount(), 102);
+    EXPECT_EQ(ui(*w).SortGrid1->ColCount(), 102);
 }
 
 TEST_F(CfgDialogTest, AlgorithmMinusOneDisablesThePortListAndStaysAfterOk)
@@ -396,7 +397,7 @@ TEST_F(CfgDialogTest, UserColourChosenThenCancelledKeepsTheUserEntry)
         true);
     // The chooser starts with its own last colour, not the combo's.
     EXPECT_EQ(chooserStarts, (QList<TColor>{clBlack, 0x123456}));
-    EXPECT_EQ(w->PanelTimer->C4(), 0x123456u);
+    EXPECT_EQ(ui(*w).PanelTimer->C4(), 0x123456u);
 }
 
 TEST_F(CfgDialogTest, ContactTestOnTheWorkerThreadAndTimesAgainAfterThePause)
@@ -484,10 +485,10 @@ TEST_F(CfgDialogTest, DuringThePauseTheWindowRunsAndTheRestComesAfterIt)
         },
         true);
     ASSERT_TRUE(w->cfgPausePending());
-    EXPECT_FALSE(w->mCFG->isEnabled()); // no second edit before the first is applied
+    EXPECT_FALSE(ui(*w).mCFG->isEnabled()); // no second edit before the first is applied
     EXPECT_EQ(w->tables->CountRunden(), 4);
     clock.set(11, 0, 0, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w->PanelTimer->shownValue(0) == 39600000; },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ui(*w).PanelTimer->shownValue(0) == 39600000; },
                                 10000)); // display tick
     clock.set(11, 0, 0, 500);
     QTest::keyClick(w.get(), Qt::Key_F8);
@@ -496,10 +497,10 @@ TEST_F(CfgDialogTest, DuringThePauseTheWindowRunsAndTheRestComesAfterIt)
     EXPECT_EQ(w->tables->CountRunden(), 4);
     pause()->advance(1);
     EXPECT_FALSE(w->cfgPausePending());
-    EXPECT_TRUE(w->mCFG->isEnabled());
+    EXPECT_TRUE(ui(*w).mCFG->isEnabled());
     EXPECT_EQ(w->tables->CountRunden(), 6);
     EXPECT_EQ(w->ComPort->Port(), 0);
-    EXPECT_EQ(w->PanelTimer->shownValue(1), 39600500); // running: the rows are not reset
+    EXPECT_EQ(ui(*w).PanelTimer->shownValue(1), 39600500); // running: the rows are not reset
 }
 
 TEST_F(CfgDialogTest, ChosenValuesSurviveARestart)
@@ -530,12 +531,12 @@ TEST_F(CfgDialogTest, ChosenValuesSurviveARestart)
 TEST_F(CfgDialogTest, FewerTimeColumnsKeepTheColumnsThatHoldTimes)
 {
     start({}, portSet({1}));
-    w->SortGrid1->setCells(0, 1, "12");
-    w->SortGrid1->setCells(4, 1, "10:00:00,00"); // third time
+    ui(*w).SortGrid1->setCells(0, 1, "12");
+    ui(*w).SortGrid1->setCells(4, 1, "10:00:00,00"); // third time
     edit([&] { dlg->seCounter->setValue(2); }, true);
     EXPECT_EQ(w->tables->CountRunden(), 3);
-    EXPECT_EQ(w->SortGrid1->Cells(4, 1), "10:00:00,00");
-    EXPECT_TRUE(w->StatusBar1->currentMessage().startsWith("Zeitenanzahl 3 statt 2"));
+    EXPECT_EQ(ui(*w).SortGrid1->Cells(4, 1), "10:00:00,00");
+    EXPECT_TRUE(ui(*w).StatusBar1->currentMessage().startsWith("Zeitenanzahl 3 statt 2"));
     edit([&] { dlg->seCounter->setValue(1); }, false); // cancelled: nothing applied
     EXPECT_EQ(w->tables->CountRunden(), 3);
 }
@@ -663,14 +664,14 @@ TEST_F(CfgPortList, ALostPortIsFoundAgainUnderANewNameThroughItsByIdLink)
     first.server.shutdown();
     tree.unplug("ttyUSB0");
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->ComPort->Retrying(); }, 10000));
-    EXPECT_TRUE(w->StatusBar1->currentMessage().startsWith("Verbindung zur Lichtschranke an COM5"))
-        << w->StatusBar1->currentMessage().toStdString();
+    EXPECT_TRUE(ui(*w).StatusBar1->currentMessage().startsWith("Verbindung zur Lichtschranke an COM5"))
+        << ui(*w).StatusBar1->currentMessage().toStdString();
 
     Barrier back(tree.at("/dev/ttyUSB1"));
     tree.plugUsb("ttyUSB1", "1-2", "FTDI", "FT232R USB UART", "A9X1");
     back.connectDuring([&] { retries.made.back()->fire(); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->ComPort->Connected(); }, 10000));
-    const QString said = w->StatusBar1->currentMessage();
+    const QString said = ui(*w).StatusBar1->currentMessage();
     EXPECT_TRUE(said.startsWith("Lichtschranke an COM5 um ")) << said.toStdString();
     EXPECT_TRUE(said.endsWith(" verbunden, jetzt als /dev/ttyUSB1 · FTDI FT232R USB UART."))
         << said.toStdString();

@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 #include "platform/FileDialog.h"
 #include "protocol/ProtocolTables.h"
 #include "settings/Settings.h"
@@ -178,13 +179,13 @@ TEST_F(StartUpTest, FirstStartUsesDefaultsAndCloseWritesAllValues)
         EXPECT_EQ(w.size(), QSize(800, 530));
         EXPECT_EQ(w.pos(), QPoint(243, 112));
         EXPECT_EQ(w.guard->lockTime(), 100);
-        EXPECT_EQ(w.PanelTimer->C1(), clBlack);
-        EXPECT_EQ(w.PanelTimer->C2(), clLime);
-        EXPECT_EQ(w.PanelTimer->C4(), clYellow);
+        EXPECT_EQ(ui(w).PanelTimer->C1(), clBlack);
+        EXPECT_EQ(ui(w).PanelTimer->C2(), clLime);
+        EXPECT_EQ(ui(w).PanelTimer->C4(), clYellow);
         EXPECT_EQ(w.tables->CountRunden(), 4);
         EXPECT_EQ(w.windowTitle(), "tornelo 1.7");
         EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\tornelo");
-        EXPECT_EQ(w.sbCls->toolTip(), QString::fromUtf8("Neu / Löschen"));
+        EXPECT_EQ(ui(w).sbCls->toolTip(), QString::fromUtf8("Neu / Löschen"));
         EXPECT_FALSE(QFile::exists(tmp.file())); // nothing written before the end
         w.resize(800, 580);                      // the offscreen screen is 800 x 600
     }
@@ -220,7 +221,7 @@ TEST_F(StartUpTest, PartialStoresRestoreEveryValueTheyHold)
         TFormMain w(&clock);
         EXPECT_EQ(w.pos(), QPoint(10, 20));
         EXPECT_EQ(w.size(), QSize(800, 560));   // the minimum raises the width
-        EXPECT_EQ(w.PanelTimer->C1(), clWhite); // also after the missing "Sound"
+        EXPECT_EQ(ui(w).PanelTimer->C1(), clWhite); // also after the missing "Sound"
         EXPECT_EQ(w.guard->lockTime(), 300);
     }
     QSettings s(other.file(), QSettings::IniFormat);
@@ -245,7 +246,7 @@ TEST_F(StartUpTest, UnreadableValueCostsNoOtherValue)
         TFormMain w(&clock);
         EXPECT_EQ(w.pos(), QPoint(243, 40));
         EXPECT_EQ(w.guard->lockTime(), 700);
-        EXPECT_EQ(w.SortGrid1->ColCount(), 11);
+        EXPECT_EQ(ui(w).SortGrid1->ColCount(), 11);
     }
     QSettings s(tmp.file(), QSettings::IniFormat);
     EXPECT_EQ(s.value("CountRunden").toInt(), 9);
@@ -288,8 +289,8 @@ TEST_F(StartUpTest, RenamedProgramStartsFreshAndSavesUnderItsName)
         EXPECT_EQ(w.windowTitle(), "Zeitnahme 1.7");
         EXPECT_EQ(w.SettingsKey, "\\Software\\Quendra\\Zeitnahme");
         EXPECT_EQ(w.HelpFile, tmp.dir.path() + "/bin/Zeitnahme.chm");
-        EXPECT_EQ(w.SaveDialog1->FileName, "Zeitnahme.txt");
-        EXPECT_EQ(w.SaveDialog1->InitialDir, tmp.dir.path() + "/bin");
+        EXPECT_EQ(ui(w).SaveDialog1->FileName, "Zeitnahme.txt");
+        EXPECT_EQ(ui(w).SaveDialog1->InitialDir, tmp.dir.path() + "/bin");
         EXPECT_EQ(w.pos(), QPoint(243, 112));
     }
     EXPECT_TRUE(QFile::exists(tmp.file("Zeitnahme")));
@@ -318,14 +319,14 @@ TEST_F(StartUpTest, StoredColoursReachTheDisplay)
                {"Wait", 0},
                {"CountRunden", 2}});
     TFormMain w(&clock);
-    const QImage img = w.PanelTimer->grab().toImage();
+    const QImage img = ui(w).PanelTimer->grab().toImage();
     EXPECT_EQ(img.pixelColor(2, 2), QColor(Qt::white));
     // The top segment of the first upper digit (a zero) is lit blue, the lower one red.
     EXPECT_EQ(img.pixelColor(8 + 22, 11 + 5), QColor(Qt::blue));
     EXPECT_EQ(img.pixelColor(8 + 22, 136 + 5), QColor(Qt::red));
     EXPECT_EQ(w.guard->lockTime(), 0);
     EXPECT_EQ(w.tables->CountRunden(), 2);
-    EXPECT_EQ(w.SortGrid1->ColCount(), 4);
+    EXPECT_EQ(ui(w).SortGrid1->ColCount(), 4);
     EXPECT_EQ(w.FilterInd, 2);
     const TSettings s = w.currentSettings();
     EXPECT_FALSE(s.Sound);

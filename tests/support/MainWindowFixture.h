@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 #include "app/GridTable.h"
 #include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
@@ -37,8 +38,8 @@ protected:
         w.reset();
     }
 
-    TSortGrid &pred() { return *w->SortGridPred; }
-    TSortGrid &res() { return *w->SortGrid1; }
+    TSortGrid &pred() { return *ui(*w).SortGridPred; }
+    TSortGrid &res() { return *ui(*w).SortGrid1; }
 
     void key(Qt::Key k) { QTest::keyClick(w.get(), k); }
     // ZEIT by F8 at the given time of day.

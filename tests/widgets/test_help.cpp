@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 #include "platform/AppInfo.h"
 #include "platform/HelpLibrary.h"
 #include "widgets/FInfo.h"
@@ -257,15 +258,15 @@ TEST_F(Help, MissingLibraryWarnsOnceAndTheProgramWorksOn)
     activate(w);
     QTest::keyClick(&w, Qt::Key_F1);
     QTest::keyClick(&w, Qt::Key_H, Qt::AltModifier);
-    QTest::mouseClick(w.bHelp, Qt::LeftButton);
+    QTest::mouseClick(ui(w).bHelp, Qt::LeftButton);
     EXPECT_TRUE(SPHTMLHelp::openViewers().isEmpty());
     EXPECT_EQ(HtmlHelp(&w, builtHelpFile(), HH_DISPLAY_TOC), nullptr);
     EXPECT_EQ(warnings.size(), 1u);
 
     // The rest of the program is unaffected: F4 starts the chronometer.
-    EXPECT_FALSE(w.mLAP->isEnabled());
+    EXPECT_FALSE(ui(w).mLAP->isEnabled());
     QTest::keyClick(&w, Qt::Key_F4);
-    EXPECT_TRUE(w.mLAP->isEnabled());
+    EXPECT_TRUE(ui(w).mLAP->isEnabled());
     QTest::keyClick(&w, Qt::Key_F9);
 }
 
@@ -357,7 +358,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Trigger{"F1", [](TFormMain &w) { QTest::keyClick(&w, Qt::Key_F1); }},
         Trigger{"AltH", [](TFormMain &w) { QTest::keyClick(&w, Qt::Key_H, Qt::AltModifier); }},
-        Trigger{"Button", [](TFormMain &w) { QTest::mouseClick(w.bHelp, Qt::LeftButton); }}),
+        Trigger{"Button", [](TFormMain &w) { QTest::mouseClick(ui(w).bHelp, Qt::LeftButton); }}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- The viewer's commands ----

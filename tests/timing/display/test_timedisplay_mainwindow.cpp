@@ -1,4 +1,5 @@
 #include "app/FMain.h"
+#include "tests/support/WindowControls.h"
 #include "tests/support/DisplayReader.h"
 #include "tests/support/TestClock.h"
 #include "tests/support/TestTimer.h"
@@ -24,7 +25,7 @@ protected:
         form.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     }
-    QImage panel() { return form.PanelTimer->grab().toImage(); }
+    QImage panel() { return ui(form).PanelTimer->grab().toImage(); }
 
     TestClock clock;
     TestTimerFactory timers;
@@ -33,7 +34,7 @@ protected:
 
 TEST_F(DisplayInMainWindow, StartRunsTheUpperRowAndZeitFillsTheLowerRow)
 {
-    EXPECT_EQ(form.PanelTimer->geometry(), QRect(0, 0, 492, 239));
+    EXPECT_EQ(ui(form).PanelTimer->geometry(), QRect(0, 0, 492, 239));
     EXPECT_EQ(readRow(panel(), 0, clLime), QStringLiteral("00:00:00,00"));
     EXPECT_EQ(readRow(panel(), 1, clYellow), QStringLiteral("00:00:00,00"));
 
@@ -68,7 +69,7 @@ TEST_F(DisplayInMainWindow, StartRunsTheUpperRowAndZeitFillsTheLowerRow)
 
 TEST_F(DisplayInMainWindow, DateLabelShowsTodayInTheShortForm)
 {
-    QLabel *l = form.LabelDate;
+    QLabel *l = ui(form).LabelDate;
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->text(), QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
     EXPECT_EQ(l->size(), QSize(122, 27));
