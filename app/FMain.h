@@ -55,7 +55,6 @@ public:
     static PortDiscovery &portDiscovery();
 
     // Start-up and shut-down.
-    void FormCreate();
     void FormDestroy();
 
     // The executable's base name: application title, settings key, file names.
@@ -70,8 +69,6 @@ public:
 
     // The settings as the components hold them now.
     TSettings currentSettings() const;
-    // Puts loaded settings into the components that use them.
-    void applySettings(const TSettings &s);
     // Where the window's own timers come from (tests hand in test timers).
     TimerFactory timerFactory = makeQtTimer;
     // True during the second after "OK" with another port, before the rest is applied.
@@ -100,35 +97,12 @@ public:
     TSheetCommands *sheets = nullptr;
 
     // Chronometer commands and display tick.
-    void mStartClick();
-    void mLAPClick();
-    void mResetClick();
     void ClockTimer();
-    void bStartMouseDown(Qt::MouseButton button);
-    void bLAPMouseDown(Qt::MouseButton button);
 
     // Light barrier.
     void ComPortLS(QObject *Sender);
-    void ComPortOpen(QObject *Sender);
-    void ComPortClose(QObject *Sender);
-    // What the port reports besides line events, said in the status bar.
-    void ComPortNotice(QObject *Sender, int Notice);
-    void BarrierTrigger();
-    // A pass that took no time: counted in the status bar and written to the journal.
-    void barrierPassIgnored(const TBarrierPass &pass, TBarrierGuard::Ignored why);
     // What the recovery file keeps of the run: the chronometer's state and the barrier.
     RecoveryFormat::Run runState() const;
-    void StartLockTime();
-    void TimerGesperrtTimer();
-    void ImageLSzeitClick();
-
-    // Other keys of the hidden menu.
-    void LockLSStart1Click();
-    void bHelpClick();
-    void bCFGClick();
-    void bInfoClick();
-
-    void FormResize();
 
     // Protocol tables.
     void bInsertClick();
@@ -141,8 +115,6 @@ public:
     void ApplyTimeColumnCount();
 
     // Files, viewer and printer.
-    void sbOpenClick();
-    void sbSaveClick();
     // sbWeb opens the page in the viewer, sbPrint prints it.
     void sbWebClick(QObject *Sender);
     void SaveProtocolText(const QString &FileName);
@@ -175,6 +147,36 @@ protected:
     void changeEvent(QEvent *e) override;
 
 private:
+    // Handlers of the controls, the port and the timers, connected in the constructor.
+    void FormCreate();
+    // Puts loaded settings into the components that use them.
+    void applySettings(const TSettings &s);
+    void mStartClick();
+    void mLAPClick();
+    void mResetClick();
+    void bStartMouseDown(Qt::MouseButton button);
+    void bLAPMouseDown(Qt::MouseButton button);
+    void ComPortOpen(QObject *Sender);
+    void ComPortClose(QObject *Sender);
+    // What the port reports besides line events, said in the status bar.
+    void ComPortNotice(QObject *Sender, int Notice);
+    void BarrierTrigger();
+    // A pass that took no time: counted in the status bar and written to the journal.
+    void barrierPassIgnored(const TBarrierPass &pass, TBarrierGuard::Ignored why);
+    void StartLockTime();
+    void TimerGesperrtTimer();
+    void ImageLSzeitClick();
+    // Other keys of the hidden menu.
+    void LockLSStart1Click();
+    void bHelpClick();
+    void bCFGClick();
+    void bInfoClick();
+
+    void FormResize();
+
+    void sbOpenClick();
+    void sbSaveClick();
+
     // Takes a time by any route (F8, a mouse press on ZEIT, a light-barrier pass): at the
     // given time of day, or the clock's now. source says where it came from ("F8", "Maus",
     // "Lichtschranke 4+6 COM5"). A disabled ZEIT takes nothing: false.
