@@ -287,10 +287,11 @@ int main(int argc, char **argv)
         handler(s);
     };
 
+    TSortGrid *const pred = ui(w).SortGridPred;
     auto taken = [&] {
         int n = 0;
-        for (int r = 1; r < ui(w).SortGridPred->RowCount(); ++r)
-            n += ui(w).SortGridPred->Cells(1, r).isEmpty() ? 0 : 1;
+        for (int r = 1; r < pred->RowCount(); ++r)
+            n += pred->Cells(1, r).isEmpty() ? 0 : 1;
         return n;
     };
     // Makes the passes and returns how many times they took.

@@ -64,13 +64,14 @@ int main(int argc, char **argv)
     TFormMain w(&clock);
     w.show();
     QApplication::processEvents();
+    const WindowControls c = ui(w);
 
     // Appending one capture to a list of 5,000 entries, the window shown and painted;
     // once with the repaint it causes, once the table work alone.
     auto measureAppend = [&](bool withRepaint) {
         std::vector<double> us;
         for (int round = 0; round < 30; ++round) {
-            fillEntries(*ui(w).SortGridPred, 5000, false);
+            fillEntries(*c.SortGridPred, 5000, false);
             QApplication::processEvents();
             QElapsedTimer t;
             t.start();
@@ -92,7 +93,7 @@ int main(int argc, char **argv)
     // The same with 10 and with 10,000 cars in the results protocol: the columns fitted
     // to the cars' numbers and names must not cost more with more cars.
     for (int cars : {10, 10000}) {
-        fillCars(*ui(w).SortGrid1, cars);
+        fillCars(*c.SortGrid1, cars);
         w.LayoutColumns();
         QApplication::processEvents();
         us = measureAppend(true);
@@ -106,16 +107,16 @@ int main(int argc, char **argv)
     w.ApplyTimeColumnCount();
     std::vector<double> ms;
     for (int round = 0; round < 3; ++round) {
-        ui(w).SortGrid1->setRowCount(2);
-        ui(w).SortGrid1->clearRow(1);
-        fillEntries(*ui(w).SortGridPred, 5000, true);
+        c.SortGrid1->setRowCount(2);
+        c.SortGrid1->clearRow(1);
+        fillEntries(*c.SortGridPred, 5000, true);
         QElapsedTimer t;
         t.start();
         w.bInsertALLClick();
         QApplication::processEvents();
         ms.push_back(double(t.nsecsElapsed()) / 1e6);
-        if (ui(w).SortGrid1->RowCount() != 1001 || !TProtocolTables::tableEmpty(w.view->predTable())) {
-            std::printf("unexpected result: %d result rows\n", ui(w).SortGrid1->RowCount());
+        if (c.SortGrid1->RowCount() != 1001 || !TProtocolTables::tableEmpty(w.view->predTable())) {
+            std::printf("unexpected result: %d result rows\n", c.SortGrid1->RowCount());
             return 1;
         }
     }
@@ -128,11 +129,11 @@ int main(int argc, char **argv)
     w.tables->setCountRunden(4);
     w.ApplyTimeColumnCount();
     for (int cars : {1000, 10000, 100000}) {
-        fillCars(*ui(w).SortGrid1, cars);
+        fillCars(*c.SortGrid1, cars);
         for (int r = 1; r <= cars; ++r)
-            for (int c = 2; c < ui(w).SortGrid1->ColCount(); ++c)
-                ui(w).SortGrid1->setCells(c, r, QString());
-        TSortGrid &pred = *ui(w).SortGridPred;
+            for (int col = 2; col < c.SortGrid1->ColCount(); ++col)
+                c.SortGrid1->setCells(col, r, QString());
+        TSortGrid &pred = *c.SortGridPred;
         pred.BeginUpdate();
         pred.setRowCount(cars + 1);
         for (int r = 1; r <= cars; ++r) {

@@ -163,9 +163,10 @@ protected:
     QStringList times() const
     {
         QStringList out;
-        for (int r = 1; r < ui(*w).SortGridPred->RowCount(); ++r)
-            if (!ui(*w).SortGridPred->Cells(1, r).isEmpty())
-                out << ui(*w).SortGridPred->Cells(1, r);
+        const TSortGrid &pred = *ui(*w).SortGridPred;
+        for (int r = 1; r < pred.RowCount(); ++r)
+            if (!pred.Cells(1, r).isEmpty())
+                out << pred.Cells(1, r);
         return out;
     }
 
