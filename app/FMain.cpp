@@ -150,6 +150,7 @@ TFormMain::TFormMain(IClock *clock, QWidget *parent, ISettingsStore *store)
 
     createMenu();
     auto *central = new QWidget(this);
+    central->setObjectName("Central");
     setCentralWidget(central);
     createUpperArea();
     createLowerArea();

@@ -3,6 +3,7 @@
 #include "app/FMain.h"
 #include "tests/support/WindowControls.h"
 #include "app/GridTable.h"
+#include "tests/support/GridOperator.h"
 #include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
 #include "tests/support/Recorders.h"
@@ -21,7 +22,7 @@
 
 // The main window with a test clock and its own settings folder, shown and active, with
 // the yes/no dialog created after it as the program does.
-class MainWindowFixture : public ::testing::Test
+class MainWindowFixture : public ::testing::Test, public GridOperator
 {
 protected:
     void SetUp() override
@@ -38,7 +39,7 @@ protected:
         w.reset();
     }
 
-    TSortGrid &pred() { return *ui(*w).SortGridPred; }
+    TSortGrid &pred() override { return *ui(*w).SortGridPred; }
     TSortGrid &res() { return *ui(*w).SortGrid1; }
 
     void key(Qt::Key k) { QTest::keyClick(w.get(), k); }
@@ -48,42 +49,6 @@ protected:
         clock.set(h, m, s, ms);
         key(Qt::Key_F8);
     }
-    void clickCell(TSortGrid &g, int col, int row, Qt::MouseButton b = Qt::LeftButton)
-    {
-        const QRect r = g.CellRect(col, row);
-        ASSERT_FALSE(r.isEmpty()) << "cell out of view " << col << "," << row;
-        QTest::mouseClick(g.viewport(), b, {}, r.center());
-    }
-    // Types into whatever has the focus (the grid or its editor).
-    void type(const QString &text)
-    {
-        for (QChar ch : text) {
-            QWidget *f = QApplication::focusWidget();
-            ASSERT_NE(f, nullptr);
-            QTest::keyClicks(f, QString(ch));
-        }
-    }
-    void enter()
-    {
-        QWidget *f = QApplication::focusWidget();
-        ASSERT_NE(f, nullptr);
-        QTest::keyClick(f, Qt::Key_Return);
-    }
-    // The operator's way of numbering an entry: click the "Nr." cell, type, Enter.
-    void number(int row, const QString &nr)
-    {
-        clickCell(pred(), 2, row);
-        type(nr);
-        enter();
-    }
-    QStringList row(TSortGrid &g, int r)
-    {
-        QStringList out;
-        for (int c = 0; c < g.ColCount(); ++c)
-            out << g.Cells(c, r);
-        return out;
-    }
-    bool rowBlank(TSortGrid &g, int r) { return TProtocolTables::rowBlank(TGridTable(g), r); }
 
     TempSettings settings;
     TestClock clock;

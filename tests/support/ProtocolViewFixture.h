@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/GridTable.h"
+#include "tests/support/GridOperator.h"
 #include "app/ProtocolView.h"
 #include "protocol/ProtocolTables.h"
 #include "widgets/SortGrid.h"
@@ -17,7 +18,7 @@
 // Both protocol grids with their buttons as the main window sets them up and lays them out,
 // shown and active, but without the window around them: times come in as the chronometer
 // hands them over, and "Neu / Löschen" is answered by the test.
-class ProtocolViewFixture : public ::testing::Test
+class ProtocolViewFixture : public ::testing::Test, public GridOperator
 {
 protected:
     void SetUp() override
@@ -88,48 +89,12 @@ protected:
         panel.reset();
     }
 
-    TSortGrid &pred() { return *predGrid; }
+    TSortGrid &pred() override { return *predGrid; }
     TSortGrid &res() { return *resGrid; }
     TProtocolTables &tables() { return view->tables(); }
 
     // A time as the chronometer hands it over when ZEIT is taken.
     void capture(const QString &time) { view->AppendCapture(time); }
-    void clickCell(TSortGrid &g, int col, int row, Qt::MouseButton b = Qt::LeftButton)
-    {
-        const QRect r = g.CellRect(col, row);
-        ASSERT_FALSE(r.isEmpty()) << "cell out of view " << col << "," << row;
-        QTest::mouseClick(g.viewport(), b, {}, r.center());
-    }
-    // Types into whatever has the focus (the grid or its editor).
-    void type(const QString &text)
-    {
-        for (QChar ch : text) {
-            QWidget *f = QApplication::focusWidget();
-            ASSERT_NE(f, nullptr);
-            QTest::keyClicks(f, QString(ch));
-        }
-    }
-    void enter()
-    {
-        QWidget *f = QApplication::focusWidget();
-        ASSERT_NE(f, nullptr);
-        QTest::keyClick(f, Qt::Key_Return);
-    }
-    // The operator's way of numbering an entry: click the "Nr." cell, type, Enter.
-    void number(int row, const QString &nr)
-    {
-        clickCell(pred(), 2, row);
-        type(nr);
-        enter();
-    }
-    QStringList row(TSortGrid &g, int r)
-    {
-        QStringList out;
-        for (int c = 0; c < g.ColCount(); ++c)
-            out << g.Cells(c, r);
-        return out;
-    }
-    bool rowBlank(TSortGrid &g, int r) { return TProtocolTables::rowBlank(TGridTable(g), r); }
 
     std::unique_ptr<QWidget> panel;
     TSortGrid *predGrid = nullptr;
