@@ -5,7 +5,7 @@
 #include <QString>
 
 // Writing the results protocol as a workbook without the spreadsheet application: .xlsx
-// through libxlsxwriter, .ods as our own document packed. The layout is the one
+// and .ods as our own documents, packed with libzip. The layout is the one
 // SheetFormat describes; a time of day in a time column becomes a time value.
 namespace SheetWriter {
 

@@ -4,6 +4,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -24,6 +25,22 @@ struct Item
 
 // A package of the items in their order; empty with error set when libzip fails.
 QByteArray pack(const std::vector<Item> &items, QString *error);
+
+// A part made while it is packed, piece by piece, so that a large one never stands whole in
+// memory: next appends the following piece to out and returns false once nothing is left.
+// A piece that cannot be made sets error and stops the package.
+struct Stream
+{
+    QString name;
+    std::function<bool(QByteArray &out, QString &error)> next;
+    // The bytes it makes, when known: a part of unknown size is packed with ZIP64 fields,
+    // which some spreadsheet programs take for damage.
+    qint64 size = -1;
+};
+
+// Writes the items, then the stream, as a package to path (libzip writes beside it and puts
+// the file in place when it is whole). Empty on success, else what went wrong.
+QString write(const QString &path, const std::vector<Item> &items, Stream stream);
 
 // One entry of a package as a stream, ending with an error past its limit: a small file
 // may unpack to gigabytes.

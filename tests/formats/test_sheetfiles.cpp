@@ -6,6 +6,7 @@
 #include "formats/Zip.h"
 #include "tests/support/core/Files.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -120,6 +121,16 @@ TEST_F(SheetFiles, WorkbooksKeepTheLayout)
     const QByteArray sheet = part(xlsx, "xl/worksheets/sheet1.xml");
     EXPECT_TRUE(sheet.contains("orientation=\"landscape\""));
     EXPECT_EQ(QString::fromUtf8(sheet).count(QStringLiteral("<col ")), t.colCount);
+    // No part carries ZIP64 fields, which some spreadsheet programs take for damage: each
+    // local header asks for version 2.0 and has no extra field.
+    const QByteArray package = fileBytes(xlsx);
+    int headers = 0;
+    for (qsizetype at = package.indexOf("PK\x03\x04"); at >= 0 && at + 30 <= package.size();
+         at = package.indexOf("PK\x03\x04", at + 4), ++headers) {
+        EXPECT_EQ(quint8(package[at + 4]), 20) << "version needed, header " << headers;
+        EXPECT_EQ(quint8(package[at + 28]) | quint8(package[at + 29]) << 8, 0) << "extra field";
+    }
+    EXPECT_EQ(headers, 8);
     const QByteArray styles = part(xlsx, "xl/styles.xml");
     EXPECT_TRUE(styles.contains("<b/>"));
     EXPECT_TRUE(styles.contains("<left style=\"medium\">"));
@@ -147,6 +158,33 @@ TEST_F(SheetFiles, ControlCharactersSurviveAnXlsx)
     const SheetReader::Result back = SheetReader::read(write(t, "xlsx"), 2);
     ASSERT_EQ(back.status, SheetReader::Result::Ok) << back.message.toStdString();
     EXPECT_EQ(back.rows, t.rows);
+}
+
+// The sheet is packed while it is made: a cell too long for a workbook, found thousands of
+// rows in, stops the package and leaves the file that was there.
+TEST_F(SheetFiles, ACellTooLongStopsTheWorkbookAndKeepsTheOldFile)
+{
+    const QString path = dir.filePath(QStringLiteral("alt.xlsx"));
+    const TableData old = protocol();
+    for (const int at : {1, 5000}) {
+        SCOPED_TRACE(at);
+        ASSERT_TRUE(SheetWriter::write(old, "t", "xlsx", path).isEmpty());
+        const QByteArray before = fileBytes(path);
+        TableData t;
+        t.colCount = 2;
+        t.rows.assign(6000, QStringList{"1", "A"});
+        t.rows[0] = QStringList{"Nr.", "Fahrer"};
+        t.rows[size_t(at)][1] = QString(32768, QLatin1Char('x'));
+        EXPECT_TRUE(SheetWriter::write(t, "t", "xlsx", path).contains("32.767"));
+        EXPECT_EQ(fileBytes(path), before);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"alt.xlsx"});
+        // The longest cell there may be is written.
+        t.rows[size_t(at)][1].chop(1);
+        ASSERT_TRUE(SheetWriter::write(t, "t", "xlsx", path).isEmpty());
+        const SheetReader::Result back = SheetReader::read(path, 2);
+        ASSERT_EQ(back.status, SheetReader::Result::Ok) << back.message.toStdString();
+        EXPECT_EQ(back.rows, t.rows);
+    }
 }
 
 TEST_F(SheetFiles, TooLargeForTheFormatIsRefusedBeforeWriting)

@@ -338,7 +338,7 @@ TEST_F(RealOffice, EveryFormatKeepsEveryText)
 
 TEST_F(RealOffice, WrittenWorkbookHasItsLookAndProperties)
 {
-    auto g = plainResults(2, {{"12", "Meier", "10:15:22,31"}});
+    auto g = plainResults(2, {{"12", "Meier & <Söhne>", "10:15:22,31"}});
     TSheetCommands out(*g, nullptr);
     out.applicationTitle = QStringLiteral("Zeitnahme");
     for (const char *suffix : {"xls", "xlsx", "ods"}) {
@@ -353,6 +353,7 @@ TEST_F(RealOffice, WrittenWorkbookHasItsLookAndProperties)
         EXPECT_TRUE(xml.contains("style:print-orientation=\"landscape\""));
         EXPECT_TRUE(xml.contains("fo:font-weight=\"bold\""));
         EXPECT_TRUE(xml.contains("solid #000000"));
+        EXPECT_TRUE(xml.contains("<text:p>Meier &amp; &lt;Söhne&gt;</text:p>"));
         if (QLatin1String(suffix) == QLatin1String("xls")) {
             // There the time stays a text: freexl would read it only to the second.
             EXPECT_TRUE(xml.contains("<text:p>10:15:22,31</text:p>"));
