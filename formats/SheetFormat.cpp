@@ -8,6 +8,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -144,51 +145,98 @@ QString odsCellStyles(const TableData &t, bool timeValues)
     return x;
 }
 
-QString odsTable(const TableData &t, const QString &name, bool timeValues)
+QString xmlHead()
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+}
+
+QString odsTableHead(const TableData &t, const QString &name)
 {
     QString x = QStringLiteral("<table:table table:name=\"") + name +
                 QStringLiteral("\" table:style-name=\"ta1\">\n");
     for (int c = 0; c < t.colCount; ++c)
         x += QStringLiteral("<table:table-column table:style-name=\"co%1\"/>\n").arg(c + 1);
-    for (int r = 0; r < t.rowCount(); ++r) {
-        x += QStringLiteral("<table:table-row>");
-        for (int c = 0; c < t.colCount; ++c) {
-            const QString text = t.cell(c, r);
-            const std::optional<int> time =
-                timeValues ? SheetFormat::timeCell(t, c, r) : std::optional<int>();
-            if (time) {
-                // The value exact to the hundredth; the paragraph is what the sheet shows.
-                // hh:mm:ss,cc becomes PThhHmmMss.ccS by replacing its separators.
-                QString iso = QStringLiteral("PT") + text;
-                iso[4] = QLatin1Char('H');
-                iso[7] = QLatin1Char('M');
-                iso[10] = QLatin1Char('.');
-                x += QStringLiteral("<table:table-cell table:style-name=\"ce3\" "
-                                    "office:value-type=\"time\" office:time-value=\"") +
-                     iso + QStringLiteral("S\"><text:p>") + text +
-                     QStringLiteral("</text:p></table:table-cell>");
-                continue;
-            }
-            x += r == 0 ? QStringLiteral("<table:table-cell table:style-name=\"ce2\"")
-                        : QStringLiteral("<table:table-cell table:style-name=\"ce1\"");
-            // An empty cell holds no value: as an empty text, LibreOffice writes an .xls
-            // that freexl cannot open.
-            if (text.isEmpty())
-                x += QStringLiteral("/>");
-            else
-                x += QStringLiteral(" office:value-type=\"string\">") + cellParagraphs(text) +
-                     QStringLiteral("</table:table-cell>");
+    return x;
+}
+
+void appendOdsRow(QString &x, const TableData &t, int r, bool timeValues)
+{
+    x += QStringLiteral("<table:table-row>");
+    for (int c = 0; c < t.colCount; ++c) {
+        const QString text = t.cell(c, r);
+        const std::optional<int> time =
+            timeValues ? SheetFormat::timeCell(t, c, r) : std::optional<int>();
+        if (time) {
+            // The value exact to the hundredth; the paragraph is what the sheet shows.
+            // hh:mm:ss,cc becomes PThhHmmMss.ccS by replacing its separators.
+            QString iso = QStringLiteral("PT") + text;
+            iso[4] = QLatin1Char('H');
+            iso[7] = QLatin1Char('M');
+            iso[10] = QLatin1Char('.');
+            x += QStringLiteral("<table:table-cell table:style-name=\"ce3\" "
+                                "office:value-type=\"time\" office:time-value=\"") +
+                 iso + QStringLiteral("S\"><text:p>") + text +
+                 QStringLiteral("</text:p></table:table-cell>");
+            continue;
         }
-        x += QStringLiteral("</table:table-row>\n");
+        x += r == 0 ? QStringLiteral("<table:table-cell table:style-name=\"ce2\"")
+                    : QStringLiteral("<table:table-cell table:style-name=\"ce1\"");
+        // An empty cell holds no value: as an empty text, LibreOffice writes an .xls
+        // that freexl cannot open.
+        if (text.isEmpty())
+            x += QStringLiteral("/>");
+        else
+            x += QStringLiteral(" office:value-type=\"string\">") + cellParagraphs(text) +
+                 QStringLiteral("</table:table-cell>");
     }
+    x += QStringLiteral("</table:table-row>\n");
+}
+
+QString odsTable(const TableData &t, const QString &name, bool timeValues)
+{
+    QString x = odsTableHead(t, name);
+    for (int r = 0; r < t.rowCount(); ++r)
+        appendOdsRow(x, t, r, timeValues);
     x += QStringLiteral("</table:table>\n");
     return x;
 }
 
-QString xmlHead()
+// The package's content.xml in pieces: the head with the styles, some hundred rows at a
+// time, the end. A large table never stands whole in memory as its document.
+class OdsContent
 {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-}
+public:
+    OdsContent(const TableData &t, const QString &title) : m_t(t), m_name(xmlEscape(title)) {}
+
+    // False after the last piece.
+    bool next(QByteArray &x)
+    {
+        if (m_row < 0) {
+            m_row = 0;
+            x += (xmlHead() + QStringLiteral("<office:document-content ") + namespaces() +
+                  QStringLiteral(">\n<office:automatic-styles>\n") + odsCellStyles(m_t, true) +
+                  QStringLiteral("</office:automatic-styles>\n"
+                                 "<office:body><office:spreadsheet>\n") +
+                  odsTableHead(m_t, m_name))
+                     .toUtf8();
+            return true;
+        }
+        if (m_row >= m_t.rowCount()) {
+            x += "</table:table>\n</office:spreadsheet></office:body></office:document-content>\n";
+            return false;
+        }
+        QString rows;
+        for (const int end = std::min(m_t.rowCount(), m_row + 500); m_row < end; ++m_row)
+            appendOdsRow(rows, m_t, m_row, true);
+        x += rows.toUtf8();
+        return true;
+    }
+
+private:
+    const TableData &m_t;
+    const QString m_name;
+    int m_row = -1; // -1: the head comes next
+};
 
 } // namespace
 
@@ -213,7 +261,11 @@ QByteArray SheetFormat::flatOds(const TableData &t, const QString &title)
     return x.toUtf8();
 }
 
-QByteArray SheetFormat::odsPackage(const TableData &t, const QString &title, QString *error)
+namespace {
+
+// The package's parts besides content.xml, the uncompressed "mimetype" first: that is how a
+// reader knows the package.
+std::vector<Zip::Item> odsParts(const QString &title)
 {
     const QString name = xmlEscape(title);
     const QString meta = xmlHead() + QStringLiteral("<office:document-meta ") + namespaces() +
@@ -223,14 +275,6 @@ QByteArray SheetFormat::odsPackage(const TableData &t, const QString &title, QSt
                            QStringLiteral(">\n<office:automatic-styles>\n") + odsPageLayout() +
                            QStringLiteral("</office:automatic-styles>\n") + odsMasterStyles() +
                            QStringLiteral("</office:document-styles>\n");
-    const QString content = xmlHead() + QStringLiteral("<office:document-content ") + namespaces() +
-                            QStringLiteral(">\n<office:automatic-styles>\n") +
-                            odsCellStyles(t, true) +
-                            QStringLiteral("</office:automatic-styles>\n"
-                                           "<office:body><office:spreadsheet>\n") +
-                            odsTable(t, name, true) +
-                            QStringLiteral("</office:spreadsheet></office:body>"
-                                           "</office:document-content>\n");
     const QByteArray manifest =
         QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                    "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:"
@@ -245,13 +289,43 @@ QByteArray SheetFormat::odsPackage(const TableData &t, const QString &title, QSt
         "manifest:media-type=\"text/xml\"/>\n"
         "<manifest:file-entry manifest:full-path=\"meta.xml\" manifest:media-type=\"text/xml\"/>\n"
         "</manifest:manifest>\n";
-    // The uncompressed "mimetype" first: that is how a reader knows the package.
-    return Zip::pack({{QStringLiteral("mimetype"), QByteArray(OdsMime), true},
-                      {QStringLiteral("META-INF/manifest.xml"), manifest},
-                      {QStringLiteral("meta.xml"), meta.toUtf8()},
-                      {QStringLiteral("styles.xml"), styles.toUtf8()},
-                      {QStringLiteral("content.xml"), content.toUtf8()}},
-                     error);
+    return {{QStringLiteral("mimetype"), QByteArray(OdsMime), true},
+            {QStringLiteral("META-INF/manifest.xml"), manifest},
+            {QStringLiteral("meta.xml"), meta.toUtf8()},
+            {QStringLiteral("styles.xml"), styles.toUtf8()}};
+}
+
+} // namespace
+
+QByteArray SheetFormat::odsPackage(const TableData &t, const QString &title, QString *error)
+{
+    std::vector<Zip::Item> parts = odsParts(title);
+    QByteArray content;
+    for (OdsContent c(t, title); c.next(content);) {
+    }
+    parts.push_back({QStringLiteral("content.xml"), content});
+    return Zip::pack(parts, error);
+}
+
+QString SheetFormat::writeOds(const TableData &t, const QString &title, const QString &path)
+{
+    // Made twice, first only to count its bytes: a part of known size needs no ZIP64 fields.
+    qint64 size = 0;
+    {
+        QByteArray piece;
+        for (OdsContent counting(t, title);;) {
+            piece.clear();
+            const bool more = counting.next(piece);
+            size += piece.size();
+            if (!more)
+                break;
+        }
+    }
+    auto content = std::make_shared<OdsContent>(t, title);
+    return Zip::write(path, odsParts(title),
+                      {QStringLiteral("content.xml"),
+                       [content](QByteArray &out, QString &) { return content->next(out); },
+                       size});
 }
 
 TableData SheetFormat::tableFromSheet(const std::vector<QStringList> &rows, int colCount)

@@ -25,6 +25,9 @@ QByteArray flatOds(const TableData &table, const QString &title);
 // a time value shown as HH:MM:SS,00, which a spreadsheet can subtract. Empty, with error
 // set, when packing fails.
 QByteArray odsPackage(const TableData &table, const QString &title, QString *error = nullptr);
+// The same package written to path piece by piece (a large table never stands whole in memory
+// as its document). Empty on success, else what went wrong.
+QString writeOds(const TableData &table, const QString &title, const QString &path);
 
 // The centiseconds of a cell that is written as a time value: a time column (2 on) below
 // the title row, holding a time of day in the program's form hh:mm:ss,cc.

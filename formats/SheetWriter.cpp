@@ -380,12 +380,7 @@ QString SheetWriter::write(const TableData &t, const QString &title, const QStri
         return writeXlsx(t, title, path);
     if (suffix.compare(QLatin1String("ods"), Qt::CaseInsensitive) != 0)
         return QStringLiteral("Das Format .%1 schreibt LibreOffice.").arg(suffix);
-    QString error;
-    const QByteArray bytes = SheetFormat::odsPackage(t, title, &error);
-    if (bytes.isEmpty())
-        return QStringLiteral("Das Paket kann nicht gepackt werden: ") + error;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush())
-        return f.errorString();
-    return QString();
+    const QString error = SheetFormat::writeOds(t, title, path);
+    return error.isEmpty() ? QString()
+                           : QStringLiteral("Das Paket kann nicht geschrieben werden: ") + error;
 }
