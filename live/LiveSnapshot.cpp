@@ -106,6 +106,30 @@ th, td {padding: 5px 4px}
 <h3>Ergebnisse</h3>
 )";
 
+// Both pages ask for /results.json with the ETag they last had and show what changed;
+// %EVERY% is how often, in milliseconds.
+const char pollScript[] = R"(  function poll() {
+    var h = {};
+    if (etag) h['If-None-Match'] = etag;
+    fetch('/results.json', {cache: 'no-store', headers: h}).then(function (r) {
+      document.getElementById('state').textContent = '';
+      if (r.status === 304) return null;
+      if (!r.ok) throw new Error(r.status);
+      etag = r.headers.get('ETag');
+      return r.json();
+    }).then(function (d) { if (d) show(d); }).catch(function () {
+      document.getElementById('state').textContent = 'Keine Verbindung zum Zeitnahme-Rechner';
+    }).finally(function () { setTimeout(poll, %EVERY%); });
+  })";
+
+// A page's script with its poll function.
+QString script(const char *text, int everyMs)
+{
+    return QString::fromUtf8(text).replace(
+        QStringLiteral("%POLL%"),
+        QString::fromUtf8(pollScript).replace(QStringLiteral("%EVERY%"), QString::number(everyMs)));
+}
+
 const char pageScript[] = R"(<script>
 // Only the table and the last time are replaced; the page itself is never reloaded.
 (function () {
@@ -160,19 +184,7 @@ const char pageScript[] = R"(<script>
   if (narrow.addEventListener) narrow.addEventListener('change', render);
   else narrow.addListener(render);
   if (narrow.matches) render();
-  function poll() {
-    var h = {};
-    if (etag) h['If-None-Match'] = etag;
-    fetch('/results.json', {cache: 'no-store', headers: h}).then(function (r) {
-      document.getElementById('state').textContent = '';
-      if (r.status === 304) return null;
-      if (!r.ok) throw new Error(r.status);
-      etag = r.headers.get('ETag');
-      return r.json();
-    }).then(function (d) { if (d) show(d); }).catch(function () {
-      document.getElementById('state').textContent = 'Keine Verbindung zum Zeitnahme-Rechner';
-    }).finally(function () { setTimeout(poll, 2000); });
-  }
+%POLL%
   setTimeout(poll, 2000);
 })();
 </script>
@@ -250,19 +262,7 @@ const char displayScript[] = R"(<script>
     });
     fit();
   }
-  function poll() {
-    var h = {};
-    if (etag) h['If-None-Match'] = etag;
-    fetch('/results.json', {cache: 'no-store', headers: h}).then(function (r) {
-      document.getElementById('state').textContent = '';
-      if (r.status === 304) return null;
-      if (!r.ok) throw new Error(r.status);
-      etag = r.headers.get('ETag');
-      return r.json();
-    }).then(function (d) { if (d) show(d); }).catch(function () {
-      document.getElementById('state').textContent = 'Keine Verbindung zum Zeitnahme-Rechner';
-    }).finally(function () { setTimeout(poll, 500); });
-  }
+%POLL%
   window.addEventListener('resize', fit);
   if (document.fonts) document.fonts.ready.then(fit);
   fit();
@@ -357,7 +357,7 @@ QByteArray LivePages::page(const LiveSnapshot &s)
     html += QStringLiteral("</tbody></table></div>\n<p id=\"state\"></p>\n"
                            "<p id=\"links\"><a href=\"/anzeige\">Anzeigetafel für den "
                            "Zielbereich</a></p>\n");
-    html += QString::fromUtf8(pageScript);
+    html += script(pageScript, 2000);
     html += QStringLiteral("</body>\n</html>\n");
     return html.toUtf8();
 }
@@ -380,7 +380,7 @@ QByteArray LivePages::display(const LiveSnapshot &s)
                 QStringLiteral("</span><span class=\"t\">") + escape(e.time) +
                 QStringLiteral("</span></li>");
     html += QStringLiteral("</ol>\n<p id=\"state\"></p>\n");
-    html += QString::fromUtf8(displayScript);
+    html += script(displayScript, 500);
     html += QStringLiteral("</body>\n</html>\n");
     return html.toUtf8();
 }

@@ -125,6 +125,25 @@ int TProtocolTables::carRow(int found, bool &newCar)
     return r;
 }
 
+bool TProtocolTables::placeTime(int p, int r, const QString &nr)
+{
+    const int last = m_n + 1;
+    m_results.setCell(0, r, nr);
+    if (!TableData::isBlank(m_results.cell(last, r))) {
+        // The car already has N times: its row is shown, the entry stays where it is.
+        m_results.setCurrentRow(r);
+        return false;
+    }
+    int i = 2;
+    while (i < last && !TableData::isBlank(m_results.cell(i, r)))
+        ++i;
+    const QString time = m_pred.cell(1, p);
+    m_results.setCell(i, r, time);
+    if (journalled())
+        emit changeMade({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
+    return true;
+}
+
 TProtocolTables::Inserted TProtocolTables::insert()
 {
     Inserted out;
@@ -135,20 +154,8 @@ TProtocolTables::Inserted TProtocolTables::insert()
     out.numbered = true;
     // Start numbers are compared as texts: 07 and 7 are different cars.
     const int r = carRow(m_results.findInColumn(0, nr), out.newCar);
-    const int last = m_n + 1;
-    m_results.setCell(0, r, nr);
-    if (!TableData::isBlank(m_results.cell(last, r))) {
-        // The car already has N times: its row is shown, the entry stays where it is.
-        m_results.setCurrentRow(r);
+    if (!placeTime(p, r, nr))
         return out;
-    }
-    int i = 2;
-    while (i < last && !TableData::isBlank(m_results.cell(i, r)))
-        ++i;
-    const QString time = m_pred.cell(1, p);
-    m_results.setCell(i, r, time);
-    if (journalled())
-        emit changeMade({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
     m_pred.deleteRow(p);
     if (m_pred.rowCount() - 1 >= p)
         m_pred.setCurrentRow(p);
@@ -162,7 +169,6 @@ TProtocolTables::Inserted TProtocolTables::insertAll()
     // start number is found through an index of the results protocol instead of a search,
     // and the moved entries leave the list together at the end.
     Inserted out;
-    const int last = m_n + 1;
     QHash<QString, int> rowOf;
     rowOf.reserve(m_results.rowCount());
     // From the bottom up, so that the first row with a number wins, as a search finds it.
@@ -182,19 +188,8 @@ TProtocolTables::Inserted TProtocolTables::insertAll()
             out.newCar = true;
             rowOf.insert(nr, r);
         }
-        m_results.setCell(0, r, nr);
-        if (!TableData::isBlank(m_results.cell(last, r))) {
-            // The car already has N times: its row is shown, the entry stays.
-            m_results.setCurrentRow(r);
+        if (!placeTime(p, r, nr))
             continue;
-        }
-        int i = 2;
-        while (i < last && !TableData::isBlank(m_results.cell(i, r)))
-            ++i;
-        const QString time = m_pred.cell(1, p);
-        m_results.setCell(i, r, time);
-        if (journalled())
-            emit changeMade({QStringLiteral("Einfügen"), nr, time, timeTitle(i - 1)});
         moved[size_t(p)] = true;
         out.moved = true;
     }

@@ -91,6 +91,9 @@ private:
     // Where a start number goes in the results protocol: its row, or a new one (row 1 of
     // an empty protocol). newCar tells which.
     int carRow(int found, bool &newCar);
+    // Puts entry p's time into the first free time column of results row r, which gets
+    // the start number nr; false (and row r shown) when the car has all its times.
+    bool placeTime(int p, int r, const QString &nr);
 
     ITable &m_pred;
     ITable &m_results;
