@@ -297,16 +297,6 @@ std::vector<Zip::Item> odsParts(const QString &title)
 
 } // namespace
 
-QByteArray SheetFormat::odsPackage(const TableData &t, const QString &title, QString *error)
-{
-    std::vector<Zip::Item> parts = odsParts(title);
-    QByteArray content;
-    for (OdsContent c(t, title); c.next(content);) {
-    }
-    parts.push_back({QStringLiteral("content.xml"), content});
-    return Zip::pack(parts, error);
-}
-
 QString SheetFormat::writeOds(const TableData &t, const QString &title, const QString &path)
 {
     // Made twice, first only to count its bytes: a part of known size needs no ZIP64 fields.

@@ -21,12 +21,10 @@ namespace SheetFormat {
 // 10:15:22,31 stays a text.
 QByteArray flatOds(const TableData &table, const QString &title);
 
-// The .ods package: the same document, but a time of day in a time column (timeCell) is
-// a time value shown as HH:MM:SS,00, which a spreadsheet can subtract. Empty, with error
-// set, when packing fails.
-QByteArray odsPackage(const TableData &table, const QString &title, QString *error = nullptr);
-// The same package written to path piece by piece (a large table never stands whole in memory
-// as its document). Empty on success, else what went wrong.
+// The .ods package written to path: the same document, but a time of day in a time column
+// (timeCell) is a time value shown as HH:MM:SS,00, which a spreadsheet can subtract. Made
+// piece by piece, so a large table never stands whole in memory as its document. Empty on
+// success, else what went wrong.
 QString writeOds(const TableData &table, const QString &title, const QString &path);
 
 // The centiseconds of a cell that is written as a time value: a time column (2 on) below

@@ -59,11 +59,9 @@ public:
             while (r.size() < t.colCount)
                 r << QString();
         t.rows = std::move(rows);
-        QFile a(dir.path() + "/answer.ods");
-        a.open(QIODevice::WriteOnly);
-        a.write(SheetFormat::odsPackage(t, "answer"));
-        a.close();
-        answerFile(a.fileName());
+        const QString answer = dir.path() + "/answer.ods";
+        SheetFormat::writeOds(t, "answer", answer);
+        answerFile(answer);
     }
     void release() { QFile(dir.path() + "/release").open(QIODevice::WriteOnly); }
     QString input(const char *name, const QByteArray &bytes = "x")
