@@ -251,7 +251,7 @@ void TFormMain::FormCreate()
     PortSet = portProbe()();
     // 16: the save dialog's type entry is the stored one.
     files->proposeNames(AppInfo::executablePath());
-    SaveDialog1->FilterIndex = FilterInd;
+    files->SaveDialog1.FilterIndex = FilterInd;
     // 17
     PanelTimer->ApplyDisplayColors();
     PanelTimer->ShowTime(0, 0);
@@ -624,8 +624,6 @@ void TFormMain::createLowerArea()
     SortGrid1->OnResize = [this](QObject *) { LayoutColumns(); };
 
     files = new TFileCommands(view->resultsTable(), this, this);
-    OpenDialog1 = &files->OpenDialog1;
-    SaveDialog1 = &files->SaveDialog1;
     connect(files, &TFileCommands::columnsNeeded, this, [this](int n) {
         tables->setCountRunden(n);
         ApplyTimeColumnCount();
@@ -647,7 +645,7 @@ void TFormMain::createLowerArea()
     // The save dialog takes over a text file's type once the file has been read.
     connect(files, &TFileCommands::finished, this, [this](bool ok) {
         if (ok)
-            FilterInd = SaveDialog1->FilterIndex;
+            FilterInd = files->SaveDialog1.FilterIndex;
     });
     connect(sheets, &TSheetCommands::loaded, this, &TFormMain::fileLoaded);
     connect(sheets, &TSheetCommands::saved, this, &TFormMain::fileSaved);
@@ -1090,14 +1088,14 @@ void TFormMain::sbOpenClick()
 {
     files->sbOpenClick();
     // The save dialog took over the type just loaded.
-    FilterInd = SaveDialog1->FilterIndex;
+    FilterInd = files->SaveDialog1.FilterIndex;
 }
 
 void TFormMain::sbSaveClick()
 {
-    SaveDialog1->FilterIndex = FilterInd;
+    files->SaveDialog1.FilterIndex = FilterInd;
     files->sbSaveClick();
-    FilterInd = SaveDialog1->FilterIndex;
+    FilterInd = files->SaveDialog1.FilterIndex;
 }
 
 void TFormMain::sbWebClick(QObject *Sender)

@@ -33,7 +33,6 @@ class TFileCommands;
 class TLiveResults;
 class TSafekeeping;
 class TSheetCommands;
-class TFileDialog;
 
 // The main window: the frame that owns every control and forwards each handler to the
 // component that owns the behaviour.
@@ -254,8 +253,6 @@ private:
     QLabel *LabelLive = nullptr;
     // Passes of the light barrier since START that took no time, with the last one.
     QLabel *LabelIgnored = nullptr;
-    TFileDialog *OpenDialog1 = nullptr;
-    TFileDialog *SaveDialog1 = nullptr;
 
     IClock *m_clock;
     // Stamps for line changes handled without a stamp of their own.
